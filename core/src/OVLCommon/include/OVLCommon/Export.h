@@ -1,0 +1,3 @@
+#pragma once
+
+#define OVLCOMMON_EXPORT __attribute__((visibility("default")))

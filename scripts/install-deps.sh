@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the benchmarks need.
+# Idempotent: when everything is present it returns after one dpkg query.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    build-essential cmake ninja-build g++ clang pkg-config git
+    # libraries
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libboost-dev libssl-dev openssl libpugixml-dev uuid-dev
+    # tests and benchmarks
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth fonts-dejavu-core libxml2-utils
+    openssh-server openssh-client procps
+    nginx-light wrk
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+    [ "$status" = "installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "install-deps: run as root or install sudo" >&2; exit 1; }
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The test suites start their own sshd and nginx on spare ports; keep the packaged services down.
+for svc in ssh nginx; do
+    $sudo systemctl disable --now "$svc" >/dev/null 2>&1 || true
+done
