@@ -89,6 +89,8 @@ void* OVLMemoryMappedFile::remap(unsigned int size, void* address, const OVLMemo
     int error = 0;
     if (!haveSize) {
         error = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        error = ENODEV;
     } else {
         if (length == 0)
             length = static_cast<std::size_t>(st.st_size);
