@@ -25,16 +25,6 @@ int openLog(const std::string& name) {
 
 }  // namespace
 
-OVLLogWriterEngine::OVLLogWriterEngine() = default;
-
-OVLLogWriterEngine::~OVLLogWriterEngine() = default;
-
-void OVLLogWriterEngine::addMessages(std::list<std::string>::const_iterator first,
-                                     std::list<std::string>::const_iterator last) {
-    for (; first != last; ++first)
-        writeMessage(*first);
-}
-
 OVLFileWriterEngine::OVLFileWriterEngine() = default;
 
 OVLFileWriterEngine::~OVLFileWriterEngine() = default;
