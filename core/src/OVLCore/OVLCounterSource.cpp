@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <sstream>
+#include <string_view>
 
 #include "OVLCore/OVLPdhQuery.h"
 #include "OVLCore/OVLSysCalls.h"
@@ -48,6 +49,18 @@ bool allDigits(const char* text) {
     return true;
 }
 
+}  // namespace
+
+long processorCount() {
+    static const long count = [] {
+        const long n = ::sysconf(_SC_NPROCESSORS_CONF);
+        return n > 0 ? n : 1;
+    }();
+    return count;
+}
+
+namespace {
+
 double monotonicSeconds() {
     struct timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -68,6 +81,66 @@ bool splitProcessStat(const std::string& text, std::string& comm, std::string& r
 std::string commOf(const std::string& name) {
     return name.substr(0, kCommLength);
 }
+
+// Walks the lines of a text and the blank-separated fields of the current line.
+class LineCursor {
+public:
+    explicit LineCursor(const std::string& text) : m_next(text.data()), m_end(text.data() + text.size()) {}
+
+    // Moves to the next line; false at the end of the text.
+    bool next() {
+        if (m_next >= m_end)
+            return false;
+        m_pos = m_next;
+        const void* nl = std::memchr(m_pos, '\n', static_cast<std::size_t>(m_end - m_pos));
+        m_lineEnd = nl ? static_cast<const char*>(nl) : m_end;
+        m_next = m_lineEnd + 1;
+        return true;
+    }
+    std::string_view word() {
+        skipBlanks();
+        const char* start = m_pos;
+        while (m_pos < m_lineEnd && *m_pos != ' ' && *m_pos != '\t')
+            ++m_pos;
+        return {start, static_cast<std::size_t>(m_pos - start)};
+    }
+    // The trimmed text up to `stop` (which is skipped); empty when the line has no `stop`.
+    std::string_view upTo(char stop) {
+        skipBlanks();
+        const void* found = std::memchr(m_pos, stop, static_cast<std::size_t>(m_lineEnd - m_pos));
+        if (found == nullptr)
+            return {};
+        const char* start = m_pos;
+        m_pos = static_cast<const char*>(found) + 1;
+        const char* last = m_pos - 1;
+        while (last > start && last[-1] == ' ')
+            --last;
+        return {start, static_cast<std::size_t>(last - start)};
+    }
+    // The next field as a decimal number; 0 when it is missing or not a number.
+    unsigned long long number() { return toNumber(word()); }
+
+    static unsigned long long toNumber(std::string_view digits) {
+        unsigned long long value = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9')
+                return value;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        return value;
+    }
+
+private:
+    void skipBlanks() {
+        while (m_pos < m_lineEnd && (*m_pos == ' ' || *m_pos == '\t'))
+            ++m_pos;
+    }
+
+    const char* m_next;
+    const char* m_end;
+    const char* m_pos = nullptr;
+    const char* m_lineEnd = nullptr;
+};
 
 }  // namespace
 
@@ -187,7 +260,7 @@ long parseCounterPath(const std::string& path, CounterSpec& spec) {
         if (!allDigits(instance.c_str()) || instance.size() > 6)
             return fail(OVLPdhQuery::kNoInstance, ENOENT);
         spec.cpu = std::atoi(instance.c_str());
-        if (spec.cpu >= ::sysconf(_SC_NPROCESSORS_CONF))
+        if (spec.cpu >= processorCount())
             return fail(OVLPdhQuery::kNoInstance, ENOENT);
         return 0;
     }
@@ -275,24 +348,19 @@ bool OVLCounterSource::readStat(Sample& s) {
     std::string text;
     if (!readWholeFile("/proc/stat", text))
         return false;
-    std::istringstream in(text);
-    std::string line;
-    const long cpus = ::sysconf(_SC_NPROCESSORS_CONF);
-    s.cpus.assign(static_cast<std::size_t>(cpus > 0 ? cpus : 1) + 1, CpuTimes{});
-    while (std::getline(in, line)) {
-        if (line.compare(0, 3, "cpu") != 0)
+    s.cpus.assign(static_cast<std::size_t>(m_cpuCount) + 1, CpuTimes{});
+    for (LineCursor line(text); line.next();) {
+        const std::string_view name = line.word();
+        if (name.substr(0, 3) != "cpu")
             break;
-        std::istringstream fields(line);
-        std::string name;
-        unsigned long long v[8] = {};
-        fields >> name;
-        for (auto& x : v)
-            fields >> x;
         std::size_t index = 0;
         if (name.size() > 3)
-            index = static_cast<std::size_t>(std::strtoul(name.c_str() + 3, nullptr, 10)) + 1;
+            index = static_cast<std::size_t>(LineCursor::toNumber(name.substr(3))) + 1;
         if (index >= s.cpus.size())
             continue;
+        unsigned long long v[8];
+        for (auto& x : v)
+            x = line.number();
         // user nice system idle iowait irq softirq steal (guest time is inside user already)
         CpuTimes& t = s.cpus[index];
         t.user = v[0] + v[1];
@@ -307,16 +375,12 @@ bool OVLCounterSource::readMeminfo(Sample& s) {
     std::string text;
     if (!readWholeFile("/proc/meminfo", text))
         return false;
-    std::istringstream in(text);
-    std::string key;
-    long long kib;
-    std::string unit;
-    while (in >> key >> kib) {
-        std::getline(in, unit);
+    for (LineCursor line(text); line.next();) {
+        const std::string_view key = line.word();
         if (key == "MemAvailable:")
-            s.memAvailable = kib * 1024;
-        if (key == "Committed_AS:")
-            s.memCommitted = kib * 1024;
+            s.memAvailable = static_cast<long long>(line.number()) * 1024;
+        else if (key == "Committed_AS:")
+            s.memCommitted = static_cast<long long>(line.number()) * 1024;
     }
     return true;
 }
@@ -325,20 +389,18 @@ bool OVLCounterSource::readDiskstats(Sample& s) {
     std::string text;
     if (!readWholeFile("/proc/diskstats", text))
         return false;
-    std::istringstream in(text);
-    std::string line;
     const auto& physical = physicalDisks();
     std::pair<unsigned long long, unsigned long long> total{0, 0};
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        unsigned major, minor;
-        std::string name;
-        unsigned long long v[7] = {};
-        if (!(fields >> major >> minor >> name))
+    for (LineCursor line(text); line.next();) {
+        line.number();  // major
+        line.number();  // minor
+        const std::string name(line.word());
+        if (name.empty())
             continue;
-        for (auto& x : v)
-            fields >> x;
         // reads, merged, sectors read, ms, writes, merged, sectors written
+        unsigned long long v[7];
+        for (auto& x : v)
+            x = line.number();
         s.disks[name] = {v[2], v[6]};
         if (physical.count(name)) {
             total.first += v[2];
@@ -353,21 +415,18 @@ bool OVLCounterSource::readNetDev(Sample& s) {
     std::string text;
     if (!readWholeFile("/proc/net/dev", text))
         return false;
-    std::istringstream in(text);
-    std::string line;
     std::pair<unsigned long long, unsigned long long> total{0, 0};
-    while (std::getline(in, line)) {
-        const auto colon = line.find(':');
-        if (colon == std::string::npos)
+    for (LineCursor line(text); line.next();) {
+        std::string_view name = line.upTo(':');
+        if (name.empty())
             continue;
-        std::string name = line.substr(0, colon);
-        name.erase(0, name.find_first_not_of(' '));
-        std::istringstream fields(line.substr(colon + 1));
-        unsigned long long v[9] = {};
+        // received: bytes packets errs drop fifo frame compressed multicast; then sent bytes
+        unsigned long long v[9];
         for (auto& x : v)
-            fields >> x;
-        s.nets[name] = {v[0], v[8]};
-        if (name != "lo") {
+            x = line.number();
+        const std::string key(name);
+        s.nets[key] = {v[0], v[8]};
+        if (key != "lo") {
             total.first += v[0];
             total.second += v[8];
         }

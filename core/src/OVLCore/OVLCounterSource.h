@@ -42,6 +42,9 @@ struct CounterSpec {
 // kNoObject, kNoCounter, kNoInstance), with errno set to match.
 long parseCounterPath(const std::string& path, CounterSpec& spec);
 
+// Processors configured in the system, looked up once per process.
+long processorCount();
+
 class OVLCounterSource {
 public:
     // 0 and a new nonzero id, or the parse status.
@@ -91,6 +94,7 @@ private:
     long valueOf(const CounterSpec& spec, double& out) const;
     const std::set<std::string>& physicalDisks();
 
+    const long m_cpuCount = processorCount();
     std::mutex m_mutex;
     std::map<unsigned long, CounterSpec> m_counters;  // guarded by m_mutex
     unsigned long m_nextId = 1;                       // guarded by m_mutex
