@@ -65,7 +65,7 @@ void* createNamedMutex(const std::string& name) noexcept {
         const std::string path = namedMutexPath(name);
         int fd;
         do {
-            fd = sys::calls().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+            fd = sys::calls().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0)
             return INVALID_HANDLE_VALUE;

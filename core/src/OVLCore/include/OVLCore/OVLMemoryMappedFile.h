@@ -73,7 +73,8 @@ public:
     // Takes the named mutex (waiting up to kMutexWaitMs), then the lock of the file's first
     // byte (failing at once with dontWait, else waiting). 0 locked; -1 the byte lock failed (the
     // mutex is released again); -2 the mutex was not obtained in time or there is none; -3 no
-    // open file.
+    // open file. A second lock() through the same object succeeds at once; one unlock() then
+    // releases both.
     int lock(bool dontWait);
     // Releases the byte lock and then the mutex. Without handles it does nothing.
     void unlock();
