@@ -49,6 +49,25 @@ bool startsWith(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// A scratch directory that also removes the lock files of the named mutexes of its files when the
+// test ends: the library leaves them (removing a lock file could let two openers end up on
+// different files), and they are named after the file's path, which holds the directory's
+// unique name.
+class ScratchDir : public ferrik_test::TempDir {
+public:
+    ~ScratchDir() {
+        const std::string unique = path().filename().string();
+        for (const char* dir : {"/dev/shm", "/tmp"}) {
+            std::error_code ec;
+            for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+                const std::string name = entry.path().filename().string();
+                if (startsWith(name, "ovl-mutex-") && name.find(unique) != std::string::npos)
+                    std::filesystem::remove(entry.path(), ec);
+            }
+        }
+    }
+};
+
 }  // namespace
 
 TEST(MappedFile, MutexNameReplacesBackslashes) {
@@ -57,7 +76,7 @@ TEST(MappedFile, MutexNameReplacesBackslashes) {
 }
 
 TEST(MappedFile, NewFileIsExtendedAndLaterMapsCoverTheFileSize) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("cache.dat");
     OVLMemoryMappedFile a;
     EXPECT_EQ(a.getMemory(), nullptr);
@@ -88,7 +107,7 @@ TEST(MappedFile, NewFileIsExtendedAndLaterMapsCoverTheFileSize) {
 }
 
 TEST(MappedFile, SizeZeroMapsTheWholeFileButReportsZero) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("f");
     writeFile(path, 5000, 'q');
     OVLMemoryMappedFile m;
@@ -100,7 +119,7 @@ TEST(MappedFile, SizeZeroMapsTheWholeFileButReportsZero) {
 }
 
 TEST(MappedFile, FilesThatCannotBeOpenedGiveNullWithoutLogging) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     ferrik_test::LogCapture log;
     writeFile(dir.file("exists"), 10, 'e');
     struct Case {
@@ -128,7 +147,7 @@ TEST(MappedFile, FilesThatCannotBeOpenedGiveNullWithoutLogging) {
 }
 
 TEST(MappedFile, MappingFailuresAreLoggedWithTheirCause) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     ferrik_test::LogCapture log;
     writeFile(dir.file("small"), 10, 's');
     OVLMemoryMappedFile m;
@@ -153,7 +172,7 @@ TEST(MappedFile, MappingFailuresAreLoggedWithTheirCause) {
 }
 
 TEST(MappedFile, RefusedViewGivesNullQuietly) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     ferrik_test::LogCapture log;
     OVLMemoryMappedFile m;
     {
@@ -169,7 +188,7 @@ TEST(MappedFile, RefusedViewGivesNullQuietly) {
 }
 
 TEST(MappedFile, RemapWhileMappedIsASequenceErrorAndKeepsTheView) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     OVLMemoryMappedFile m;
     char* view = static_cast<char*>(m.map(dir.file("f"), 4096));
     ASSERT_NE(view, nullptr);
@@ -187,7 +206,7 @@ TEST(MappedFile, RemapWhileMappedIsASequenceErrorAndKeepsTheView) {
 }
 
 TEST(MappedFile, RemapOfAnotherObjectSharesItsFile) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     OVLMemoryMappedFile a;
     char* first = static_cast<char*>(a.map(dir.file("f"), 4096));
     ASSERT_NE(first, nullptr);
@@ -203,7 +222,7 @@ TEST(MappedFile, RemapOfAnotherObjectSharesItsFile) {
 }
 
 TEST(MappedFile, MapsAtTheRequestedAddress) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     const std::size_t length = 4 * OVLMemoryMappedFile::getMemoryPageSize();
     void* spot = ::mmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(spot, MAP_FAILED);
@@ -215,7 +234,7 @@ TEST(MappedFile, MapsAtTheRequestedAddress) {
 }
 
 TEST(MappedFile, ProtectMemory) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     EXPECT_EQ(OVLMemoryMappedFile::getMemoryPageSize(), static_cast<unsigned>(::sysconf(_SC_PAGESIZE)));
     OVLMemoryMappedFile m;
     EXPECT_EQ(m.protectMemory(true), -1);
@@ -233,7 +252,7 @@ TEST(MappedFile, ProtectMemory) {
 }
 
 TEST(MappedFile, FailedByteLockReleasesTheMutex) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("f");
     OVLMemoryMappedFile a, b;
     ASSERT_NE(a.map(path, 4096), nullptr);
@@ -256,7 +275,7 @@ TEST(MappedFile, FailedByteLockReleasesTheMutex) {
 }
 
 TEST(MappedFile, TwoProcessesSeeEachOthersWrites) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("shared");
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLMemoryMappedFile m;
@@ -283,7 +302,7 @@ TEST(MappedFile, TwoProcessesSeeEachOthersWrites) {
 }
 
 TEST(MappedFile, LockHeldByAnotherProcessTimesOutAfterFiveSeconds) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("f");
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLMemoryMappedFile m;
@@ -307,7 +326,7 @@ TEST(MappedFile, LockHeldByAnotherProcessTimesOutAfterFiveSeconds) {
 }
 
 TEST(MappedFile, MutexOfAKilledHolderIsReleased) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.file("f");
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLMemoryMappedFile m;
@@ -329,7 +348,7 @@ TEST(MappedFile, MutexOfAKilledHolderIsReleased) {
 }
 
 TEST(MappedFile, RemoveLockedCacheFileLogsAndDeletes) {
-    ferrik_test::TempDir dir;
+    ScratchDir dir;
     ferrik_test::LogCapture log;
     writeFile(dir.file("c"), 1, 'c');
     EXPECT_EQ(removeLockedCacheFile(dir.file("c").c_str(), 7), 0);
