@@ -171,7 +171,7 @@ bool readWholeFile(const char* path, std::string& out) {
     return ok;
 }
 
-long parseCounterPath(const std::string& path, CounterSpec& spec) {
+long parseCounterPath(const std::string& path, CounterDef& def) {
     if (path.size() < 4 || path[0] != '\\' || path[1] == '\\')
         return fail(OVLPdhQuery::kBadCounterName, EINVAL);
     // The object part ends at the first backslash outside parentheses.
@@ -207,8 +207,8 @@ long parseCounterPath(const std::string& path, CounterSpec& spec) {
             return fail(OVLPdhQuery::kBadCounterName, EINVAL);
     }
     object = lower(object);
-    spec = CounterSpec{};
-    spec.instance = instance;
+    def = CounterDef{};
+    def.instance = instance;
 
     struct Entry {
         const char* object;
@@ -246,7 +246,7 @@ long parseCounterPath(const std::string& path, CounterSpec& spec) {
         return fail(OVLPdhQuery::kNoObject, ENOENT);
     if (found == nullptr)
         return fail(OVLPdhQuery::kNoCounter, ENOENT);
-    spec.kind = found->kind;
+    def.kind = found->kind;
 
     const bool single = object == "memory" || object == "system";
     if (single)
@@ -259,8 +259,8 @@ long parseCounterPath(const std::string& path, CounterSpec& spec) {
             return 0;
         if (!allDigits(instance.c_str()) || instance.size() > 6)
             return fail(OVLPdhQuery::kNoInstance, ENOENT);
-        spec.cpu = std::atoi(instance.c_str());
-        if (spec.cpu >= processorCount())
+        def.cpu = std::atoi(instance.c_str());
+        if (def.cpu >= processorCount())
             return fail(OVLPdhQuery::kNoInstance, ENOENT);
         return 0;
     }
@@ -268,9 +268,9 @@ long parseCounterPath(const std::string& path, CounterSpec& spec) {
         const auto hash = instance.rfind('#');
         if (hash != std::string::npos && hash + 1 < instance.size() &&
             allDigits(instance.c_str() + hash + 1) && instance.size() - hash <= 7) {
-            spec.occurrence = std::atoi(instance.c_str() + hash + 1);
-            spec.instance = instance.substr(0, hash);
-            if (spec.instance.empty())
+            def.occurrence = std::atoi(instance.c_str() + hash + 1);
+            def.instance = instance.substr(0, hash);
+            if (def.instance.empty())
                 return fail(OVLPdhQuery::kNoInstance, ENOENT);
         }
         return 0;
@@ -310,14 +310,14 @@ unsigned OVLCounterSource::sourceOf(CounterKind kind) {
 }
 
 long OVLCounterSource::add(const std::string& path, unsigned long& id) {
-    CounterSpec spec;
-    if (const long status = parseCounterPath(path, spec); status != 0)
+    CounterDef def;
+    if (const long status = parseCounterPath(path, def); status != 0)
         return status;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (sourceOf(spec.kind) == kDiskstats)
+    if (sourceOf(def.kind) == kDiskstats)
         physicalDisks();
     id = m_nextId++;
-    m_counters.emplace(id, std::move(spec));
+    m_counters.emplace(id, std::move(def));
     return 0;
 }
 
@@ -437,11 +437,11 @@ bool OVLCounterSource::readNetDev(Sample& s) {
 
 bool OVLCounterSource::readProcesses(Sample& s, bool count, bool names) {
     // Which instances need the process list to be found.
-    std::map<std::string, std::vector<const CounterSpec*>> wanted;
+    std::map<std::string, std::vector<const CounterDef*>> wanted;
     if (names) {
-        for (const auto& [id, spec] : m_counters)
-            if (sourceOf(spec.kind) == kProcessStat)
-                wanted[spec.instance + "#" + std::to_string(spec.occurrence)];
+        for (const auto& [id, def] : m_counters)
+            if (sourceOf(def.kind) == kProcessStat)
+                wanted[def.instance + "#" + std::to_string(def.occurrence)];
     }
     std::map<std::string, pid_t> resolved;
     std::string text, comm, rest;
@@ -517,8 +517,8 @@ long OVLCounterSource::collect() {
     if (m_counters.empty())
         return fail(OVLPdhQuery::kNoData, ENODATA);
     unsigned needed = 0;
-    for (const auto& [id, spec] : m_counters)
-        needed |= sourceOf(spec.kind);
+    for (const auto& [id, def] : m_counters)
+        needed |= sourceOf(def.kind);
 
     Sample s;
     s.seconds = monotonicSeconds();
@@ -548,7 +548,7 @@ long OVLCounterSource::value(unsigned long id, double& out) {
     return valueOf(found->second, out);
 }
 
-long OVLCounterSource::valueOf(const CounterSpec& spec, double& out) const {
+long OVLCounterSource::valueOf(const CounterDef& def, double& out) const {
     const Sample& cur = m_current;
     const Sample& prev = m_previous;
     if (!cur.valid)
@@ -557,7 +557,7 @@ long OVLCounterSource::valueOf(const CounterSpec& spec, double& out) const {
     const bool rateReady = prev.valid && elapsed > 0;
 
     auto percentOf = [&](auto pick) -> long {
-        const std::size_t index = static_cast<std::size_t>(spec.cpu + 1);
+        const std::size_t index = static_cast<std::size_t>(def.cpu + 1);
         if (!rateReady)
             return fail(OVLPdhQuery::kInvalidData, ENODATA);
         if (index >= cur.cpus.size() || index >= prev.cpus.size())
@@ -572,8 +572,8 @@ long OVLCounterSource::valueOf(const CounterSpec& spec, double& out) const {
     auto rateOf = [&](const auto& prevMap, const auto& curMap, auto pick, double scale) -> long {
         if (!rateReady)
             return fail(OVLPdhQuery::kInvalidData, ENODATA);
-        const auto a = prevMap.find(spec.instance);
-        const auto b = curMap.find(spec.instance);
+        const auto a = prevMap.find(def.instance);
+        const auto b = curMap.find(def.instance);
         if (a == prevMap.end() || b == curMap.end())
             return fail(OVLPdhQuery::kNoInstance, ENOENT);
         const double delta = static_cast<double>(pick(b->second)) - static_cast<double>(pick(a->second));
@@ -583,9 +583,9 @@ long OVLCounterSource::valueOf(const CounterSpec& spec, double& out) const {
     const auto first = [](const auto& p) { return p.first; };
     const auto second = [](const auto& p) { return p.second; };
     const auto both = [](const auto& p) { return p.first + p.second; };
-    const std::string processKey = spec.instance + "#" + std::to_string(spec.occurrence);
+    const std::string processKey = def.instance + "#" + std::to_string(def.occurrence);
 
-    switch (spec.kind) {
+    switch (def.kind) {
         case CounterKind::ProcessorTime:
             return percentOf([](const CpuTimes& t) { return t.total - t.idle; });
         case CounterKind::ProcessorUserTime:

@@ -31,16 +31,16 @@ enum class CounterKind {
     ProcessWorkingSet,
 };
 
-struct CounterSpec {
+struct CounterDef {
     CounterKind kind;
     std::string instance;  // "_Total", a device, interface or process name; empty when none
     int cpu = -1;          // processor number, -1 for _Total
     int occurrence = 0;    // k of a process instance name#k
 };
 
-// Parses a counter path: 0 and `spec` filled, or a status of OVLPdhQuery (kBadCounterName,
+// Parses a counter path: 0 and `def` filled, or a status of OVLPdhQuery (kBadCounterName,
 // kNoObject, kNoCounter, kNoInstance), with errno set to match.
-long parseCounterPath(const std::string& path, CounterSpec& spec);
+long parseCounterPath(const std::string& path, CounterDef& def);
 
 // Processors configured in the system, looked up once per process.
 long processorCount();
@@ -91,17 +91,17 @@ private:
     bool readDiskstats(Sample& s);
     bool readNetDev(Sample& s);
     bool readProcesses(Sample& s, bool count, bool names);
-    long valueOf(const CounterSpec& spec, double& out) const;
+    long valueOf(const CounterDef& def, double& out) const;
     const std::set<std::string>& physicalDisks();
 
     const long m_cpuCount = processorCount();
     std::mutex m_mutex;
-    std::map<unsigned long, CounterSpec> m_counters;  // guarded by m_mutex
-    unsigned long m_nextId = 1;                       // guarded by m_mutex
-    Sample m_previous, m_current;                     // guarded by m_mutex
-    std::map<std::string, pid_t> m_pidCache;          // guarded by m_mutex
-    bool m_disksKnown = false;                        // guarded by m_mutex
-    std::set<std::string> m_physicalDisks;            // guarded by m_mutex
+    std::map<unsigned long, CounterDef> m_counters;  // guarded by m_mutex
+    unsigned long m_nextId = 1;                      // guarded by m_mutex
+    Sample m_previous, m_current;                    // guarded by m_mutex
+    std::map<std::string, pid_t> m_pidCache;         // guarded by m_mutex
+    bool m_disksKnown = false;                       // guarded by m_mutex
+    std::set<std::string> m_physicalDisks;           // guarded by m_mutex
 };
 
 // Reads a whole file through the system-call seam. False if it cannot be opened or read.
