@@ -3,8 +3,8 @@
 // every writer engine, in the order the engines were added. The default engine appends each
 // message as one time-stamped record to a log file (by default "ovagent.log").
 //
-// Typical use:  OVL::getLogSystem() << OVLLogMessage(__FILE__, __LINE__, "Agent", "started ", 1)
-//                                    << 42 << OVL::post;
+// Typical use (a message's own insertions go in parentheses, since << groups to the left):
+//   getLogSystem() << (OVLLogMessage(__FILE__, __LINE__, "Agent", "port ", MSG_INFO) << 4433) << post;
 //
 // Threads: every member takes the log system's mutex for its whole duration (flush() holds it
 // while the engines write). Nothing is reported to callers: a log file that cannot be opened
