@@ -1,0 +1,48 @@
+#include "OVLFileLocks.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "OVLCore/OVLSysCalls.h"
+
+namespace OVL {
+namespace detail {
+
+namespace {
+
+struct flock rangeOf(short type, long long start, long long length) {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);  // OFD locks require l_pid == 0
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(length);
+    return fl;
+}
+
+}  // namespace
+
+bool lockRange(int fd, long long start, long long length, bool dontWait) noexcept {
+    if (fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    struct flock fl = rangeOf(F_WRLCK, start, length);
+    int rc;
+    do {
+        rc = sys::calls().lockControl(fd, dontWait ? F_OFD_SETLK : F_OFD_SETLKW, &fl);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0;
+}
+
+void unlockRange(int fd, long long start, long long length) noexcept {
+    if (fd < 0)
+        return;
+    struct flock fl = rangeOf(F_UNLCK, start, length);
+    sys::calls().lockControl(fd, F_OFD_SETLK, &fl);
+}
+
+}  // namespace detail
+}  // namespace OVL

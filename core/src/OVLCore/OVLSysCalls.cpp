@@ -1,0 +1,34 @@
+#include "OVLCore/OVLSysCalls.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace OVL {
+namespace sys {
+
+namespace {
+
+int openCall(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
+int lockControlCall(int fd, int cmd, struct flock* lock) {
+    return ::fcntl(fd, cmd, lock);
+}
+
+const Calls kDefaultCalls{&openCall, &::read,   &::write, &::close,    &lockControlCall,
+                          &::mmap,   &::munmap, &::msync, &::mprotect, &::ftruncate};
+
+Calls g_calls = kDefaultCalls;
+
+}  // namespace
+
+Calls& calls() noexcept {
+    return g_calls;
+}
+
+const Calls& defaultCalls() noexcept {
+    return kDefaultCalls;
+}
+
+}  // namespace sys
+}  // namespace OVL

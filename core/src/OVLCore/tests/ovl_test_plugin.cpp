@@ -1,0 +1,4 @@
+// A small library that the library tests load and unload.
+extern "C" __attribute__((visibility("default"))) int ovl_test_answer() {
+    return 42;
+}
