@@ -109,7 +109,9 @@ TEST(GenerateID, FormatAndCounter) {
     std::string a, b;
     generateID(a);
     generateID(b);
-    const std::regex shape("^([0-9a-f]+)c([0-9a-f]+)t([0-9a-f]+)r([0-9a-f]+)$");
+    // The counter may itself hold the digit c; the time (eight hex digits until 2106) ends at
+    // the first t, which no hex digit can be, so the split is unambiguous.
+    const std::regex shape("^([0-9a-f]+)c([0-9a-f]{8})t([0-9a-f]+)r([0-9a-f]+)$");
     std::smatch ma, mb;
     ASSERT_TRUE(std::regex_match(a, ma, shape)) << a;
     ASSERT_TRUE(std::regex_match(b, mb, shape)) << b;
