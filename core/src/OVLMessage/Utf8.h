@@ -1,0 +1,19 @@
+#pragma once
+// Checks of UTF-8 text and XML names used by the message and its iterator.
+
+#include <cstddef>
+#include <string_view>
+
+namespace OVL::detail {
+
+// Length of the longest prefix of `text` that is valid UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF); text.size() when all of it is valid. Zero bytes count as valid here.
+std::size_t validUtf8Prefix(std::string_view text) noexcept;
+
+inline bool isValidUtf8(std::string_view text) noexcept { return validUtf8Prefix(text) == text.size(); }
+
+// True for a valid XML element or attribute name (ASCII rules; any valid UTF-8 sequence is
+// accepted as a name character). Null and "" are not names.
+bool isValidXmlName(const char* name) noexcept;
+
+}  // namespace OVL::detail
