@@ -20,8 +20,18 @@ namespace {
 
 // Comments and processing instructions are not kept; declarations and document types are
 // parsed only to be checked. No line-end conversion, so that text reads back byte for byte.
+// Fragment mode keeps text at the top level, which pugixml would otherwise drop silently, so
+// that trailing garbage after the root is reported; the single root is checked here instead.
 constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_wconv_attribute |
-                                 pugi::parse_ws_pcdata_single | pugi::parse_declaration | pugi::parse_doctype;
+                                 pugi::parse_ws_pcdata_single | pugi::parse_declaration | pugi::parse_doctype |
+                                 pugi::parse_fragment;
+
+bool isBlank(const char* s) {
+    for (; *s != '\0'; ++s) {
+        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+    }
+    return true;
+}
 
 struct Position {
     int line;
@@ -97,13 +107,15 @@ private:
 
 unsigned formatFlags(int flags) {
     unsigned f = (flags & OVLMessage::kIndent) ? pugi::format_indent : pugi::format_raw;
-    if (!(flags & OVLMessage::kDeclaration)) f |= pugi::format_no_declaration;
-    return f;
+    return f | pugi::format_no_declaration;
 }
 
 void print(const pugi::xml_document& doc, pugi::xml_writer& writer, int flags) {
-    // The document node holds nothing but the root element; a declaration is written by
-    // pugixml when asked for (it has none of its own).
+    // pugixml's own declaration names no encoding; ours does.
+    if (flags & OVLMessage::kDeclaration) {
+        static constexpr char kDecl[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+        writer.write(kDecl, sizeof kDecl - 1);
+    }
     doc.save(writer, "  ", formatFlags(flags), pugi::encoding_utf8);
 }
 
@@ -197,6 +209,10 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
             }
             case pugi::node_doctype:
                 return failAt("document type declarations are not allowed", node);
+            case pugi::node_pcdata:
+                if (!isBlank(node.value())) return failAt("text outside the root element", node);
+                tree->remove_child(node);
+                break;
             case pugi::node_element:
                 if (root) return failAt("more than one root element", node);
                 root = node;
