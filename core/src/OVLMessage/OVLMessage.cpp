@@ -38,7 +38,10 @@ struct Position {
     int column;
 };
 
-Position positionOf(const char* text, std::size_t offset) {
+// Line and column of a byte offset; pugixml may report an offset at or past the end of the text
+// (for example when the text ends inside a tag), which counts as the end.
+Position positionOf(const char* text, std::size_t length, std::size_t offset) {
+    if (offset > length) offset = length;
     int line = 1;
     std::size_t lineStart = 0;
     const char* p = text;
@@ -168,14 +171,19 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
         length = std::strlen(text);
     } else if (const void* nul = std::memchr(text, 0, length)) {
         const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - text);
-        const Position pos = positionOf(text, at);
+        const Position pos = positionOf(text, length, at);
         return fail("zero byte in the text", pos.line, pos.column);
     }
 
     const std::size_t valid = detail::validUtf8Prefix(std::string_view(text, length));
     if (valid != length) {
-        const Position pos = positionOf(text, valid);
+        const Position pos = positionOf(text, length, valid);
         return fail("text is not valid UTF-8", pos.line, pos.column);
+    }
+    const std::size_t badRef = detail::findBadCharReference(std::string_view(text, length));
+    if (badRef != std::string_view::npos) {
+        const Position pos = positionOf(text, length, badRef);
+        return fail("character reference to a code point that is not allowed", pos.line, pos.column);
     }
     // A UTF-8 byte order mark is allowed; positions still count it.
     std::size_t skip = 0;
@@ -185,13 +193,13 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
     const pugi::xml_parse_result result =
         tree->load_buffer(text + skip, length - skip, kParseFlags, pugi::encoding_utf8);
     if (!result) {
-        const Position pos = positionOf(text, skip + static_cast<std::size_t>(result.offset));
+        const Position pos = positionOf(text, length, skip + static_cast<std::size_t>(result.offset));
         return fail(result.description(), pos.line, pos.column);
     }
 
     auto failAt = [&](const char* reason, pugi::xml_node node) {
         const std::ptrdiff_t offset = node.offset_debug();
-        const Position pos = offset >= 0 ? positionOf(text, skip + static_cast<std::size_t>(offset)) : Position{0, 0};
+        const Position pos = offset >= 0 ? positionOf(text, length, skip + static_cast<std::size_t>(offset)) : Position{0, 0};
         return fail(reason, pos.line, pos.column);
     };
 
@@ -222,7 +230,10 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
         }
         node = next;
     }
-    if (!root) return fail("no root element", positionOf(text, length).line, positionOf(text, length).column);
+    if (!root) {
+        const Position end = positionOf(text, length, length);
+        return fail("no root element", end.line, end.column);
+    }
     if (pugi::xml_node deep = findTooDeep(root, m_maxDepth)) {
         return failAt(("elements nested deeper than " + std::to_string(m_maxDepth) + " levels").c_str(), deep);
     }
