@@ -47,7 +47,7 @@ int textOf(pugi::xml_node node, std::string& out) {
 }
 
 bool acceptableText(std::string_view text) {
-    return std::memchr(text.data(), 0, text.size()) == nullptr && detail::isValidUtf8(text);
+    return detail::isValidUtf8(text);
 }
 
 template <class Int>
