@@ -48,7 +48,9 @@ const std::string& document() {
     return text;
 }
 
-std::string tempPath(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
+std::string tempPath(const char* name) {
+    return (std::filesystem::temp_directory_path() / name).string();
+}
 
 struct StringWriter : pugi::xml_writer {
     std::string out;
@@ -61,7 +63,8 @@ void BM_Parse_Pugixml(benchmark::State& state) {
     const std::string& text = document();
     for (auto _ : state) {
         pugi::xml_document doc;
-        benchmark::DoNotOptimize(doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8));
+        benchmark::DoNotOptimize(
+            doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
@@ -71,7 +74,8 @@ void BM_Parse_OVLMessage(benchmark::State& state) {
     const std::string& text = document();
     for (auto _ : state) {
         OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
-        if (msg->parse(text.data(), text.size(), 0) != 0) state.SkipWithError(msg->getError().c_str());
+        if (msg->parse(text.data(), text.size(), 0) != 0)
+            state.SkipWithError(msg->getError().c_str());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
@@ -89,15 +93,18 @@ void BM_Walk_Pugixml(benchmark::State& state) {
         for (;;) {
             chars += std::strlen(n.child_value());
             pugi::xml_node c = n.first_child();
-            while (c && c.type() != pugi::node_element) c = c.next_sibling();
+            while (c && c.type() != pugi::node_element)
+                c = c.next_sibling();
             if (c) {
                 n = c;
                 continue;
             }
             for (;;) {
-                if (n == root) goto done;
+                if (n == root)
+                    goto done;
                 pugi::xml_node s = n.next_sibling();
-                while (s && s.type() != pugi::node_element) s = s.next_sibling();
+                while (s && s.type() != pugi::node_element)
+                    s = s.next_sibling();
                 if (s) {
                     n = s;
                     break;
@@ -122,7 +129,8 @@ void BM_Walk_OVLMessage(benchmark::State& state) {
         for (;;) {
             it.getText(text);
             chars += text.size();
-            if (it.moveToFirstChild() == 0) continue;
+            if (it.moveToFirstChild() == 0)
+                continue;
             bool more = true;
             while (it.moveToNextSibling() != 0) {
                 if (it.moveToParent() != 0) {
@@ -130,7 +138,8 @@ void BM_Walk_OVLMessage(benchmark::State& state) {
                     break;
                 }
             }
-            if (!more) break;
+            if (!more)
+                break;
         }
         benchmark::DoNotOptimize(chars);
     }
@@ -142,7 +151,9 @@ BENCHMARK(BM_Walk_OVLMessage)->Unit(benchmark::kMillisecond);
 
 void BM_Lookup_ById(benchmark::State& state) {
     OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
-    msg->parse("<packet><id>1</id><origin>o</origin><version>1</version><target>t</target><data><x/></data></packet>");
+    msg->parse(
+        "<packet><id>1</id><origin>o</origin><version>1</version><target>t</target><data><x/></data></"
+        "packet>");
     const OVL::OVLMessageIterator root = msg->getIterator();
     for (auto _ : state) {
         OVL::OVLMessageIterator it = root;
@@ -153,7 +164,9 @@ BENCHMARK(BM_Lookup_ById);
 
 void BM_Lookup_ByName(benchmark::State& state) {
     OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
-    msg->parse("<packet><id>1</id><origin>o</origin><version>1</version><target>t</target><data><x/></data></packet>");
+    msg->parse(
+        "<packet><id>1</id><origin>o</origin><version>1</version><target>t</target><data><x/></data></"
+        "packet>");
     const OVL::OVLMessageIterator root = msg->getIterator();
     for (auto _ : state) {
         OVL::OVLMessageIterator it = root;
@@ -181,7 +194,8 @@ void BM_Print_OVLMessage(benchmark::State& state) {
     OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
     msg->parse(document().data(), document().size(), 0);
     size_t bytes = 0;
-    for (auto _ : state) bytes += msg->toString(OVL::OVLMessage::kIndent).size();
+    for (auto _ : state)
+        bytes += msg->toString(OVL::OVLMessage::kIndent).size();
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 BENCHMARK(BM_Print_OVLMessage)->Unit(benchmark::kMillisecond);
@@ -193,7 +207,8 @@ void BM_Save_Pugixml(benchmark::State& state) {
     doc.load_buffer(document().data(), document().size());
     const std::string path = tempPath("bench_message_pugi.xml");
     for (auto _ : state) {
-        if (!doc.save_file(path.c_str(), "  ")) state.SkipWithError("save_file failed");
+        if (!doc.save_file(path.c_str(), "  "))
+            state.SkipWithError("save_file failed");
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
     std::filesystem::remove(path);
@@ -206,7 +221,8 @@ void BM_Save_PugixmlFsync(benchmark::State& state) {
     doc.load_buffer(document().data(), document().size());
     const std::string path = tempPath("bench_message_pugi_fsync.xml");
     for (auto _ : state) {
-        if (!doc.save_file(path.c_str(), "  ")) state.SkipWithError("save_file failed");
+        if (!doc.save_file(path.c_str(), "  "))
+            state.SkipWithError("save_file failed");
         const int fd = ::open(path.c_str(), O_RDONLY);
         ::fsync(fd);
         ::close(fd);
@@ -221,7 +237,8 @@ void BM_Save_OVLMessage(benchmark::State& state) {
     msg->parse(document().data(), document().size(), 0);
     const std::string path = tempPath("bench_message_ovl.xml");
     for (auto _ : state) {
-        if (msg->save(path.c_str()) != 0) state.SkipWithError(msg->getError().c_str());
+        if (msg->save(path.c_str()) != 0)
+            state.SkipWithError(msg->getError().c_str());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
     std::filesystem::remove(path);
@@ -235,7 +252,8 @@ std::atomic<long long> g_peak{0};
 
 void* countingAllocate(size_t size) {
     auto* p = static_cast<size_t*>(std::malloc(size + 16));
-    if (p == nullptr) return nullptr;
+    if (p == nullptr)
+        return nullptr;
     *p = size;
     const long long live = g_live.fetch_add(static_cast<long long>(size)) + static_cast<long long>(size);
     long long peak = g_peak.load();
@@ -245,7 +263,8 @@ void* countingAllocate(size_t size) {
 }
 
 void countingDeallocate(void* ptr) {
-    if (ptr == nullptr) return;
+    if (ptr == nullptr)
+        return;
     auto* p = reinterpret_cast<size_t*>(static_cast<char*>(ptr) - 16);
     g_live.fetch_sub(static_cast<long long>(*p));
     std::free(p);
@@ -257,7 +276,8 @@ void BM_ParseMemory_OVLMessage(benchmark::State& state) {
     std::string worst;
     if (state.range(0) == 1) {
         worst = "<r>";
-        while (worst.size() < 10 * 1024 * 1024) worst += "<a/>";
+        while (worst.size() < 10 * 1024 * 1024)
+            worst += "<a/>";
         worst += "</r>";
     }
     const std::string& text = state.range(0) == 1 ? worst : document();
@@ -267,7 +287,8 @@ void BM_ParseMemory_OVLMessage(benchmark::State& state) {
         g_live = 0;
         g_peak = 0;
         OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
-        if (msg->parse(text.data(), text.size(), 0) != 0) state.SkipWithError(msg->getError().c_str());
+        if (msg->parse(text.data(), text.size(), 0) != 0)
+            state.SkipWithError(msg->getError().c_str());
         ratio = static_cast<double>(g_peak.load()) / static_cast<double>(text.size());
     }
     pugi::set_memory_management_functions(&std::malloc, &std::free);

@@ -9,7 +9,8 @@ namespace OVL {
 
 OVLEnvPtr OVLEnvCache::EnvValuesList::find(const OVLEID& eid) const {
     for (const OVLEnvPtr& env : m_envs) {
-        if (env && env->getEID() == eid) return env;
+        if (env && env->getEID() == eid)
+            return env;
     }
     return {};
 }

@@ -5,8 +5,12 @@
 namespace OVL {
 namespace {
 
-OVLRealmPtr createSystem() { return boost::make_shared<OVLSystemRealm>(); }
-OVLRealmPtr createLocal() { return boost::make_shared<OVLLocalRealm>(); }
+OVLRealmPtr createSystem() {
+    return boost::make_shared<OVLSystemRealm>();
+}
+OVLRealmPtr createLocal() {
+    return boost::make_shared<OVLLocalRealm>();
+}
 
 }  // namespace
 
@@ -29,11 +33,13 @@ OVLRealmPtr OVLRealmParserFactory::create(const std::string& type) const {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_creators.find(type);
-        if (it != m_creators.end()) creator = it->second;
+        if (it != m_creators.end())
+            creator = it->second;
     }
     OVLRealmPtr realm = creator != nullptr ? creator() : OVLRealmPtr();
     // A creator must make a realm of its own type; anything else is read as a plain realm.
-    if (!realm || realm->getType() != type) realm = boost::make_shared<OVLRealm>(type);
+    if (!realm || realm->getType() != type)
+        realm = boost::make_shared<OVLRealm>(type);
     return realm;
 }
 

@@ -15,12 +15,16 @@
 namespace OVL::detail {
 namespace {
 
-int realOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int realOpen(const char* path, int flags, mode_t mode) {
+    return ::open(path, flags, mode);
+}
 
 const OVLFileSysCalls kReal = {&realOpen, &::write, &::fsync, &::close, &::rename, &::unlink};
 std::atomic<const OVLFileSysCalls*> g_calls{&kReal};
 
-const OVLFileSysCalls& sys() { return *g_calls.load(std::memory_order_acquire); }
+const OVLFileSysCalls& sys() {
+    return *g_calls.load(std::memory_order_acquire);
+}
 
 std::string systemError(const char* what, const std::string& path, int err) {
     return std::string(what) + " " + path + ": " + formatWin32Error(static_cast<unsigned long>(err));
@@ -32,17 +36,21 @@ public:
     explicit FdSink(int fd) : m_fd(fd) { m_buffer.reserve(kCapacity); }
 
     bool put(const void* data, std::size_t size) override {
-        if (m_errno != 0) return false;
+        if (m_errno != 0)
+            return false;
         if (m_buffer.size() + size > kCapacity) {
-            if (!flush()) return false;
-            if (size >= kCapacity) return writeAll(static_cast<const char*>(data), size);
+            if (!flush())
+                return false;
+            if (size >= kCapacity)
+                return writeAll(static_cast<const char*>(data), size);
         }
         m_buffer.append(static_cast<const char*>(data), size);
         return true;
     }
 
     bool flush() {
-        if (m_errno != 0) return false;
+        if (m_errno != 0)
+            return false;
         const bool ok = writeAll(m_buffer.data(), m_buffer.size());
         m_buffer.clear();
         return ok;
@@ -57,7 +65,8 @@ private:
         while (n > 0) {
             const ssize_t w = sys().write(m_fd, p, n);
             if (w < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 m_errno = errno;
                 return false;
             }
@@ -78,14 +87,18 @@ private:
 
 std::string directoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
     return path.substr(0, slash);
 }
 
 }  // namespace
 
-const OVLFileSysCalls& realFileSysCalls() noexcept { return kReal; }
+const OVLFileSysCalls& realFileSysCalls() noexcept {
+    return kReal;
+}
 
 void setFileSysCalls(const OVLFileSysCalls* calls) noexcept {
     g_calls.store(calls != nullptr ? calls : &kReal, std::memory_order_release);
@@ -114,7 +127,8 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
         fd = sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
+        if (fd < 0 && errno != EEXIST)
+            break;
     }
     if (fd < 0) {
         error = systemError("cannot create", temp, errno);
@@ -122,21 +136,26 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     }
 
     auto abandon = [&](const char* what, int err) {
-        if (fd >= 0) sys().close(fd);
+        if (fd >= 0)
+            sys().close(fd);
         sys().unlink(temp.c_str());
         error = systemError(what, temp, err);
         return -1;
     };
 
-    if (keepMode && ::fchmod(fd, st.st_mode & 07777) != 0) return abandon("cannot set the mode of", errno);
+    if (keepMode && ::fchmod(fd, st.st_mode & 07777) != 0)
+        return abandon("cannot set the mode of", errno);
 
     FdSink sink(fd);
     produce(sink);
-    if (!sink.flush()) return abandon("cannot write", sink.error());
-    if (sys().fsync(fd) != 0) return abandon("cannot flush", errno);
+    if (!sink.flush())
+        return abandon("cannot write", sink.error());
+    if (sys().fsync(fd) != 0)
+        return abandon("cannot flush", errno);
     const int closed = sys().close(fd);
     fd = -1;
-    if (closed != 0) return abandon("cannot close", errno);
+    if (closed != 0)
+        return abandon("cannot close", errno);
     if (sys().rename(temp.c_str(), path.c_str()) != 0) {
         const int err = errno;
         sys().unlink(temp.c_str());

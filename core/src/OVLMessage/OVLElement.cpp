@@ -20,7 +20,8 @@ constexpr Entry kTable[] = {
 
 constexpr bool sortedAndUnique() {
     for (std::size_t i = 1; i < std::size(kTable); ++i) {
-        if (kTable[i - 1].id >= kTable[i].id) return false;
+        if (kTable[i - 1].id >= kTable[i].id)
+            return false;
     }
     return true;
 }
@@ -30,15 +31,17 @@ static_assert(sortedAndUnique(), "OVLElementTable.inc must be sorted by identifi
 
 const char* OVLElement::name(int id) noexcept {
     const Entry* end = std::end(kTable);
-    const Entry* it = std::lower_bound(std::begin(kTable), end, id,
-                                       [](const Entry& e, int value) { return e.id < value; });
+    const Entry* it =
+        std::lower_bound(std::begin(kTable), end, id, [](const Entry& e, int value) { return e.id < value; });
     return it != end && it->id == id ? it->name : nullptr;
 }
 
 int OVLElement::id(const char* name) noexcept {
-    if (name == nullptr) return -1;
+    if (name == nullptr)
+        return -1;
     for (const Entry& e : kTable) {
-        if (std::strcmp(e.name, name) == 0) return e.id;
+        if (std::strcmp(e.name, name) == 0)
+            return e.id;
     }
     return -1;
 }

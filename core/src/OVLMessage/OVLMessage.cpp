@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <cerrno>
 #include <cstring>
 #include <pugixml.hpp>
-#include <strings.h>
 
 #include <boost/make_shared.hpp>
 
@@ -23,12 +23,13 @@ namespace {
 // Fragment mode keeps text at the top level, which pugixml would otherwise drop silently, so
 // that trailing garbage after the root is reported; the single root is checked here instead.
 constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_wconv_attribute |
-                                 pugi::parse_ws_pcdata_single | pugi::parse_declaration | pugi::parse_doctype |
-                                 pugi::parse_fragment;
+                                 pugi::parse_ws_pcdata_single | pugi::parse_declaration |
+                                 pugi::parse_doctype | pugi::parse_fragment;
 
 bool isBlank(const char* s) {
     for (; *s != '\0'; ++s) {
-        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r')
+            return false;
     }
     return true;
 }
@@ -41,14 +42,16 @@ struct Position {
 // Line and column of a byte offset; pugixml may report an offset at or past the end of the text
 // (for example when the text ends inside a tag), which counts as the end.
 Position positionOf(const char* text, std::size_t length, std::size_t offset) {
-    if (offset > length) offset = length;
+    if (offset > length)
+        offset = length;
     int line = 1;
     std::size_t lineStart = 0;
     const char* p = text;
     const char* end = text + offset;
     while (p < end) {
         const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-        if (nl == nullptr) break;
+        if (nl == nullptr)
+            break;
         ++line;
         p = static_cast<const char*>(nl) + 1;
         lineStart = static_cast<std::size_t>(p - text);
@@ -57,8 +60,8 @@ Position positionOf(const char* text, std::size_t length, std::size_t offset) {
 }
 
 bool isUtf8EncodingName(const char* name) {
-    return strcasecmp(name, "UTF-8") == 0 || strcasecmp(name, "UTF8") == 0 || strcasecmp(name, "US-ASCII") == 0 ||
-           strcasecmp(name, "ASCII") == 0;
+    return strcasecmp(name, "UTF-8") == 0 || strcasecmp(name, "UTF8") == 0 ||
+           strcasecmp(name, "US-ASCII") == 0 || strcasecmp(name, "ASCII") == 0;
 }
 
 // Finds the first element nested deeper than a limit (the root is depth 1). pugixml's own
@@ -84,10 +87,12 @@ private:
 };
 
 pugi::xml_node findTooDeep(pugi::xml_node root, unsigned limit) {
-    if (limit == 0) return {};
+    if (limit == 0)
+        return {};
     if (limit == 1) {
         for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling()) {
-            if (c.type() == pugi::node_element) return c;
+            if (c.type() == pugi::node_element)
+                return c;
         }
         return {};
     }
@@ -99,7 +104,9 @@ pugi::xml_node findTooDeep(pugi::xml_node root, unsigned limit) {
 class StringSink final : public pugi::xml_writer {
 public:
     explicit StringSink(std::string& out) : m_out(out) {}
-    void write(const void* data, std::size_t size) override { m_out.append(static_cast<const char*>(data), size); }
+    void write(const void* data, std::size_t size) override {
+        m_out.append(static_cast<const char*>(data), size);
+    }
 
 private:
     std::string& m_out;
@@ -135,7 +142,9 @@ OVLMsgFactoryPtr OVLMessage::getFactory() {
     return factory;
 }
 
-boost::intrusive_ptr<OVLMessage> OVLMsgFactory::createNew() const { return OVLMessagePtr(new OVLMessage); }
+boost::intrusive_ptr<OVLMessage> OVLMsgFactory::createNew() const {
+    return OVLMessagePtr(new OVLMessage);
+}
 
 OVLMessage::OVLMessage() : m_tree(std::make_shared<pugi::xml_document>()) {}
 
@@ -154,31 +163,42 @@ int OVLMessage::fail(std::string reason, int line, int column) const {
 }
 
 int OVLMessage::setRootName(const char* name) {
-    if (!detail::isValidXmlName(name)) return fail(std::string("invalid element name: ") + (name ? name : "(null)"));
+    if (!detail::isValidXmlName(name))
+        return fail(std::string("invalid element name: ") + (name ? name : "(null)"));
     pugi::xml_node root = m_tree->document_element();
-    if (!root) root = m_tree->append_child(pugi::node_element);
+    if (!root)
+        root = m_tree->append_child(pugi::node_element);
     return root && root.set_name(name) ? 0 : fail("out of memory");
 }
 
-const char* OVLMessage::getRootName() const noexcept { return m_tree->document_element().name(); }
+const char* OVLMessage::getRootName() const noexcept {
+    return m_tree->document_element().name();
+}
 
-bool OVLMessage::isEmpty() const noexcept { return !m_tree->document_element(); }
+bool OVLMessage::isEmpty() const noexcept {
+    return !m_tree->document_element();
+}
 
 OVLMessageIterator OVLMessage::getIterator() const {
     pugi::xml_node root = m_tree->document_element();
-    if (!root) return {};
+    if (!root)
+        return {};
     return OVLMessageIterator(m_tree, root.internal_object());
 }
 
 int OVLMessage::parse(const char* text, std::size_t length, int flags) {
-    if (text == nullptr) return fail("no text to parse");
-    if (flags != 0) return fail("unknown parse flags " + std::to_string(flags));
-    if (length == 0) length = std::strlen(text);
+    if (text == nullptr)
+        return fail("no text to parse");
+    if (flags != 0)
+        return fail("unknown parse flags " + std::to_string(flags));
+    if (length == 0)
+        length = std::strlen(text);
 
     const std::size_t valid = detail::validUtf8Prefix(std::string_view(text, length));
     if (valid != length) {
         const Position pos = positionOf(text, length, valid);
-        return fail(text[valid] == '\0' ? "zero byte in the text" : "text is not valid UTF-8", pos.line, pos.column);
+        return fail(text[valid] == '\0' ? "zero byte in the text" : "text is not valid UTF-8", pos.line,
+                    pos.column);
     }
     const std::size_t badRef = detail::findBadCharReference(std::string_view(text, length));
     if (badRef != std::string_view::npos) {
@@ -187,7 +207,8 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
     }
     // A UTF-8 byte order mark is allowed; positions still count it.
     std::size_t skip = 0;
-    if (length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) skip = 3;
+    if (length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0)
+        skip = 3;
 
     auto tree = std::make_shared<pugi::xml_document>();
     const pugi::xml_parse_result result =
@@ -199,7 +220,8 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
 
     auto failAt = [&](const char* reason, pugi::xml_node node) {
         const std::ptrdiff_t offset = node.offset_debug();
-        const Position pos = offset >= 0 ? positionOf(text, length, skip + static_cast<std::size_t>(offset)) : Position{0, 0};
+        const Position pos =
+            offset >= 0 ? positionOf(text, length, skip + static_cast<std::size_t>(offset)) : Position{0, 0};
         return fail(reason, pos.line, pos.column);
     };
 
@@ -218,11 +240,13 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
             case pugi::node_doctype:
                 return failAt("document type declarations are not allowed", node);
             case pugi::node_pcdata:
-                if (!isBlank(node.value())) return failAt("text outside the root element", node);
+                if (!isBlank(node.value()))
+                    return failAt("text outside the root element", node);
                 tree->remove_child(node);
                 break;
             case pugi::node_element:
-                if (root) return failAt("more than one root element", node);
+                if (root)
+                    return failAt("more than one root element", node);
                 root = node;
                 break;
             default:
@@ -235,7 +259,8 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
         return fail("no root element", end.line, end.column);
     }
     if (pugi::xml_node deep = findTooDeep(root, m_maxDepth)) {
-        return failAt(("elements nested deeper than " + std::to_string(m_maxDepth) + " levels").c_str(), deep);
+        return failAt(("elements nested deeper than " + std::to_string(m_maxDepth) + " levels").c_str(),
+                      deep);
     }
 
     m_tree = std::move(tree);
@@ -245,9 +270,11 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
 }
 
 int OVLMessage::load(const char* path) {
-    if (path == nullptr) return fail("no file name");
+    if (path == nullptr)
+        return fail("no file name");
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail(std::string("cannot open ") + path + ": " + formatWin32Error(getLastError()));
+    if (fd < 0)
+        return fail(std::string("cannot open ") + path + ": " + formatWin32Error(getLastError()));
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -271,23 +298,29 @@ int OVLMessage::load(const char* path) {
         }
         const ssize_t r = ::read(fd, text.data() + used, text.size() - used);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             const int err = errno;
             ::close(fd);
-            return fail(std::string("cannot read ") + path + ": " + formatWin32Error(static_cast<unsigned long>(err)));
+            return fail(std::string("cannot read ") + path + ": " +
+                        formatWin32Error(static_cast<unsigned long>(err)));
         }
-        if (r == 0) break;
+        if (r == 0)
+            break;
         used += static_cast<std::size_t>(r);
     }
     ::close(fd);
     text.resize(used);
-    if (used == 0) return fail(std::string("empty file: ") + path);
+    if (used == 0)
+        return fail(std::string("empty file: ") + path);
     return parse(text.data(), text.size(), 0);
 }
 
 int OVLMessage::save(const char* path) const {
-    if (path == nullptr) return fail("no file name");
-    if (isEmpty()) return fail("empty message");
+    if (path == nullptr)
+        return fail("no file name");
+    if (isEmpty())
+        return fail("empty message");
     std::string error;
     const pugi::xml_document& doc = *m_tree;
     const int r = detail::replaceFileAtomically(
@@ -297,7 +330,8 @@ int OVLMessage::save(const char* path) const {
             print(doc, writer, kIndent | kDeclaration);
         },
         error);
-    if (r != 0) return fail(std::move(error));
+    if (r != 0)
+        return fail(std::move(error));
     m_error.clear();
     m_errorLine = m_errorColumn = 0;
     return 0;
@@ -305,14 +339,16 @@ int OVLMessage::save(const char* path) const {
 
 std::string OVLMessage::toString(int flags) const {
     std::string out;
-    if (isEmpty()) return out;
+    if (isEmpty())
+        return out;
     StringSink sink(out);
     print(*m_tree, sink, flags);
     return out;
 }
 
 OVLMessageBodyPtr OVLMessage::getBody(int flags) const {
-    if (isEmpty()) return {};
+    if (isEmpty())
+        return {};
     return boost::make_shared<const OVLMessageBody>(toString(flags));
 }
 

@@ -19,12 +19,15 @@ std::size_t validUtf8Prefix(std::string_view text) noexcept {
             std::memcpy(&a, s + i, 8);
             std::memcpy(&b, s + i + 8, 8);
             const std::uint64_t zeros = ((a - kOnes) & ~a) | ((b - kOnes) & ~b);
-            if (((a | b | zeros) & kHighs) != 0) break;
+            if (((a | b | zeros) & kHighs) != 0)
+                break;
             i += 16;
         }
-        if (i >= n) break;
+        if (i >= n)
+            break;
         const unsigned char c = s[i];
-        if (c == 0) return i;
+        if (c == 0)
+            return i;
         if (c < 0x80) {
             ++i;
             continue;
@@ -35,19 +38,26 @@ std::size_t validUtf8Prefix(std::string_view text) noexcept {
             len = 2;
         } else if (c >= 0xE0 && c <= 0xEF) {
             len = 3;
-            if (c == 0xE0) lo = 0xA0;  // overlong
-            if (c == 0xED) hi = 0x9F;  // surrogates
+            if (c == 0xE0)
+                lo = 0xA0;  // overlong
+            if (c == 0xED)
+                hi = 0x9F;  // surrogates
         } else if (c >= 0xF0 && c <= 0xF4) {
             len = 4;
-            if (c == 0xF0) lo = 0x90;  // overlong
-            if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+            if (c == 0xF0)
+                lo = 0x90;  // overlong
+            if (c == 0xF4)
+                hi = 0x8F;  // above U+10FFFF
         } else {
             return i;
         }
-        if (i + len > n) return i;
-        if (s[i + 1] < lo || s[i + 1] > hi) return i;
+        if (i + len > n)
+            return i;
+        if (s[i + 1] < lo || s[i + 1] > hi)
+            return i;
         for (std::size_t k = 2; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return i;
+            if ((s[i + k] & 0xC0) != 0x80)
+                return i;
         }
         i += len;
     }
@@ -60,13 +70,16 @@ std::size_t findBadCharReference(std::string_view text) noexcept {
     const char* p = begin;
     while (p < end) {
         const void* amp = std::memchr(p, '&', static_cast<std::size_t>(end - p));
-        if (amp == nullptr) break;
+        if (amp == nullptr)
+            break;
         const char* ref = static_cast<const char*>(amp);
         p = ref + 1;
-        if (p >= end || *p != '#') continue;
+        if (p >= end || *p != '#')
+            continue;
         ++p;
         const bool hex = p < end && (*p == 'x');
-        if (hex) ++p;
+        if (hex)
+            ++p;
         unsigned long value = 0;
         bool tooBig = false;
         int digits = 0;
@@ -88,7 +101,8 @@ std::size_t findBadCharReference(std::string_view text) noexcept {
                 value = 0x110000;
             }
         }
-        if (digits == 0 || p >= end || *p != ';') continue;
+        if (digits == 0 || p >= end || *p != ';')
+            continue;
         if (tooBig || value == 0 || (value >= 0xD800 && value <= 0xDFFF)) {
             return static_cast<std::size_t>(ref - begin);
         }
@@ -97,14 +111,18 @@ std::size_t findBadCharReference(std::string_view text) noexcept {
 }
 
 bool isValidXmlName(const char* name) noexcept {
-    if (name == nullptr || *name == '\0') return false;
+    if (name == nullptr || *name == '\0')
+        return false;
     const std::size_t n = std::strlen(name);
-    if (!isValidUtf8(std::string_view(name, n))) return false;
+    if (!isValidUtf8(std::string_view(name, n)))
+        return false;
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
-        const bool start = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+        const bool start =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
         const bool rest = (c >= '0' && c <= '9') || c == '-' || c == '.';
-        if (!(start || (i > 0 && rest))) return false;
+        if (!(start || (i > 0 && rest)))
+            return false;
     }
     return true;
 }

@@ -10,7 +10,9 @@ namespace OVL::detail {
 // nothing above U+10FFFF) without a zero byte; text.size() when all of it is.
 std::size_t validUtf8Prefix(std::string_view text) noexcept;
 
-inline bool isValidUtf8(std::string_view text) noexcept { return validUtf8Prefix(text) == text.size(); }
+inline bool isValidUtf8(std::string_view text) noexcept {
+    return validUtf8Prefix(text) == text.size();
+}
 
 // Offset of the first numeric character reference ("&#65;", "&#x41;") whose code point cannot be
 // text: U+0000, a surrogate, or above U+10FFFF; npos when there is none. pugixml would decode

@@ -64,15 +64,18 @@ struct HostRecord {
 
 struct HostRecordWriter {
     int operator()(OVLMessageIterator& it, const HostRecord& r) const {
-        if (it.write(OVLElement::Auth, OVLAuthName::Writer(), r.auth) != 0) return -1;
+        if (it.write(OVLElement::Auth, OVLAuthName::Writer(), r.auth) != 0)
+            return -1;
         return it.write(OVLElement::Realms, OVLRealmList::Writer(), r.realms);
     }
 };
 
 struct HostRecordReader {
     int operator()(OVLMessageIterator& it, HostRecord& r) const {
-        if (it.read(OVLElement::Auth, OVLAuthName::Reader(), r.auth) != 0) return -1;
-        if (!it.hasChild(OVLElement::Realms)) return 0;
+        if (it.read(OVLElement::Auth, OVLAuthName::Reader(), r.auth) != 0)
+            return -1;
+        if (!it.hasChild(OVLElement::Realms))
+            return 0;
         return it.read(OVLElement::Realms, OVLRealmList::Reader(), r.realms);
     }
 };
@@ -100,10 +103,15 @@ TEST(HostRecords, SurviveASettingsFileWithoutThePassword) {
     std::map<std::string, HostRecord> hosts;
     hosts["alpha"] = {OVLAuthName("root", "", OVLRealm::systemRealmID, "secret"), {}};
     HostRecord& beta = hosts["b\xC3\xA9ta:4433"];
-    beta.auth = OVLAuthName("\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD", "corp", guid("11111111-2222-4333-8444-555555555555"), "pw");
+    beta.auth = OVLAuthName("\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD", "corp",
+                            guid("11111111-2222-4333-8444-555555555555"), "pw");
     beta.realms.push_back(boost::make_shared<OVLSystemRealm>());
-    beta.realms.push_back(localRealm("11111111-2222-4333-8444-555555555555", "L\xC3\xA4""b", "<lab> & co"));
-    auto other = boost::make_shared<OVLRealm>("directory", guid("99999999-2222-4333-8444-555555555555"), "Dir");
+    beta.realms.push_back(localRealm("11111111-2222-4333-8444-555555555555",
+                                     "L\xC3\xA4"
+                                     "b",
+                                     "<lab> & co"));
+    auto other =
+        boost::make_shared<OVLRealm>("directory", guid("99999999-2222-4333-8444-555555555555"), "Dir");
     beta.realms.push_back(other);
 
     OVLMessagePtr msg = newMessage("config");
@@ -141,7 +149,8 @@ TEST(AuthName, ReaderRejectsIncompleteOrBadElementsAndKeepsTheObject) {
         "<auth><login>l</login><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</realmId></auth>",
         "<auth><login>l</login><domain>d</domain></auth>",
         "<auth><login>l</login><domain>d</domain><realmId>System</realmId></auth>",
-        "<auth><login>l</login><domain>d</domain><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42x</realmId></auth>",
+        "<auth><login>l</login><domain>d</domain><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42x</realmId></"
+        "auth>",
     };
     for (const char* text : bad) {
         OVLMessagePtr msg = OVLMessage::getFactory()->createNew();
@@ -224,14 +233,16 @@ TEST(RealmFactory, CreatesByTypeAndAcceptsNewTypes) {
 
 TEST(RealmList, BadRealmElementsAreSkipped) {
     OVLMessagePtr msg = OVLMessage::getFactory()->createNew();
-    ASSERT_EQ(msg->parse("<realms>"
-                         "<realm><type>local</type><id>11111111-2222-4333-8444-555555555555</id><name>A</name></realm>"
-                         "<realm><id>11111111-2222-4333-8444-555555555555</id><name>no type</name></realm>"
-                         "<realm><type>local</type><id>bad</id><name>bad id</name></realm>"
-                         "<realm><type>local</type><id>11111111-2222-4333-8444-555555555555</id></realm>"
-                         "<realm><type>system</type><id>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</id><name>S</name></realm>"
-                         "</realms>"),
-              0);
+    ASSERT_EQ(
+        msg->parse(
+            "<realms>"
+            "<realm><type>local</type><id>11111111-2222-4333-8444-555555555555</id><name>A</name></realm>"
+            "<realm><id>11111111-2222-4333-8444-555555555555</id><name>no type</name></realm>"
+            "<realm><type>local</type><id>bad</id><name>bad id</name></realm>"
+            "<realm><type>local</type><id>11111111-2222-4333-8444-555555555555</id></realm>"
+            "<realm><type>system</type><id>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</id><name>S</name></realm>"
+            "</realms>"),
+        0);
     OVLRealmList list;
     ASSERT_EQ(msg->getIterator().read(OVLRealmList::Reader(), list), 0);
     ASSERT_EQ(list.size(), 2u);
@@ -295,8 +306,10 @@ TEST(EnvList, IteratesAndSurvivesAFile) {
     config.set("hostname", "web01");
     runtime.set("state", "running");
     OVLEnvCache::EnvValuesList list;
-    list.push_back(boost::make_shared<OVLEnv>(guid("aaaaaaaa-2222-4333-8444-555555555555"), "web", config, runtime));
-    list.push_back(boost::make_shared<OVLEnv>(guid("bbbbbbbb-2222-4333-8444-555555555555"), "", OVLEnvConfig()));
+    list.push_back(
+        boost::make_shared<OVLEnv>(guid("aaaaaaaa-2222-4333-8444-555555555555"), "web", config, runtime));
+    list.push_back(
+        boost::make_shared<OVLEnv>(guid("bbbbbbbb-2222-4333-8444-555555555555"), "", OVLEnvConfig()));
 
     OVLMessagePtr msg = newMessage("environments");
     ASSERT_EQ(msg->getIterator().write(OVLEnvCache::EnvValuesList::Writer(), list), 0);
@@ -305,7 +318,8 @@ TEST(EnvList, IteratesAndSurvivesAFile) {
     ASSERT_EQ(back->getIterator().read(OVLEnvCache::EnvValuesList::Reader(), read), 0);
     ASSERT_EQ(read.size(), 2u);
     OVLEnvCache::EnvValuesList::const_iterator a = list.begin(), b = read.begin();
-    for (; a != list.end() && b != read.end(); ++a, ++b) EXPECT_EQ(**a, **b);
+    for (; a != list.end() && b != read.end(); ++a, ++b)
+        EXPECT_EQ(**a, **b);
     EXPECT_TRUE(b == read.end());
     OVLEnvPtr found = read.find(guid("aaaaaaaa-2222-4333-8444-555555555555"));
     ASSERT_TRUE(found);
@@ -334,17 +348,20 @@ TEST(EnvCache, SnapshotsAreReplacedWhileReadersHoldThem) {
     std::thread writer([&] {
         for (int i = 0; i < 2000; ++i) {
             OVLEnvCache::EnvValuesList list;
-            for (int k = 0; k <= i % 5; ++k) list.push_back(boost::make_shared<OVLEnv>(OVLEID(i, k), "e", OVLEnvConfig()));
+            for (int k = 0; k <= i % 5; ++k)
+                list.push_back(boost::make_shared<OVLEnv>(OVLEID(i, k), "e", OVLEnvConfig()));
             cache->update(std::move(list));
         }
         stop = true;
     });
     while (!stop) {
         OVLEnvCache::EnvValuesListPtr snapshot = cache->getEnvList();
-        if (!snapshot) continue;
+        if (!snapshot)
+            continue;
         const std::size_t n = snapshot->size();
         std::size_t walked = 0;
-        for (auto it = snapshot->begin(); it != snapshot->end(); ++it) ++walked;
+        for (auto it = snapshot->begin(); it != snapshot->end(); ++it)
+            ++walked;
         ASSERT_EQ(walked, n);
     }
     writer.join();

@@ -18,9 +18,11 @@ void walk(OVL::OVLMessageIterator it) {
     for (;;) {
         it.getText(text);
         it.getAttribute("id", text);
-        if (it.moveToFirstChild() == 0) continue;
+        if (it.moveToFirstChild() == 0)
+            continue;
         while (it.moveToNextSibling() != 0) {
-            if (it.moveToParent() != 0) return;
+            if (it.moveToParent() != 0)
+                return;
         }
     }
 }
@@ -28,10 +30,12 @@ void walk(OVL::OVLMessageIterator it) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
     if (msg->parse(reinterpret_cast<const char*>(data), size, 0) != 0) {
-        if (msg->getError().empty()) std::abort();
+        if (msg->getError().empty())
+            std::abort();
         return 0;
     }
     walk(msg->getIterator());
@@ -39,8 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string indented = msg->toString(OVL::OVLMessage::kIndent | OVL::OVLMessage::kDeclaration);
 
     OVL::OVLMessagePtr again = OVL::OVLMessage::getFactory()->createNew();
-    if (again->parse(compact.data(), compact.size(), 0) != 0) std::abort();
-    if (again->toString(OVL::OVLMessage::kCompact) != compact) std::abort();
-    if (again->parse(indented.data(), indented.size(), 0) != 0) std::abort();
+    if (again->parse(compact.data(), compact.size(), 0) != 0)
+        std::abort();
+    if (again->toString(OVL::OVLMessage::kCompact) != compact)
+        std::abort();
+    if (again->parse(indented.data(), indented.size(), 0) != 0)
+        std::abort();
     return 0;
 }

@@ -68,8 +68,8 @@ TEST(Iterator, FailedMovesStayPut) {
     ASSERT_EQ(it.moveTo("a"), 0);
     const OVLMessageIterator at = it;
     EXPECT_EQ(it.moveTo("missing"), -1);
-    EXPECT_EQ(it.moveTo(1307), -1);      // known identifier, no such child
-    EXPECT_EQ(it.moveTo(424242), -1);    // unknown identifier
+    EXPECT_EQ(it.moveTo(1307), -1);    // known identifier, no such child
+    EXPECT_EQ(it.moveTo(424242), -1);  // unknown identifier
     EXPECT_EQ(it.moveTo(nullptr), -1);
     EXPECT_EQ(it.moveToNext("a"), -1);
     EXPECT_EQ(it.moveToNext(nullptr), -1);
@@ -193,8 +193,8 @@ TEST(Iterator, ValuesReadBackAndBadOnesAreRejected) {
 }
 
 TEST(Iterator, NumbersAreStrict) {
-    OVLMessagePtr msg =
-        parsed("<r><a>+12</a><b> 3</b><c>3 </c><d>0x10</d><e></e><f>+</f><g>-0</g><h>2147483648</h><i>++1</i></r>");
+    OVLMessagePtr msg = parsed(
+        "<r><a>+12</a><b> 3</b><c>3 </c><d>0x10</d><e></e><f>+</f><g>-0</g><h>2147483648</h><i>++1</i></r>");
     OVLMessageIterator it = msg->getIterator();
     int v = 0;
     EXPECT_EQ(it.readInt("a", v), 0);
@@ -259,7 +259,8 @@ TEST(Iterator, ReadAndWriteRestoreThePosition) {
     EXPECT_EQ(it.write("bad name", wander, std::string("x")), -1);
     std::string got;
     auto reader = [](OVLMessageIterator& at, std::string& out) {
-        if (at.moveTo("deep") != 0 || at.moveTo("deeper") != 0) return -1;
+        if (at.moveTo("deep") != 0 || at.moveTo("deeper") != 0)
+            return -1;
         return at.getText(out);
     };
     ASSERT_EQ(it.read(reader, got), 0);

@@ -15,13 +15,17 @@ using OVL::OVLMessagePtr;
 
 namespace {
 
-OVLMessagePtr newMessage() { return OVLMessage::getFactory()->createNew(); }
+OVLMessagePtr newMessage() {
+    return OVLMessage::getFactory()->createNew();
+}
 
 std::string nested(int depth) {
     std::string s;
     s.reserve(static_cast<std::size_t>(depth) * 7);
-    for (int i = 0; i < depth; ++i) s += "<a>";
-    for (int i = 0; i < depth; ++i) s += "</a>";
+    for (int i = 0; i < depth; ++i)
+        s += "<a>";
+    for (int i = 0; i < depth; ++i)
+        s += "</a>";
     return s;
 }
 
@@ -52,7 +56,8 @@ TEST(Message, RootNameCreatesAndRenamesTheRoot) {
 TEST(Message, PacketIsAddressedByElementIdentifiers) {
     OVLMessagePtr msg = newMessage();
     const char* packet =
-        "<packet>\n  <target>sysinfo</target>\n  <data>\n    <SysInfo><getCpu><x/></getCpu></SysInfo>\n  </data>\n"
+        "<packet>\n  <target>sysinfo</target>\n  <data>\n    <SysInfo><getCpu><x/></getCpu></SysInfo>\n  "
+        "</data>\n"
         "</packet>";
     ASSERT_EQ(msg->parse(packet, 0, 0), 0) << msg->getError();
     EXPECT_EQ(msg->getError(), "");
@@ -111,41 +116,40 @@ TEST_P(MalformedInput, IsRejectedAndChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Message, MalformedInput,
-    testing::Values(BadInput{"unclosed", "<packet><target>x</target>", ""},
-                    BadInput{"mismatched", "<a><b></a></b>", "mismatch"},
-                    BadInput{"empty", "", "no root element"},
-                    BadInput{"garbage_after_root", "<a/>\n<b", ""},
-                    BadInput{"unterminated_comment", "<a><!-- </a>", ""},
-                    BadInput{"whitespace", " \n\t ", "no root element"},
-                    BadInput{"two_roots", "<a/><b/>", "more than one root element"},
-                    BadInput{"text_outside", "<a/>trailing", "outside the root"},
-                    BadInput{"bad_attribute", "<a x=1/>", "attribute"},
-                    BadInput{"latin1_bytes", "<a>caf\xE9</a>", "not valid UTF-8"},
-                    BadInput{"utf16_bom", std::string("\xFF\xFE<\0a\0/\0>\0", 10), ""},
-                    BadInput{"utf16_bom_only", "\xFF\xFE<a/>", "not valid UTF-8"},
-                    BadInput{"overlong_utf8", "<a>\xC0\xAF</a>", "not valid UTF-8"},
-                    BadInput{"surrogate_utf8", "<a>\xED\xA0\x80</a>", "not valid UTF-8"},
-                    BadInput{"declared_latin1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>",
-                             "unsupported encoding"},
-                    BadInput{"declared_utf16", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>", "unsupported encoding"},
-                    BadInput{"billion_laughs",
-                             "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n <!ENTITY lol \"lol\">\n"
-                             " <!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n"
-                             " <!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">\n"
-                             " <!ENTITY lol9 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">\n"
-                             "]>\n<lolz>&lol9;</lolz>",
-                             "document type declarations are not allowed"},
-                    BadInput{"external_entity", "<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>",
-                             "document type"},
-                    BadInput{"too_deep", nested(1001), "nested deeper than 1000 levels"},
-                    // Found by the fuzzer: pugixml reports an error offset past the end of the text.
-                    BadInput{"error_past_the_end",
-                             "cke<acket>\n  <target>sysinfo</target>\n\xEF\xBB\xBF  <data><Sy\nt", ""},
-                    BadInput{"reference_beyond_unicode", "<a x=\"&#6666666666666666610;\"/>", "not allowed"},
-                    BadInput{"reference_to_surrogate", "<a>&#xD800;</a>", "not allowed"},
-                    BadInput{"reference_to_nul", "<a>x&#0;y</a>", "not allowed"},
-                    BadInput{"reference_above_max", "<a>&#x110000;</a>", "not allowed"},
-                    BadInput{"unclosed_deep", std::string(300000, '<'), ""}),
+    testing::Values(
+        BadInput{"unclosed", "<packet><target>x</target>", ""},
+        BadInput{"mismatched", "<a><b></a></b>", "mismatch"}, BadInput{"empty", "", "no root element"},
+        BadInput{"garbage_after_root", "<a/>\n<b", ""}, BadInput{"unterminated_comment", "<a><!-- </a>", ""},
+        BadInput{"whitespace", " \n\t ", "no root element"},
+        BadInput{"two_roots", "<a/><b/>", "more than one root element"},
+        BadInput{"text_outside", "<a/>trailing", "outside the root"},
+        BadInput{"bad_attribute", "<a x=1/>", "attribute"},
+        BadInput{"latin1_bytes", "<a>caf\xE9</a>", "not valid UTF-8"},
+        BadInput{"utf16_bom", std::string("\xFF\xFE<\0a\0/\0>\0", 10), ""},
+        BadInput{"utf16_bom_only", "\xFF\xFE<a/>", "not valid UTF-8"},
+        BadInput{"overlong_utf8", "<a>\xC0\xAF</a>", "not valid UTF-8"},
+        BadInput{"surrogate_utf8", "<a>\xED\xA0\x80</a>", "not valid UTF-8"},
+        BadInput{"declared_latin1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>",
+                 "unsupported encoding"},
+        BadInput{"declared_utf16", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>", "unsupported encoding"},
+        BadInput{"billion_laughs",
+                 "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n <!ENTITY lol \"lol\">\n"
+                 " <!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n"
+                 " <!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">\n"
+                 " <!ENTITY lol9 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">\n"
+                 "]>\n<lolz>&lol9;</lolz>",
+                 "document type declarations are not allowed"},
+        BadInput{"external_entity", "<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>",
+                 "document type"},
+        BadInput{"too_deep", nested(1001), "nested deeper than 1000 levels"},
+        // Found by the fuzzer: pugixml reports an error offset past the end of the text.
+        BadInput{"error_past_the_end", "cke<acket>\n  <target>sysinfo</target>\n\xEF\xBB\xBF  <data><Sy\nt",
+                 ""},
+        BadInput{"reference_beyond_unicode", "<a x=\"&#6666666666666666610;\"/>", "not allowed"},
+        BadInput{"reference_to_surrogate", "<a>&#xD800;</a>", "not allowed"},
+        BadInput{"reference_to_nul", "<a>x&#0;y</a>", "not allowed"},
+        BadInput{"reference_above_max", "<a>&#x110000;</a>", "not allowed"},
+        BadInput{"unclosed_deep", std::string(300000, '<'), ""}),
     [](const testing::TestParamInfo<BadInput>& info) { return std::string(info.param.label); });
 
 TEST(Message, UnknownEntityReferencesAreNeverExpanded) {
@@ -189,12 +193,15 @@ TEST(Message, HundredThousandLevelsWithoutLimitNeverRecurse) {
     ASSERT_EQ(msg->parse(text.c_str()), 0) << msg->getError();
     OVLMessageIterator it = msg->getIterator();
     int reached = 1;
-    while (it.moveToFirstChild() == 0) ++reached;
+    while (it.moveToFirstChild() == 0)
+        ++reached;
     EXPECT_EQ(reached, depth);
     std::string expected;
-    for (int i = 1; i < depth; ++i) expected += "<a>";
+    for (int i = 1; i < depth; ++i)
+        expected += "<a>";
     expected += "<a/>";
-    for (int i = 1; i < depth; ++i) expected += "</a>";
+    for (int i = 1; i < depth; ++i)
+        expected += "</a>";
     EXPECT_TRUE(msg->toString() == expected);
 }
 

@@ -24,7 +24,9 @@ using OVL::detail::OVLFileSysCalls;
 
 namespace {
 
-OVLMessagePtr newMessage() { return OVLMessage::getFactory()->createNew(); }
+OVLMessagePtr newMessage() {
+    return OVLMessage::getFactory()->createNew();
+}
 
 OVLMessagePtr withValue(const std::string& value) {
     OVLMessagePtr msg = newMessage();
@@ -47,7 +49,8 @@ void spit(const std::string& path, const std::string& text) {
 
 int entries(const ferrik_test::TempDir& dir) {
     int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++n;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++n;
     return n;
 }
 
@@ -61,29 +64,35 @@ struct FailingCalls {
         writeBudget = -1;
         static const OVLFileSysCalls calls = {
             [](const char* p, int f, mode_t m) {
-                if (openErr) return errno = openErr, -1;
+                if (openErr)
+                    return errno = openErr, -1;
                 return OVL::detail::realFileSysCalls().open(p, f, m);
             },
             [](int fd, const void* d, size_t n) -> ssize_t {
                 if (writeErr && writeBudget >= 0 && static_cast<long>(n) > writeBudget) {
-                    if (writeBudget == 0) return errno = writeErr, -1;
+                    if (writeBudget == 0)
+                        return errno = writeErr, -1;
                     n = static_cast<size_t>(writeBudget);  // a short write, then the failure
                 }
                 const ssize_t w = OVL::detail::realFileSysCalls().write(fd, d, n);
-                if (w > 0 && writeBudget >= 0) writeBudget -= w;
+                if (w > 0 && writeBudget >= 0)
+                    writeBudget -= w;
                 return w;
             },
             [](int fd) {
-                if (fsyncErr) return errno = fsyncErr, -1;
+                if (fsyncErr)
+                    return errno = fsyncErr, -1;
                 return OVL::detail::realFileSysCalls().fsync(fd);
             },
             [](int fd) {
                 const int r = OVL::detail::realFileSysCalls().close(fd);
-                if (closeErr) return errno = closeErr, -1;
+                if (closeErr)
+                    return errno = closeErr, -1;
                 return r;
             },
             [](const char* a, const char* b) {
-                if (renameErr) return errno = renameErr, -1;
+                if (renameErr)
+                    return errno = renameErr, -1;
                 return OVL::detail::realFileSysCalls().rename(a, b);
             },
             OVL::detail::realFileSysCalls().unlink,
@@ -99,7 +108,9 @@ TEST(Save, WritesADeclaredIndentedFileThatLoadsBack) {
     ferrik_test::TempDir dir;
     const std::string path = dir.file("ferrik.xml");
     ASSERT_EQ(withValue("caf\xC3\xA9")->save(path.c_str()), 0);
-    EXPECT_EQ(slurp(path), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n  <value>caf\xC3\xA9</value>\n</config>\n");
+    EXPECT_EQ(
+        slurp(path),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n  <value>caf\xC3\xA9</value>\n</config>\n");
     OVLMessagePtr back = newMessage();
     ASSERT_EQ(back->load(path.c_str()), 0);
     std::string v;
@@ -135,8 +146,10 @@ TEST(Save, EveryFailureKeepsTheOldFileAndLeavesNoTemporary) {
     };
     const Case cases[] = {
         {"temp file cannot be created", [] { FailingCalls::openErr = EACCES; }, "cannot create"},
-        {"disk full at once", [] { FailingCalls::writeErr = ENOSPC, FailingCalls::writeBudget = 0; }, "cannot write"},
-        {"disk full midway", [] { FailingCalls::writeErr = ENOSPC, FailingCalls::writeBudget = 70000; }, "No space"},
+        {"disk full at once", [] { FailingCalls::writeErr = ENOSPC, FailingCalls::writeBudget = 0; },
+         "cannot write"},
+        {"disk full midway", [] { FailingCalls::writeErr = ENOSPC, FailingCalls::writeBudget = 70000; },
+         "No space"},
         {"flush fails", [] { FailingCalls::fsyncErr = EIO; }, "cannot flush"},
         {"close fails", [] { FailingCalls::closeErr = EIO; }, "cannot close"},
         {"rename fails", [] { FailingCalls::renameErr = EXDEV; }, "cannot rename"},

@@ -50,8 +50,8 @@ public:
 
     // Flags of toString(), getBody() and save().
     enum : int {
-        kCompact = 0,  // no indentation, no XML declaration
-        kIndent = 1,   // one element per line, indented by two spaces
+        kCompact = 0,      // no indentation, no XML declaration
+        kIndent = 1,       // one element per line, indented by two spaces
         kDeclaration = 2,  // begin with <?xml version="1.0" encoding="UTF-8"?>
     };
 

@@ -122,13 +122,15 @@ public:
     // Runs the reader or writer at the current element.
     template <class Reader, class T>
     int read(const Reader& reader, T& object) {
-        if (!isValid()) return -1;
+        if (!isValid())
+            return -1;
         OVLMessageIterator at(*this);
         return reader(at, object);
     }
     template <class Writer, class T>
     int write(const Writer& writer, const T& object) {
-        if (!isValid()) return -1;
+        if (!isValid())
+            return -1;
         OVLMessageIterator at(*this);
         return writer(at, object);
     }
@@ -136,13 +138,15 @@ public:
     template <class Reader, class T>
     int read(const char* name, const Reader& reader, T& object) {
         OVLMessageIterator at(*this);
-        if (at.moveTo(name) != 0) return -1;
+        if (at.moveTo(name) != 0)
+            return -1;
         return reader(at, object);
     }
     template <class Reader, class T>
     int read(int id, const Reader& reader, T& object) {
         OVLMessageIterator at(*this);
-        if (at.moveTo(id) != 0) return -1;
+        if (at.moveTo(id) != 0)
+            return -1;
         return reader(at, object);
     }
     // Appends a child element of that name and runs the writer on it. The child stays even
@@ -150,13 +154,15 @@ public:
     template <class Writer, class T>
     int write(const char* name, const Writer& writer, const T& object) {
         OVLMessageIterator at(*this);
-        if (at.addChild(name) != 0) return -1;
+        if (at.addChild(name) != 0)
+            return -1;
         return writer(at, object);
     }
     template <class Writer, class T>
     int write(int id, const Writer& writer, const T& object) {
         OVLMessageIterator at(*this);
-        if (at.addChild(id) != 0) return -1;
+        if (at.addChild(id) != 0)
+            return -1;
         return writer(at, object);
     }
 
