@@ -149,8 +149,8 @@ TEST(AuthName, ReaderRejectsIncompleteOrBadElementsAndKeepsTheObject) {
         "<auth><login>l</login><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</realmId></auth>",
         "<auth><login>l</login><domain>d</domain></auth>",
         "<auth><login>l</login><domain>d</domain><realmId>System</realmId></auth>",
-        "<auth><login>l</login><domain>d</domain><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42x</realmId></"
-        "auth>",
+        "<auth><login/><domain/><realmId>{2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</realmId></auth>",
+        "<auth><login/><domain/><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42 </realmId></auth>",
     };
     for (const char* text : bad) {
         OVLMessagePtr msg = OVLMessage::getFactory()->createNew();
