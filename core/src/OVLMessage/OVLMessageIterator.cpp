@@ -180,6 +180,16 @@ int OVLMessageIterator::addChild(int id) {
     return addChild(OVLElement::name(id));
 }
 
+int OVLMessageIterator::addCopy(const OVLMessageIterator& source) {
+    if (!m_node || !source.m_node)
+        return -1;
+    pugi::xml_node copy = OVL_NODE.append_copy(pugi::xml_node(source.m_node));
+    if (!copy)
+        return -1;
+    m_node = copy.internal_object();
+    return 0;
+}
+
 int OVLMessageIterator::removeChild(const char* name) {
     if (!m_node)
         return -1;

@@ -270,3 +270,29 @@ TEST(Iterator, ReadAndWriteRestoreThePosition) {
     EXPECT_EQ(it.read("missing", reader, got), -1);
     EXPECT_STREQ(it.getName(), "r");
 }
+
+TEST(Iterator, AddCopyCopiesWholeElementsBetweenTrees) {
+    OVLMessagePtr request =
+        parsed("<packet><target>t</target><data a=\"1\"><op><x>\xC3\xA9</x></op></data></packet>");
+    OVLMessageIterator data = request->getIterator();
+    ASSERT_EQ(data.moveTo(OVLElement::Data), 0);
+
+    OVLMessagePtr reply = OVLMessage::getFactory()->createNew();
+    reply->setRootName("packet");
+    OVLMessageIterator it = reply->getIterator();
+    ASSERT_EQ(it.addCopy(data), 0);
+    EXPECT_STREQ(it.getName(), "data");
+    request.reset();  // the copy does not depend on the source tree
+    data = OVLMessageIterator();
+    EXPECT_EQ(reply->toString(), "<packet><data a=\"1\"><op><x>\xC3\xA9</x></op></data></packet>");
+
+    // Into its own subtree: the element as it stood before.
+    OVLMessageIterator op = it;
+    ASSERT_EQ(op.moveTo("op"), 0);
+    ASSERT_EQ(op.addCopy(it), 0);
+    EXPECT_EQ(reply->toString(),
+              "<packet><data a=\"1\"><op><x>\xC3\xA9</x><data "
+              "a=\"1\"><op><x>\xC3\xA9</x></op></data></op></data></packet>");
+    EXPECT_EQ(it.addCopy(OVLMessageIterator()), -1);
+    EXPECT_EQ(OVLMessageIterator().addCopy(it), -1);
+}

@@ -203,6 +203,10 @@ TEST(Message, HundredThousandLevelsWithoutLimitNeverRecurse) {
     for (int i = 1; i < depth; ++i)
         expected += "</a>";
     EXPECT_TRUE(msg->toString() == expected);
+    OVLMessagePtr copy = newMessage();
+    copy->setRootName("copy");
+    ASSERT_EQ(copy->getIterator().addCopy(msg->getIterator()), 0);
+    EXPECT_TRUE(copy->toString() == "<copy>" + expected + "</copy>");
 }
 
 TEST(Message, BodyIsASnapshot) {

@@ -79,6 +79,10 @@ public:
     // Appends a child element and moves onto it. Fails (and stays) on an invalid name.
     int addChild(const char* name);
     int addChild(int id);
+    // Appends a deep copy of the element that `source` stands on (from any tree, this one
+    // included) and moves onto the copy. Copying an element into its own subtree copies it as it
+    // stood before the call.
+    int addCopy(const OVLMessageIterator& source);
     // Removes the first child element of that name with everything in it.
     int removeChild(const char* name);
     int removeChild(int id);
