@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "OVLCommon/Errors.h"
 #include "OVLMessage/OVLElement.h"
 #include "OVLMessage/OVLMessage.h"
+#include "test_utils.h"
 
 using OVL::OVLElement;
 using OVL::OVLMessage;
@@ -274,4 +277,35 @@ TEST(Message, CommentsAndProcessingInstructionsAreDropped) {
     OVLMessagePtr msg = newMessage();
     ASSERT_EQ(msg->parse("<!-- c --><?pi x?><a><!-- inner --><b/></a><!-- after -->"), 0) << msg->getError();
     EXPECT_EQ(msg->toString(), "<a><b/></a>");
+}
+
+TEST(Message, DistinctMessagesWorkOnSeveralThreadsAtOnce) {
+    // The factory is shared; each thread parses, edits, prints and saves messages of its own.
+    ferrik_test::TempDir dir;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &dir, &failures] {
+            const std::string path = dir.file("t" + std::to_string(t) + ".xml");
+            for (int i = 0; i < 200; ++i) {
+                OVLMessagePtr msg = OVLMessage::getFactory()->createNew();
+                const std::string text =
+                    "<packet><target>t" + std::to_string(t) + "</target><data/></packet>";
+                if (msg->parse(text.c_str()) != 0)
+                    ++failures[t];
+                OVLMessageIterator it = msg->getIterator();
+                if (it.moveTo(OVLElement::Data) != 0 || it.writeInt("i", i) != 0)
+                    ++failures[t];
+                if (msg->parse("<broken>") != -1 || msg->getError().empty())
+                    ++failures[t];
+                if (i % 50 == 0 && msg->save(path.c_str()) != 0)
+                    ++failures[t];
+                if (msg->toString().find("<i>" + std::to_string(i) + "</i>") == std::string::npos)
+                    ++failures[t];
+            }
+        });
+    }
+    for (std::thread& th : threads)
+        th.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
