@@ -225,3 +225,45 @@ TEST(Save, AKilledWriterLeavesACompleteFile) {
         EXPECT_TRUE(v == "start" || v == std::string(400000, 'a') || v == std::string(400000, 'b'));
     }
 }
+
+TEST(Save, ReadOnlyDirectoryAndUnreadableFileFailForReal) {
+    // Without the system-call seam: a real process without the permissions. Root may write
+    // anywhere, so as root the checks run in a child that has given up root.
+    ferrik_test::TempDir dir;
+    const std::filesystem::path ro = dir.path() / "ro";
+    std::filesystem::create_directory(ro);
+    const std::string path = (ro / "f.xml").string();
+    const std::string secret = (ro / "secret.xml").string();
+    ASSERT_EQ(withValue("old")->save(path.c_str()), 0);
+    ASSERT_EQ(withValue("hidden")->save(secret.c_str()), 0);
+    const std::string old = slurp(path);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(secret.c_str(), 0000), 0);
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(10);
+        int code = 0;
+        OVLMessagePtr msg = withValue("new");
+        if (msg->save(path.c_str()) != -1 || msg->getError().find("cannot create") == std::string::npos)
+            code |= 1;
+        OVLMessagePtr loaded = withValue("kept");
+        if (loaded->load(secret.c_str()) != -1 || loaded->toString() != withValue("kept")->toString())
+            code |= 2;
+        if (loaded->load(path.c_str()) != 0)
+            code |= 4;  // readable: loads
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::chmod(ro.c_str(), 0755);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(slurp(path), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ro), std::filesystem::directory_iterator()),
+              2);
+}
