@@ -122,8 +122,8 @@ private:
 };
 
 unsigned formatFlags(int flags) {
-    unsigned f = (flags & OVLMessage::kIndent) ? pugi::format_indent : pugi::format_raw;
-    return f | pugi::format_no_declaration;
+    const bool lines = (flags & (OVLMessage::kIndent | OVLMessage::kLines)) != 0;
+    return (lines ? pugi::format_indent : pugi::format_raw) | pugi::format_no_declaration;
 }
 
 void print(const pugi::xml_document& doc, pugi::xml_writer& writer, int flags) {
@@ -132,7 +132,7 @@ void print(const pugi::xml_document& doc, pugi::xml_writer& writer, int flags) {
         static constexpr char kDecl[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
         writer.write(kDecl, sizeof kDecl - 1);
     }
-    doc.save(writer, "  ", formatFlags(flags), pugi::encoding_utf8);
+    doc.save(writer, (flags & OVLMessage::kIndent) ? "  " : "", formatFlags(flags), pugi::encoding_utf8);
 }
 
 }  // namespace

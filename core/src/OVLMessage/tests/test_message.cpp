@@ -222,6 +222,11 @@ TEST(Message, BodyIsASnapshot) {
     EXPECT_EQ(body->size(), body->text().size());
     EXPECT_EQ(msg->getBody(OVLMessage::kIndent)->text(),
               "<packet>\n  <target>t</target>\n  <data>later</data>\n</packet>\n");
+    EXPECT_EQ(msg->toString(OVLMessage::kLines),
+              "<packet>\n<target>t</target>\n<data>later</data>\n</packet>\n");
+    EXPECT_EQ(msg->toString(OVLMessage::kLines | OVLMessage::kDeclaration),
+              "<?xml version=\"1.0\" "
+              "encoding=\"UTF-8\"?>\n<packet>\n<target>t</target>\n<data>later</data>\n</packet>\n");
 }
 
 TEST(Message, TextKeepsItsExactBytesThroughPrintAndParse) {
@@ -236,7 +241,7 @@ TEST(Message, TextKeepsItsExactBytesThroughPrintAndParse) {
         std::string("\x01\x02\x1f tab\t"),
         "",
     };
-    for (int flags : {int(OVLMessage::kCompact), int(OVLMessage::kIndent)}) {
+    for (int flags : {int(OVLMessage::kCompact), int(OVLMessage::kIndent), int(OVLMessage::kLines)}) {
         OVLMessagePtr msg = newMessage();
         msg->setRootName("root");
         OVLMessageIterator it = msg->getIterator();

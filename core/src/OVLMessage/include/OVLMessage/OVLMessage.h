@@ -53,6 +53,7 @@ public:
         kCompact = 0,      // no indentation, no XML declaration
         kIndent = 1,       // one element per line, indented by two spaces
         kDeclaration = 2,  // begin with <?xml version="1.0" encoding="UTF-8"?>
+        kLines = 4,        // one element per line without indentation (kIndent takes precedence)
     };
 
     // The process's message factory.
