@@ -47,7 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (again->toString(OVL::OVLMessage::kCompact) != compact)
         std::abort();
+    // The layouts with line breaks add only whitespace that parsing drops again.
     if (again->parse(indented.data(), indented.size(), 0) != 0)
+        std::abort();
+    if (again->toString(OVL::OVLMessage::kCompact) != compact)
+        std::abort();
+    const std::string lines = msg->toString(OVL::OVLMessage::kLines);
+    if (again->parse(lines.data(), lines.size(), 0) != 0)
+        std::abort();
+    if (again->toString(OVL::OVLMessage::kCompact) != compact)
         std::abort();
     return 0;
 }
