@@ -117,6 +117,12 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
             error = "not a regular file: " + path;
             return -1;
         }
+        // Replacing needs only a writable directory, but a file that its owner made read-only
+        // must stay as it is, as with an ordinary write.
+        if (::access(path.c_str(), W_OK) != 0) {
+            error = systemError("cannot write", path, errno);
+            return -1;
+        }
         keepMode = true;
     }
 

@@ -226,36 +226,46 @@ TEST(Save, AKilledWriterLeavesACompleteFile) {
     }
 }
 
-TEST(Save, ReadOnlyDirectoryAndUnreadableFileFailForReal) {
+TEST(Save, PermissionFailuresAreRealAndKeepEverything) {
     // Without the system-call seam: a real process without the permissions. Root may write
     // anywhere, so as root the checks run in a child that has given up root.
     ferrik_test::TempDir dir;
-    const std::filesystem::path ro = dir.path() / "ro";
+    const std::filesystem::path ro = dir.path() / "ro";  // a read-only directory
+    const std::filesystem::path rw = dir.path() / "rw";  // a directory anyone may write
     std::filesystem::create_directory(ro);
-    const std::string path = (ro / "f.xml").string();
-    const std::string secret = (ro / "secret.xml").string();
-    ASSERT_EQ(withValue("old")->save(path.c_str()), 0);
-    ASSERT_EQ(withValue("hidden")->save(secret.c_str()), 0);
-    const std::string old = slurp(path);
+    std::filesystem::create_directory(rw);
+    const std::string path = (ro / "f.xml").string();         // writable, in the read-only directory
+    const std::string secret = (ro / "secret.xml").string();  // unreadable
+    const std::string locked = (rw / "locked.xml").string();  // read-only, in a writable directory
+    for (const std::string& p : {path, secret, locked})
+        ASSERT_EQ(withValue(p)->save(p.c_str()), 0);
+    const std::string pathText = slurp(path);
+    const std::string lockedText = slurp(locked);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(rw.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
     ASSERT_EQ(::chmod(secret.c_str(), 0000), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
 
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(10);
+            ::_exit(100);
         int code = 0;
         OVLMessagePtr msg = withValue("new");
+        // The temporary file cannot be created beside the target.
         if (msg->save(path.c_str()) != -1 || msg->getError().find("cannot create") == std::string::npos)
             code |= 1;
+        // The directory would allow a rename, but the file itself is read-only.
+        if (msg->save(locked.c_str()) != -1 || msg->getError().find("cannot write") == std::string::npos)
+            code |= 2;
         OVLMessagePtr loaded = withValue("kept");
         if (loaded->load(secret.c_str()) != -1 || loaded->toString() != withValue("kept")->toString())
-            code |= 2;
+            code |= 4;
         if (loaded->load(path.c_str()) != 0)
-            code |= 4;  // readable: loads
+            code |= 8;
         ::_exit(code);
     }
     int status = 0;
@@ -263,7 +273,11 @@ TEST(Save, ReadOnlyDirectoryAndUnreadableFileFailForReal) {
     ::chmod(ro.c_str(), 0755);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(slurp(path), old);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ro), std::filesystem::directory_iterator()),
-              2);
+    EXPECT_EQ(slurp(path), pathText);
+    EXPECT_EQ(slurp(locked), lockedText);
+    auto count = [](const std::filesystem::path& d) {
+        return std::distance(std::filesystem::directory_iterator(d), std::filesystem::directory_iterator());
+    };
+    EXPECT_EQ(count(ro), 2);
+    EXPECT_EQ(count(rw), 1);
 }

@@ -81,7 +81,8 @@ public:
     // replaced atomically: the text goes to a new file in the same directory, which is flushed
     // to disk and then renamed over `path`, and the directory is flushed. A crash or a full disk
     // leaves either the old file or the new one, complete. A file that existed keeps its
-    // permission bits; a new one gets 0666 less the umask. A symbolic link at `path` is replaced,
+    // permission bits (and a file we may not write is not replaced); a new one gets 0666 less the
+    // umask. A symbolic link at `path` is replaced,
     // not followed. A process killed during a save may leave its temporary file
     // ("<path>.tmp-<pid>-<n>") behind, never a damaged `path`. An empty message fails.
     int save(const char* path) const;
