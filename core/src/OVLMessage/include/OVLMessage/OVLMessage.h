@@ -9,15 +9,17 @@
 //     msg->save("/path/ferrik.xml");
 //
 // Text: a message parses and writes UTF-8 only. Input that is not well-formed XML, not valid
-// UTF-8, declares another encoding, has a document type declaration (so no entity expansion
-// can happen), has no single root element, or nests elements deeper than the depth limit is
-// rejected with an error text that names the line and column (1-based, columns in bytes).
+// UTF-8, holds a zero byte or a character reference to a code point that cannot be text
+// (&#0;, surrogates, above U+10FFFF), declares another encoding, has a document type
+// declaration (so no entity expansion can happen), has no single root element or text outside
+// it, or nests elements deeper than the depth limit is rejected with an error text that names
+// the line and column (1-based, columns in bytes). Unknown entity references stay literal text.
 // Character data keeps its exact bytes: line ends are not converted and whitespace-only text of
 // an element that has no child elements is kept, so that what is written reads back equal.
 // Comments and processing instructions are dropped.
 //
-// Memory: parsing holds a copy of the text plus at most about 16 times the text's size in
-// nodes (the worst case is a document made only of empty elements); the parser, the
+// Memory: a parsed tree takes at most about 17 times the text's size (the worst case, a document
+// made only of empty elements; typical messages about 4 times); the parser, the
 // destruction of a tree and every walk and write of this library are iterative, so no input
 // can exhaust the stack.
 //
@@ -48,7 +50,7 @@ public:
     // Largest file that load() reads.
     static constexpr std::size_t kMaxFileSize = std::size_t(1) << 30;
 
-    // Flags of toString(), getBody() and save().
+    // Layouts of toString() and getBody(); save() writes kIndent | kDeclaration.
     enum : int {
         kCompact = 0,      // no indentation, no XML declaration
         kIndent = 1,       // one element per line, indented by two spaces
@@ -81,10 +83,10 @@ public:
     // replaced atomically: the text goes to a new file in the same directory, which is flushed
     // to disk and then renamed over `path`, and the directory is flushed. A crash or a full disk
     // leaves either the old file or the new one, complete. A file that existed keeps its
-    // permission bits (and a file we may not write is not replaced); a new one gets 0666 less the
-    // umask. A symbolic link at `path` is replaced,
-    // not followed. A process killed during a save may leave its temporary file
-    // ("<path>.tmp-<pid>-<n>") behind, never a damaged `path`. An empty message fails.
+    // permission bits, and one that the caller may not write is not replaced; a new one gets
+    // 0666 less the umask. A symbolic link at `path` is replaced, not followed. A process killed
+    // during a save may leave its temporary file ("<path>.tmp-<pid>-<n>") behind, never a
+    // damaged `path`. An empty message fails.
     int save(const char* path) const;
 
     // An iterator on the root; an invalid one when the message is empty.

@@ -9,7 +9,7 @@
 // leaves the iterator where it was. An iterator that stands on nothing (default-constructed, or
 // taken from a message without a root) fails every operation.
 //
-// Names: element names are UTF-8 byte strings and must be valid XML names (a letter, '_' or a
+// Names: element names are UTF-8 byte strings and must be valid XML names (a letter, '_', ':' or a
 // non-ASCII character first; then also digits, '-', '.' and ':'); adding a child with any other
 // name fails. Identifiers are resolved through OVLElement (an unknown identifier fails).
 //
