@@ -33,7 +33,8 @@ ReplyWriter::ReplyWriter(std::string_view id, std::string_view origin, std::stri
     if (!interfaceNamespace.empty()) {
         packet.append_attribute("xmlns:ns2").set_value(std::string(interfaceNamespace).c_str());
     }
-    if (!id.empty()) packet.append_attribute("id").set_value(std::string(id).c_str());
+    if (!id.empty())
+        packet.append_attribute("id").set_value(std::string(id).c_str());
     packet.append_attribute("origin").set_value(std::string(origin).c_str());
     packet.append_child("ns1:target").text().set(std::string(target).c_str());
     m_data = packet.append_child("ns1:data");
@@ -52,14 +53,16 @@ void ReplyWriter::error(int code, std::string_view message) {
 
 pugi::xml_node ReplyWriter::add(pugi::xml_node parent, std::string_view name, std::string_view text) {
     pugi::xml_node node = parent.append_child(prefixed("ns2:", name).c_str());
-    if (!text.empty()) node.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
+    if (!text.empty())
+        node.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
     return node;
 }
 
 void ReplyWriter::appendFrame(std::string& out) const {
     StringWriter writer(out);
     m_doc.save(writer, "", pugi::format_indent | pugi::format_skip_control_chars, pugi::encoding_utf8);
-    if (!out.empty() && out.back() == '\n') out.pop_back();
+    if (!out.empty() && out.back() == '\n')
+        out.pop_back();
     out.push_back('\0');
 }
 

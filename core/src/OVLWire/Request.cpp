@@ -12,11 +12,14 @@ std::string_view localName(const char* name) {
     return colon != nullptr ? std::string_view(colon + 1) : std::string_view(name);
 }
 
-std::string_view localName(pugi::xml_node node) { return localName(node.name()); }
+std::string_view localName(pugi::xml_node node) {
+    return localName(node.name());
+}
 
 pugi::xml_node childByLocalName(pugi::xml_node parent, std::string_view name) {
     for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_element && localName(child) == name) return child;
+        if (child.type() == pugi::node_element && localName(child) == name)
+            return child;
     }
     return {};
 }
@@ -28,7 +31,8 @@ std::string childText(pugi::xml_node parent, std::string_view name, std::string_
 
 pugi::xml_node firstElement(pugi::xml_node parent) {
     for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_element) return child;
+        if (child.type() == pugi::node_element)
+            return child;
     }
     return {};
 }
@@ -44,7 +48,8 @@ int elementDepth(pugi::xml_node root, int limit) {
         if (node.type() == pugi::node_element) {
             ++depth;
             deepest = std::max(deepest, depth);
-            if (deepest > limit) return deepest;
+            if (deepest > limit)
+                return deepest;
             if (pugi::xml_node child = node.first_child()) {
                 node = child;
                 continue;
@@ -53,9 +58,11 @@ int elementDepth(pugi::xml_node root, int limit) {
         }
         while (node && !node.next_sibling() && node != root) {
             node = node.parent();
-            if (node.type() == pugi::node_element) --depth;
+            if (node.type() == pugi::node_element)
+                --depth;
         }
-        if (!node || node == root) break;
+        if (!node || node == root)
+            break;
         node = node.next_sibling();
     }
     return deepest;
@@ -63,9 +70,13 @@ int elementDepth(pugi::xml_node root, int limit) {
 
 }  // namespace
 
-std::string_view Request::interfaceName() const { return m_interface ? localName(m_interface) : std::string_view(); }
+std::string_view Request::interfaceName() const {
+    return m_interface ? localName(m_interface) : std::string_view();
+}
 
-std::string_view Request::operationName() const { return m_operation ? localName(m_operation) : std::string_view(); }
+std::string_view Request::operationName() const {
+    return m_operation ? localName(m_operation) : std::string_view();
+}
 
 int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string& message) {
     m_id.clear();
@@ -78,7 +89,8 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
     pugi::xml_parse_result parsed =
         m_doc.load_buffer_inplace(frame.data(), frame.size(), pugi::parse_default, pugi::encoding_utf8);
     if (!parsed) {
-        message = std::string("malformed XML at offset ") + std::to_string(parsed.offset) + ": " + parsed.description();
+        message = std::string("malformed XML at offset ") + std::to_string(parsed.offset) + ": " +
+                  parsed.description();
         return kErrMalformed;
     }
     pugi::xml_node root = m_doc.document_element();

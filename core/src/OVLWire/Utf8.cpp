@@ -12,10 +12,12 @@ bool isValidUtf8(std::string_view text) noexcept {
         while (end - p >= 8) {
             uint64_t word;
             __builtin_memcpy(&word, p, 8);
-            if ((word & 0x8080808080808080ULL) != 0) break;
+            if ((word & 0x8080808080808080ULL) != 0)
+                break;
             p += 8;
         }
-        if (p == end) break;
+        if (p == end)
+            break;
         const unsigned char c = *p;
         if (c < 0x80) {
             ++p;
@@ -33,12 +35,15 @@ bool isValidUtf8(std::string_view text) noexcept {
         } else {
             return false;
         }
-        if (end - p < length) return false;
+        if (end - p < length)
+            return false;
         for (int i = 1; i < length; ++i) {
-            if ((p[i] & 0xc0) != 0x80) return false;
+            if ((p[i] & 0xc0) != 0x80)
+                return false;
             cp = (cp << 6) | (p[i] & 0x3f);
         }
-        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
+        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+            return false;
         p += length;
     }
     return true;

@@ -19,7 +19,8 @@ void feed(FrameSplitter& splitter, std::string_view bytes) {
 std::vector<std::string> drain(FrameSplitter& splitter) {
     std::vector<std::string> frames;
     std::span<char> frame;
-    while (splitter.next(frame) == FrameSplitter::Status::frame) frames.emplace_back(frame.data(), frame.size());
+    while (splitter.next(frame) == FrameSplitter::Status::frame)
+        frames.emplace_back(frame.data(), frame.size());
     return frames;
 }
 
@@ -37,15 +38,19 @@ TEST(FrameSplitter, SeveralFramesInOneReadComeOutInOrder) {
 
 TEST(FrameSplitter, FrameSplitByteByByteIsReassembled) {
     FrameSplitter splitter(1024, 64);
-    const std::string packet = "<packet><target>system</target><data>" + std::string(200, 'x') + "</data></packet>";
+    const std::string packet =
+        "<packet><target>system</target><data>" + std::string(200, 'x') + "</data></packet>";
     std::vector<std::string> frames;
     for (int round = 0; round < 3; ++round) {
-        for (char c : packet) feed(splitter, std::string_view(&c, 1));
+        for (char c : packet)
+            feed(splitter, std::string_view(&c, 1));
         feed(splitter, std::string_view("\0", 1));
-        for (auto& f : drain(splitter)) frames.push_back(f);
+        for (auto& f : drain(splitter))
+            frames.push_back(f);
     }
     ASSERT_EQ(frames.size(), 3u);
-    for (auto& f : frames) EXPECT_EQ(f, packet);
+    for (auto& f : frames)
+        EXPECT_EQ(f, packet);
 }
 
 TEST(FrameSplitter, OversizedFrameIsReportedBeforeItsEndArrives) {

@@ -17,19 +17,20 @@ TEST(ReplyWriter, OneElementPerLineWithGeneratedPrefixes) {
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.back(), '\0');
     out.pop_back();
-    EXPECT_EQ(out,
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<ns1:packet xmlns:ns1=\"urn:ovl:agent:packet:1\" xmlns:ns2=\"urn:ovl:agent:system:1\" id=\"7c\" "
-              "origin=\"ovagent\">\n"
-              "<ns1:target>system</ns1:target>\n"
-              "<ns1:data>\n"
-              "<ns2:system>\n"
-              "<ns2:echoResult>\n"
-              "<ns2:text>a&lt;b &amp; \"c\"</ns2:text>\n"
-              "</ns2:echoResult>\n"
-              "</ns2:system>\n"
-              "</ns1:data>\n"
-              "</ns1:packet>");
+    EXPECT_EQ(
+        out,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<ns1:packet xmlns:ns1=\"urn:ovl:agent:packet:1\" xmlns:ns2=\"urn:ovl:agent:system:1\" id=\"7c\" "
+        "origin=\"ovagent\">\n"
+        "<ns1:target>system</ns1:target>\n"
+        "<ns1:data>\n"
+        "<ns2:system>\n"
+        "<ns2:echoResult>\n"
+        "<ns2:text>a&lt;b &amp; \"c\"</ns2:text>\n"
+        "</ns2:echoResult>\n"
+        "</ns2:system>\n"
+        "</ns1:data>\n"
+        "</ns1:packet>");
 }
 
 TEST(ReplyWriter, ErrorReplyParsesBackAndEscapesItsMessage) {

@@ -20,9 +20,12 @@ int parse(std::string text, Request& request, std::string& message, int maxDepth
 
 TEST(Request, PlainAndPrefixedRequestsAreAlike) {
     for (const char* text :
-         {"<packet id=\"7c\"><target>system</target><data><system><echo><text>hi</text></echo></system></data></packet>",
+         {"<packet "
+          "id=\"7c\"><target>system</target><data><system><echo><text>hi</text></echo></system></data></"
+          "packet>",
           "<?xml version=\"1.0\"?>\n<p:packet xmlns:p=\"urn:x\" id=\"7c\">\n  <p:target>system</p:target>\n"
-          "  <p:data><q:system xmlns:q=\"urn:y\"><!-- c --><q:echo><q:text>hi</q:text></q:echo></q:system></p:data>\n"
+          "  <p:data><q:system xmlns:q=\"urn:y\"><!-- c "
+          "--><q:echo><q:text>hi</q:text></q:echo></q:system></p:data>\n"
           "</p:packet>"}) {
         Request request;
         std::string message;
@@ -51,26 +54,30 @@ TEST_P(RequestRejects, WithItsCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Malformed, RequestRejects,
-    ::testing::Values(BadCase{"", kErrMalformed}, BadCase{"<packet><target>system</target>", kErrMalformed},
-                      BadCase{"<reply><target>x</target><data><a><b/></a></data></reply>", kErrMalformed},
-                      BadCase{"<packet><data><a><b/></a></data></packet>", kErrMalformed},
-                      BadCase{"<packet><target>x</target></packet>", kErrMalformed},
-                      BadCase{"<packet><target>x</target><data>text</data></packet>", kErrMalformed},
-                      BadCase{"<packet><target>x</target><data><a/></data></packet>", kErrMalformed},
-                      BadCase{"<packet><target>\xff\xfe</target><data><a><b/></a></data></packet>", kErrMalformed},
-                      BadCase{"<packet><target>x</target><data><a><b><c/></b></a></data></packet>", kErrTooDeep}));
+    ::testing::Values(
+        BadCase{"", kErrMalformed}, BadCase{"<packet><target>system</target>", kErrMalformed},
+        BadCase{"<reply><target>x</target><data><a><b/></a></data></reply>", kErrMalformed},
+        BadCase{"<packet><data><a><b/></a></data></packet>", kErrMalformed},
+        BadCase{"<packet><target>x</target></packet>", kErrMalformed},
+        BadCase{"<packet><target>x</target><data>text</data></packet>", kErrMalformed},
+        BadCase{"<packet><target>x</target><data><a/></data></packet>", kErrMalformed},
+        BadCase{"<packet><target>\xff\xfe</target><data><a><b/></a></data></packet>", kErrMalformed},
+        BadCase{"<packet><target>x</target><data><a><b><c/></b></a></data></packet>", kErrTooDeep}));
 
 TEST(Request, DepthLimitCountsTheRootAndPassesAtTheLimit) {
     Request request;
     std::string message;
     EXPECT_EQ(parse("<packet><target>x</target><data><a><b/></a></data></packet>", request, message, 4), 0);
     // Siblings do not add depth; a deep branch after shallow ones is still found.
-    EXPECT_EQ(parse("<packet><target>x</target><data><a><b/><b/><b><c/></b></a></data></packet>", request, message, 4),
+    EXPECT_EQ(parse("<packet><target>x</target><data><a><b/><b/><b><c/></b></a></data></packet>", request,
+                    message, 4),
               kErrTooDeep);
     std::string deep = "<packet><target>x</target><data>";
-    for (int i = 0; i < 100000; ++i) deep += "<e>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<e>";
     EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrMalformed);
-    for (int i = 0; i < 100000; ++i) deep += "</e>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</e>";
     EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrTooDeep);
 }
 

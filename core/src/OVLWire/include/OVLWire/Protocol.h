@@ -20,18 +20,18 @@ inline constexpr const char* kEnvironmentsNamespace = "urn:ovl:agent:environment
 
 // Error codes carried in <error><code>.
 enum ErrorCode : int {
-    kErrMalformed = 400,        // not well-formed XML, not UTF-8, not a packet
-    kErrNotLoggedIn = 401,      // a request other than login before a successful login
-    kErrLoginFailed = 403,      // wrong login, domain, realm or password
-    kErrUnknownTarget = 404,    // no such target or interface
-    kErrUnknownOperation = 405, // the interface has no such operation
-    kErrTimeout = 408,          // login or idle time-out
-    kErrConflict = 409,         // the object exists already / was changed meanwhile
-    kErrNotFound = 410,         // the addressed object (e.g. an environment id) does not exist
-    kErrTooLarge = 413,         // frame over the packet size limit
-    kErrBadArgument = 422,      // missing or invalid argument
-    kErrTooDeep = 431,          // element nesting over the depth limit
-    kErrInternal = 500,         // the agent failed (e.g. the state file could not be written)
+    kErrMalformed = 400,         // not well-formed XML, not UTF-8, not a packet
+    kErrNotLoggedIn = 401,       // a request other than login before a successful login
+    kErrLoginFailed = 403,       // wrong login, domain, realm or password
+    kErrUnknownTarget = 404,     // no such target or interface
+    kErrUnknownOperation = 405,  // the interface has no such operation
+    kErrTimeout = 408,           // login or idle time-out
+    kErrConflict = 409,          // the object exists already / was changed meanwhile
+    kErrNotFound = 410,          // the addressed object (e.g. an environment id) does not exist
+    kErrTooLarge = 413,          // frame over the packet size limit
+    kErrBadArgument = 422,       // missing or invalid argument
+    kErrTooDeep = 431,           // element nesting over the depth limit
+    kErrInternal = 500,          // the agent failed (e.g. the state file could not be written)
     kErrTooManyConnections = 503,
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 // Parsing of one request packet:
-//   <packet id="..."><target>T</target><data><interface><operation>...</operation></interface></data></packet>
+//   <packet
+//   id="..."><target>T</target><data><interface><operation>...</operation></interface></data></packet>
 // Element names are matched by local name, so prefixed and unprefixed requests are alike.
 
 #include <pugixml.hpp>
