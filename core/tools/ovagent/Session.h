@@ -143,7 +143,6 @@ private:
             return close();
         }
         m_splitter.commit(n);
-        m_lastActivity = Clock::now();
         process();
     }
 
@@ -163,6 +162,8 @@ private:
                 m_closeAfterWrite = true;
                 break;
             }
+            // Only complete frames count as activity: trickling bytes does not hold a connection open.
+            m_lastActivity = Clock::now();
             LoginAttempt attempt;
             if (m_dispatcher.handle(frame, m_state, m_out, attempt) == Dispatcher::Outcome::login) {
                 return verify(std::move(attempt));
