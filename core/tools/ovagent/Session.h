@@ -30,6 +30,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 public:
     static constexpr std::size_t kInitialBuffer = 4096;
     static constexpr std::size_t kDiscardSize = 4096;
+    static constexpr std::size_t kKeptBuffer = 8192;
 
     Session(AgentContext& context, asio::thread_pool& hashPool, Stream stream, std::string peer)
         : m_context(context),
@@ -225,8 +226,9 @@ private:
             AgentLog::put(AgentLog::info, "%s: write failed: %s", m_state.peer.c_str(), ec.message().c_str());
             return close();
         }
-        if (m_sending.capacity() > 16 * 1024)
-            std::string().swap(m_sending);
+        // Large replies do not leave large buffers behind on a connection that turns idle.
+        if (m_sending.capacity() > kKeptBuffer) std::string().swap(m_sending);
+        if (m_out.empty() && m_out.capacity() > kKeptBuffer) std::string().swap(m_out);
         if (m_closeAfterWrite)
             return drainAndClose();
         if (!m_out.empty())
