@@ -31,7 +31,8 @@ public:
         if constexpr (std::is_same_v<Stream, asio::ssl::stream<tcp::socket>>) {
             m_stream.async_handshake(asio::ssl::stream_base::server,
                                      [self = this->shared_from_this()](boost::system::error_code ec) {
-                                         if (!ec) self->read();
+                                         if (!ec)
+                                             self->read();
                                      });
         } else {
             read();
@@ -41,22 +42,26 @@ public:
 private:
     void read() {
         auto area = m_splitter.prepare(1024);
-        m_stream.async_read_some(asio::buffer(area.data(), area.size()),
-                                 [self = this->shared_from_this()](boost::system::error_code ec, std::size_t n) {
-                                     if (ec) return;
-                                     self->m_splitter.commit(n);
-                                     self->m_out.clear();
-                                     std::span<char> frame;
-                                     while (self->m_splitter.next(frame) == OVL::Wire::FrameSplitter::Status::frame) {
-                                         self->m_out.append(frame.data(), frame.size());
-                                         self->m_out.push_back('\0');
-                                     }
-                                     if (self->m_out.empty()) return self->read();
-                                     asio::async_write(self->m_stream, asio::buffer(self->m_out),
-                                                       [self](boost::system::error_code e, std::size_t) {
-                                                           if (!e) self->read();
-                                                       });
-                                 });
+        m_stream.async_read_some(
+            asio::buffer(area.data(), area.size()),
+            [self = this->shared_from_this()](boost::system::error_code ec, std::size_t n) {
+                if (ec)
+                    return;
+                self->m_splitter.commit(n);
+                self->m_out.clear();
+                std::span<char> frame;
+                while (self->m_splitter.next(frame) == OVL::Wire::FrameSplitter::Status::frame) {
+                    self->m_out.append(frame.data(), frame.size());
+                    self->m_out.push_back('\0');
+                }
+                if (self->m_out.empty())
+                    return self->read();
+                asio::async_write(self->m_stream, asio::buffer(self->m_out),
+                                  [self](boost::system::error_code e, std::size_t) {
+                                      if (!e)
+                                          self->read();
+                                  });
+            });
     }
 
     Stream m_stream;
@@ -71,11 +76,16 @@ int main(int argc, char** argv) {
     int threads = static_cast<int>(std::thread::hardware_concurrency());
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string arg = argv[i];
-        if (arg == "--cert") cert = argv[i + 1];
-        if (arg == "--key") key = argv[i + 1];
-        if (arg == "--socket") socketPath = argv[i + 1];
-        if (arg == "--ports-file") portsFile = argv[i + 1];
-        if (arg == "--threads") threads = std::atoi(argv[i + 1]);
+        if (arg == "--cert")
+            cert = argv[i + 1];
+        if (arg == "--key")
+            key = argv[i + 1];
+        if (arg == "--socket")
+            socketPath = argv[i + 1];
+        if (arg == "--ports-file")
+            portsFile = argv[i + 1];
+        if (arg == "--threads")
+            threads = std::atoi(argv[i + 1]);
     }
     if (cert.empty() || key.empty() || socketPath.empty() || portsFile.empty()) {
         std::cerr << "usage: bench_echo_server --cert FILE --key FILE --socket PATH --ports-file FILE\n";
@@ -115,7 +125,8 @@ int main(int argc, char** argv) {
     std::function<void()> acceptLocal = [&] {
         local.async_accept(asio::make_strand(io), [&](boost::system::error_code ec,
                                                       asio::local::stream_protocol::socket s) {
-            if (!ec) std::make_shared<EchoSession<asio::local::stream_protocol::socket>>(std::move(s))->start();
+            if (!ec)
+                std::make_shared<EchoSession<asio::local::stream_protocol::socket>>(std::move(s))->start();
             acceptLocal();
         });
     };
@@ -124,16 +135,18 @@ int main(int argc, char** argv) {
     acceptLocal();
     {
         std::ofstream out(portsFile + ".tmp");
-        out << "tcp 127.0.0.1 " << plain.local_endpoint().port() << "\ntls 127.0.0.1 " << secure.local_endpoint().port()
-            << "\nunix " << socketPath << "\n";
+        out << "tcp 127.0.0.1 " << plain.local_endpoint().port() << "\ntls 127.0.0.1 "
+            << secure.local_endpoint().port() << "\nunix " << socketPath << "\n";
     }
     std::rename((portsFile + ".tmp").c_str(), portsFile.c_str());
     asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](boost::system::error_code, int) { io.stop(); });
     std::vector<std::thread> workers;
-    for (int i = 1; i < threads; ++i) workers.emplace_back([&] { io.run(); });
+    for (int i = 1; i < threads; ++i)
+        workers.emplace_back([&] { io.run(); });
     io.run();
-    for (auto& w : workers) w.join();
+    for (auto& w : workers)
+        w.join();
     ::unlink(socketPath.c_str());
     return 0;
 }

@@ -227,8 +227,10 @@ private:
             return close();
         }
         // Large replies do not leave large buffers behind on a connection that turns idle.
-        if (m_sending.capacity() > kKeptBuffer) std::string().swap(m_sending);
-        if (m_out.empty() && m_out.capacity() > kKeptBuffer) std::string().swap(m_out);
+        if (m_sending.capacity() > kKeptBuffer)
+            std::string().swap(m_sending);
+        if (m_out.empty() && m_out.capacity() > kKeptBuffer)
+            std::string().swap(m_out);
         if (m_closeAfterWrite)
             return drainAndClose();
         if (!m_out.empty())

@@ -76,11 +76,14 @@ std::string readUntil(int fd, const std::string& needle, std::chrono::millisecon
 // Closes the child's input and waits for it; its output stays open until then, so a child still
 // writing is not killed by SIGPIPE.
 int finish(Child& child, bool kill = false) {
-    if (kill) ::kill(child.pid, SIGTERM);
-    if (child.in >= 0) ::close(child.in);
+    if (kill)
+        ::kill(child.pid, SIGTERM);
+    if (child.in >= 0)
+        ::close(child.in);
     int status = 0;
     ::waitpid(child.pid, &status, 0);
-    if (child.out >= 0) ::close(child.out);
+    if (child.out >= 0)
+        ::close(child.out);
     return status;
 }
 
