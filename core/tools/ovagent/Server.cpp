@@ -158,7 +158,7 @@ void Server::acceptTcp(bool tls, std::size_t index) {
                 std::string peer = peerName(socket, tls ? "tls" : "tcp");
                 if (tls) {
                     auto session = std::make_shared<Session<TlsStream>>(
-                        m_context, m_hashPool, TlsStream(std::move(socket), *m_tls), peer);
+                        m_context, m_hashPool, TlsStream(std::move(socket), m_tls->native_handle()), peer);
                     full ? session->refuse(refusal()) : session->start();
                 } else {
                     auto session =

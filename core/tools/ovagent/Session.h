@@ -53,17 +53,15 @@ public:
         AgentLog::put(AgentLog::info, "%s: connected", m_state.peer.c_str());
         armTimer(m_context.config()->limits.loginTimeout);
         if constexpr (std::is_same_v<Stream, TlsStream>) {
-            m_busy = true;
-            m_stream.async_handshake(asio::ssl::stream_base::server,
-                                     [self = this->shared_from_this()](boost::system::error_code ec) {
-                                         self->m_busy = false;
-                                         if (ec) {
-                                             AgentLog::put(AgentLog::warning, "%s: TLS handshake failed: %s",
-                                                           self->m_state.peer.c_str(), ec.message().c_str());
-                                             return self->close();
-                                         }
-                                         self->greet();
-                                     });
+            m_stream.async_handshake([self = this->shared_from_this()](boost::system::error_code ec) {
+                if (ec) {
+                    AgentLog::put(AgentLog::warning, "%s: TLS handshake failed: %s",
+                                  self->m_state.peer.c_str(), ec.message().c_str());
+                    return self->close();
+                }
+                self->m_secured = true;
+                self->greet();
+            });
         } else {
             greet();
         }
@@ -75,12 +73,11 @@ public:
         m_closeAfterWrite = true;
         armTimer(std::chrono::milliseconds(2000));
         if constexpr (std::is_same_v<Stream, TlsStream>) {
-            m_stream.async_handshake(asio::ssl::stream_base::server,
-                                     [self = this->shared_from_this()](boost::system::error_code ec) {
-                                         if (ec)
-                                             return self->close();
-                                         self->flush();
-                                     });
+            m_stream.async_handshake([self = this->shared_from_this()](boost::system::error_code ec) {
+                if (ec)
+                    return self->close();
+                self->flush();
+            });
         } else {
             flush();
         }
@@ -269,6 +266,10 @@ private:
         const auto now = Clock::now();
         if (now < m_deadline)
             return;  // a newer deadline was armed
+        if (!m_secured) {
+            AgentLog::put(AgentLog::info, "%s: TLS handshake time-out", m_state.peer.c_str());
+            return close();
+        }
         if (m_busy) {
             armTimer(std::chrono::milliseconds(1000));
             return;
@@ -315,7 +316,8 @@ private:
     Clock::time_point m_deadline;
     bool m_reading = false;
     bool m_writing = false;
-    bool m_busy = false;  // handshake or login check in progress
+    bool m_busy = false;                                  // login check in progress
+    bool m_secured = !std::is_same_v<Stream, TlsStream>;  // false until the TLS handshake completed
     bool m_closeAfterWrite = false;
     bool m_draining = false;
     bool m_closed = false;

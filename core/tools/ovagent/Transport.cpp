@@ -34,13 +34,6 @@ void shutdownSend(TcpStream& stream) {
     stream.shutdown(asio::socket_base::shutdown_send, ec);
 }
 
-void shutdownSend(TlsStream& stream) {
-    // No close_notify exchange: it would wait for a peer that may never answer. Ending the TCP
-    // direction after the last record is what a client reading replies needs.
-    boost::system::error_code ec;
-    stream.lowest_layer().shutdown(asio::socket_base::shutdown_send, ec);
-}
-
 void shutdownSend(UnixStream& stream) {
     boost::system::error_code ec;
     stream.shutdown(asio::socket_base::shutdown_send, ec);
@@ -49,11 +42,6 @@ void shutdownSend(UnixStream& stream) {
 void closeStream(TcpStream& stream) {
     boost::system::error_code ec;
     stream.close(ec);
-}
-
-void closeStream(TlsStream& stream) {
-    boost::system::error_code ec;
-    stream.lowest_layer().close(ec);
 }
 
 void closeStream(UnixStream& stream) {

@@ -4,7 +4,8 @@
 #include <utility>  // before Asio: its C++20 coroutine header needs std::exchange
 
 #include <boost/asio.hpp>
-#include <boost/asio/ssl.hpp>
+
+#include "TlsSocketStream.h"
 
 #include <utility>
 
@@ -13,7 +14,7 @@ namespace ovagent {
 namespace asio = boost::asio;
 
 using TcpStream = asio::ip::tcp::socket;
-using TlsStream = asio::ssl::stream<asio::ip::tcp::socket>;
+using TlsStream = TlsSocketStream;
 using UnixStream = asio::local::stream_protocol::socket;
 
 // Standard input and output as one stream, for `ovagent --stdio` under ssh.
@@ -42,14 +43,18 @@ private:
 
 // Ends the sending direction, so the peer reads our last reply and then end-of-stream.
 void shutdownSend(TcpStream& stream);
-void shutdownSend(TlsStream& stream);
+inline void shutdownSend(TlsStream& stream) {
+    stream.shutdownSend();
+}
 void shutdownSend(UnixStream& stream);
 inline void shutdownSend(StdioStream& stream) {
     stream.shutdownSend();
 }
 
 void closeStream(TcpStream& stream);
-void closeStream(TlsStream& stream);
+inline void closeStream(TlsStream& stream) {
+    stream.close();
+}
 void closeStream(UnixStream& stream);
 inline void closeStream(StdioStream& stream) {
     stream.close();

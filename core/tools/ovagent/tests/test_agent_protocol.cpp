@@ -271,3 +271,10 @@ TEST(AgentLifecycle, SighupReloadsUsersAndSigtermStopsCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_FALSE(std::filesystem::exists(agent.socketPath()));
 }
+
+TEST_F(AgentProtocol, StalledTlsHandshakeIsClosedAtTheLoginTimeout) {
+    Client silent = Client::tcp(s_agent->tlsPort());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(silent.closedByPeer(std::chrono::seconds(5)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
