@@ -54,7 +54,7 @@ void ReplyWriter::error(int code, std::string_view message) {
 pugi::xml_node ReplyWriter::add(pugi::xml_node parent, std::string_view name, std::string_view text) {
     pugi::xml_node node = parent.append_child(prefixed("ns2:", name).c_str());
     if (!text.empty())
-        node.append_child(pugi::node_pcdata).set_value(std::string(text).c_str());
+        node.append_child(pugi::node_pcdata).set_value(text.data(), text.size());
     return node;
 }
 

@@ -102,9 +102,14 @@ private:
     void readMore() {
         if (m_closed)
             return;
-        if (m_splitter.capacity() > kInitialBuffer && m_splitter.buffered() == 0)
+        // A client sending large frames keeps its large buffer; once it sends a small one again the
+        // buffer goes back to its initial size, so an idle connection holds little.
+        if (m_splitter.capacity() > kInitialBuffer && m_splitter.buffered() == 0 &&
+            m_lastFrameSize < kInitialBuffer)
             m_splitter.shrink();
-        auto area = m_splitter.prepare(1024);
+        // Read at least as much again as a partial frame already holds, so a large frame arrives in
+        // few reads.
+        auto area = m_splitter.prepare(std::max<std::size_t>(1024, m_splitter.buffered()));
         m_reading = true;
         m_stream.async_read_some(
             asio::buffer(area.data(), area.size()),
@@ -162,6 +167,7 @@ private:
             }
             // Only complete frames count as activity: trickling bytes does not hold a connection open.
             m_lastActivity = Clock::now();
+            m_lastFrameSize = frame.size();
             LoginAttempt attempt;
             if (m_dispatcher.handle(frame, m_state, m_out, attempt) == Dispatcher::Outcome::login) {
                 return verify(std::move(attempt));
@@ -314,6 +320,7 @@ private:
     std::function<void()> m_onClose;
     Clock::time_point m_lastActivity;
     Clock::time_point m_deadline;
+    std::size_t m_lastFrameSize = 0;
     bool m_reading = false;
     bool m_writing = false;
     bool m_busy = false;                                  // login check in progress

@@ -19,7 +19,7 @@ void SystemHandler::handle(const Request& request, const SessionState& state, st
     ReplyWriter writer(request.id(), kAgentName, request.target(), kSystemNamespace);
     if (op == "echo") {
         pugi::xml_node result = writer.result("system", "echoResult");
-        ReplyWriter::add(result, "text", childText(request.operationNode(), "text"));
+        ReplyWriter::add(result, "text", childByLocalName(request.operationNode(), "text").child_value());
     } else if (op == "getRealms") {
         pugi::xml_node result = writer.result("system", "getRealmsResult");
         for (const RealmConfig& realm : m_context.config()->realms) {
