@@ -73,4 +73,26 @@ void appendErrorFrame(std::string& out, std::string_view id, std::string_view or
     writer.appendFrame(out);
 }
 
+void appendRequestFrame(std::string& out, std::string_view id, std::string_view target,
+                        std::string_view interface, std::string_view operation,
+                        std::initializer_list<std::pair<std::string_view, std::string_view>> arguments) {
+    pugi::xml_document doc;
+    pugi::xml_node packet = doc.append_child("packet");
+    if (!id.empty())
+        packet.append_attribute("id").set_value(std::string(id).c_str());
+    packet.append_child("target").append_child(pugi::node_pcdata).set_value(target.data(), target.size());
+    pugi::xml_node op = packet.append_child("data")
+                            .append_child(std::string(interface).c_str())
+                            .append_child(std::string(operation).c_str());
+    for (const auto& [name, value] : arguments) {
+        op.append_child(std::string(name).c_str())
+            .append_child(pugi::node_pcdata)
+            .set_value(value.data(), value.size());
+    }
+    StringWriter writer(out);
+    doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
+             pugi::encoding_utf8);
+    out.push_back('\0');
+}
+
 }  // namespace OVL::Wire

@@ -46,3 +46,21 @@ TEST(ReplyWriter, ErrorReplyParsesBackAndEscapesItsMessage) {
     EXPECT_EQ(childText(error, "code"), "404");
     EXPECT_EQ(childText(error, "message"), "unknown target 'x<y'");
 }
+
+TEST(RequestFrame, RoundTripsThroughTheRequestParser) {
+    std::string out;
+    appendRequestFrame(out, "7c", "system", "system", "login",
+                       {{"login", "pe<admin>"}, {"domain", ""}, {"password", "a&b\"c"}});
+    ASSERT_EQ(out.back(), '\0');
+    EXPECT_EQ(out.find('\0'), out.size() - 1);
+    out.pop_back();
+    Request request;
+    std::string message;
+    ASSERT_EQ(request.parse({out.data(), out.size()}, ParseLimits{}, message), 0) << message;
+    EXPECT_EQ(request.id(), "7c");
+    EXPECT_EQ(request.target(), "system");
+    EXPECT_EQ(request.operationName(), "login");
+    EXPECT_EQ(childText(request.operationNode(), "login"), "pe<admin>");
+    EXPECT_EQ(childText(request.operationNode(), "password"), "a&b\"c");
+    EXPECT_TRUE(childByLocalName(request.operationNode(), "domain"));
+}

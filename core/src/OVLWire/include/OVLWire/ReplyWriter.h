@@ -14,8 +14,10 @@
 
 #include <pugixml.hpp>
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace OVL::Wire {
 
@@ -43,6 +45,13 @@ private:
     pugi::xml_document m_doc;
     pugi::xml_node m_data;
 };
+
+// A request as one frame, for clients:
+//   <packet id="id"><target>target</target><data><interface><operation><name>value</name>...
+// `arguments` are written as text elements in order (escaped); an empty id writes no id attribute.
+void appendRequestFrame(std::string& out, std::string_view id, std::string_view target,
+                        std::string_view interface, std::string_view operation,
+                        std::initializer_list<std::pair<std::string_view, std::string_view>> arguments = {});
 
 // The error packet as one frame, for callers that have no request (greeting-time failures).
 void appendErrorFrame(std::string& out, std::string_view id, std::string_view origin, std::string_view target,
