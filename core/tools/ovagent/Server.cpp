@@ -79,7 +79,7 @@ bool Server::listen(const AgentConfig& config, std::string& error) {
             error = "invalid listen address '" + listener.address + "'";
             return false;
         }
-        auto acceptor = std::make_unique<tcp::acceptor>(m_io);
+        auto acceptor = std::make_unique<tcp::acceptor>(m_acceptStrand);
         tcp::endpoint endpoint(address, listener.port);
         acceptor->open(endpoint.protocol(), ec);
         if (!ec)
@@ -110,7 +110,7 @@ bool Server::listen(const AgentConfig& config, std::string& error) {
         if (!clearStaleSocket(m_unixPath, error))
             return false;
         boost::system::error_code ec;
-        auto acceptor = std::make_unique<Local::acceptor>(m_io);
+        auto acceptor = std::make_unique<Local::acceptor>(m_acceptStrand);
         acceptor->open(Local(), ec);
         // Only the agent's own user may connect.
         const mode_t previous = ::umask(0077);
@@ -149,7 +149,7 @@ void Server::acceptTcp(bool tls, std::size_t index) {
     tcp::acceptor& acceptor = *m_tcpAcceptors[index];
     acceptor.async_accept(
         boost::asio::make_strand(m_io), [this, tls, index](boost::system::error_code ec, tcp::socket socket) {
-            if (ec == boost::asio::error::operation_aborted)
+            if (ec == boost::asio::error::operation_aborted || !m_tcpAcceptors[index]->is_open())
                 return;
             if (!ec) {
                 boost::system::error_code ignored;
@@ -177,7 +177,7 @@ void Server::acceptTcp(bool tls, std::size_t index) {
 void Server::acceptUnix() {
     m_unixAcceptor->async_accept(
         boost::asio::make_strand(m_io), [this](boost::system::error_code ec, Local::socket socket) {
-            if (ec == boost::asio::error::operation_aborted)
+            if (ec == boost::asio::error::operation_aborted || !m_unixAcceptor->is_open())
                 return;
             if (!ec) {
                 const bool full = m_context.connections() >= m_context.config()->limits.maxConnections;
@@ -214,7 +214,7 @@ void Server::runStdio() {
 }
 
 void Server::stop() {
-    boost::asio::post(m_io, [this] {
+    boost::asio::post(m_acceptStrand, [this] {
         boost::system::error_code ec;
         for (auto& acceptor : m_tcpAcceptors)
             acceptor->close(ec);

@@ -45,6 +45,9 @@ private:
     AgentContext& m_context;
     std::string m_stateDirectory;
     boost::asio::io_context m_io;
+    // The acceptors' executor: accept handlers and stop() touch the acceptors only on it.
+    boost::asio::strand<boost::asio::io_context::executor_type> m_acceptStrand{
+        boost::asio::make_strand(m_io)};
     boost::asio::thread_pool m_hashPool{1};
     std::unique_ptr<boost::asio::ssl::context> m_tls;
     std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> m_tcpAcceptors;  // plain, then TLS
