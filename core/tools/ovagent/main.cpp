@@ -1,5 +1,7 @@
 // ovagent: the reference agent daemon. See docs/agent.md.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,6 +164,12 @@ int main(int argc, char** argv) {
     ::chmod(stateDir.c_str(), 0700);
     if (!std::filesystem::is_directory(stateDir)) {
         std::cerr << "ovagent: cannot create the state directory " << stateDir << "\n";
+        return 1;
+    }
+    // One agent per state directory: a second one would overwrite the first one's state file.
+    const int lockFd = ::open((stateDir + "/ovagent.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        std::cerr << "ovagent: another agent is using the state directory " << stateDir << "\n";
         return 1;
     }
     const std::string logFile = config->logFile.empty() ? stateDir + "/ovagent.log" : config->logFile;

@@ -124,3 +124,11 @@ TEST(AgentEnvironments, KillingTheDaemonDuringStateWritesLeavesAReadableStateFil
         created = now;
     }
 }
+
+TEST(AgentEnvironments, ASecondAgentOnTheSameStateDirectoryIsRefused) {
+    ferrik_test::TempDir state;
+    AgentProcess first(testConfig(), {}, &state);
+    EXPECT_THROW(AgentProcess second(testConfig(), {}, &state), std::runtime_error);
+    Client client = Client::tcp(first.tcpPort());
+    EXPECT_EQ(client.login()->errorCode(), 0);
+}
