@@ -8,7 +8,7 @@ namespace {
 
 OVLGUID makeSystemRealmID() {
     OVLGUID id;
-    id.fromString("2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42");
+    id.fromString("00000000-0000-0000-0000-000000000001");
     return id;
 }
 

@@ -91,7 +91,7 @@ OVLRealmPtr localRealm(const char* id, const char* name, const char* description
 }  // namespace
 
 TEST(SystemRealm, HasItsDocumentedIdentifier) {
-    EXPECT_EQ(OVLRealm::systemRealmID.toString(), "2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42");
+    EXPECT_EQ(OVLRealm::systemRealmID.toString(), "00000000-0000-0000-0000-000000000001");
     OVLSystemRealm system;
     EXPECT_EQ(system.getID(), OVLRealm::systemRealmID);
     EXPECT_EQ(system.getName(), "System");
@@ -145,12 +145,12 @@ TEST(HostRecords, SurviveASettingsFileWithoutThePassword) {
 
 TEST(AuthName, ReaderRejectsIncompleteOrBadElementsAndKeepsTheObject) {
     const char* bad[] = {
-        "<auth><domain>d</domain><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</realmId></auth>",
-        "<auth><login>l</login><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</realmId></auth>",
+        "<auth><domain>d</domain><realmId>00000000-0000-0000-0000-000000000001</realmId></auth>",
+        "<auth><login>l</login><realmId>00000000-0000-0000-0000-000000000001</realmId></auth>",
         "<auth><login>l</login><domain>d</domain></auth>",
         "<auth><login>l</login><domain>d</domain><realmId>System</realmId></auth>",
-        "<auth><login/><domain/><realmId>{2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</realmId></auth>",
-        "<auth><login/><domain/><realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42 </realmId></auth>",
+        "<auth><login/><domain/><realmId>{00000000-0000-0000-0000-000000000001</realmId></auth>",
+        "<auth><login/><domain/><realmId>00000000-0000-0000-0000-000000000001 </realmId></auth>",
     };
     for (const char* text : bad) {
         OVLMessagePtr msg = OVLMessage::getFactory()->createNew();
@@ -203,7 +203,7 @@ TEST(ConnectionInfo, ReaderRejectsBadPorts) {
         OVLMessagePtr msg = OVLMessage::getFactory()->createNew();
         const std::string text = std::string("<c><type>TCP</type><host>h</host><port>") + port +
                                  "</port><auth><login/><domain/>"
-                                 "<realmId>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</realmId></auth></c>";
+                                 "<realmId>00000000-0000-0000-0000-000000000001</realmId></auth></c>";
         ASSERT_EQ(msg->parse(text.c_str()), 0);
         OVLConnectionInfo info;
         EXPECT_EQ(msg->getIterator().read(OVLConnectionInfo::Reader(), info), -1) << port;
@@ -240,7 +240,7 @@ TEST(RealmList, BadRealmElementsAreSkipped) {
             "<realm><id>11111111-2222-4333-8444-555555555555</id><name>no type</name></realm>"
             "<realm><type>local</type><id>bad</id><name>bad id</name></realm>"
             "<realm><type>local</type><id>11111111-2222-4333-8444-555555555555</id></realm>"
-            "<realm><type>system</type><id>2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42</id><name>S</name></realm>"
+            "<realm><type>system</type><id>00000000-0000-0000-0000-000000000001</id><name>S</name></realm>"
             "</realms>"),
         0);
     OVLRealmList list;

@@ -30,7 +30,8 @@ using OVLRealmPtr = boost::shared_ptr<OVLRealm>;
 
 class OVLFUNCTIONALITYCORE_EXPORT OVLRealm {
 public:
-    // The identifier of every agent's system realm: 2b7f3d1e-5c4a-4e8b-9f60-7a1d3c5e9b42.
+    // The identifier of every agent's system realm: 00000000-0000-0000-0000-000000000001, the
+    // same as the wire protocol's (OVL::Wire::kSystemRealmID, docs/protocol.md).
     static const OVLGUID systemRealmID;
 
     static constexpr const char* kSystemType = "system";
