@@ -1,0 +1,77 @@
+#include "TextOps.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QStringView>
+
+#include <algorithm>
+#include <cstring>
+
+namespace ferrik {
+
+void stripNamespaces(QString& text) {
+    // Compiled on first use and kept for the life of the process.
+    static const QRegularExpression prefix(QStringLiteral("<(/?)ns\\d+:"),
+                                           QRegularExpression::UseUnicodePropertiesOption);
+    text.replace(prefix, QStringLiteral("<\\1"));
+}
+
+void indentXml(QString& text, int tab) {
+    // The reference formulation inserts the indentation into the string it scans, which makes the
+    // whole pass quadratic. Each line is examined at a position of the unmodified text and insertions
+    // only ever happen before the line under consideration, so the same decisions can be taken on the
+    // original text while the result is written into a new string.
+    const qsizetype len = text.size();
+    const QChar* d = text.constData();
+    const QStringView all(text);
+    const QChar unit = tab != 0 ? QLatin1Char(' ') : QLatin1Char('\t');
+    const qint64 perLevel = tab != 0 ? tab : 1;
+
+    QString out;
+    qsizetype copied = 0;  // text[0, copied) is already in out
+    qint64 depth = 0;
+    qsizetype pos = 0;  // index of the line feed before the line (0 stands for one)
+    while (pos <= len - 3) {
+        qsizetype next = all.indexOf(QLatin1Char('\n'), pos + 1);
+        if (d[pos + 1] == QLatin1Char('<')) {
+            const qsizetype lineEnd = next < 0 ? len : next;
+            const bool closing = all.sliced(pos + 2, lineEnd - pos - 2).contains(QLatin1Char('/'));
+            if (d[pos + 2] == QLatin1Char('/')) {
+                depth = std::max<qint64>(depth - 1, 0);
+            }
+            const qint64 width = depth * perLevel;
+            if (width > 0) {
+                if (out.isNull()) {
+                    out.reserve(len + len / 4);
+                }
+                out.append(all.sliced(copied, pos + 1 - copied));
+                const qsizetype at = out.size();
+                out.resize(at + width);
+                std::fill(out.begin() + at, out.end(), unit);
+                copied = pos + 1;
+            }
+            if (!closing) {
+                ++depth;
+            }
+        }
+        if (next < 0) {
+            break;
+        }
+        pos = next;
+    }
+    if (copied > 0) {
+        out.append(all.sliced(copied));
+        text = std::move(out);
+    }
+}
+
+QString base64EncodeText(const QString& text) {
+    return QString::fromLatin1(text.toUtf8().toBase64());
+}
+
+QString base64DecodeText(const QString& text) {
+    const QByteArray bytes = QByteArray::fromBase64(text.toUtf8());
+    return QString::fromUtf8(bytes.constData(), qsizetype(qstrnlen(bytes.constData(), bytes.size())));
+}
+
+}  // namespace ferrik
