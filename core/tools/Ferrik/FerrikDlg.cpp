@@ -6,7 +6,13 @@
 #include <QSplitter>
 #include <QTimer>
 
+// The icons are compiled into the static library; its resources must be registered explicitly.
+static void initFerrikResources() {
+    Q_INIT_RESOURCE(ferrik);
+}
+
 FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
+    initFerrikResources();
     // The history model joins with the history feature; until then lstHistory has no model.
     setupUi(this);
     arrangeSplitters();

@@ -51,17 +51,26 @@ QString FerrikTextEditor::indentUnit() const {
     return size != 0 ? QString(qMax(size, 0), QLatin1Char(' ')) : QStringLiteral("\t");
 }
 
+// A tag is "<name>" right before the caret: the text from the last "<" of the line up to the caret,
+// ending in ">", holding no "/", no white space and no other ">". (Word-wise cursor movement cannot
+// be used to find it: the toolkit treats "<" and ">" as words of their own.)
 QString FerrikTextEditor::openingTagAtCursor() const {
-    QTextCursor cursor = textCursor();
-    if (!cursor.movePosition(QTextCursor::PreviousWord, QTextCursor::KeepAnchor) ||
-        !cursor.movePosition(QTextCursor::Left, QTextCursor::KeepAnchor)) {
+    const QTextCursor cursor = textCursor();
+    const QString line = cursor.block().text().left(cursor.positionInBlock());
+    const qsizetype open = line.lastIndexOf(QLatin1Char('<'));
+    if (open < 0 || !line.endsWith(QLatin1Char('>'))) {
         return {};
     }
-    const QString tag = cursor.selectedText();
-    if (tag.startsWith(QLatin1Char('<')) && tag.endsWith(QLatin1Char('>')) && !tag.contains(QLatin1Char('/'))) {
-        return tag;
+    const QStringView tag = QStringView(line).sliced(open);
+    if (tag.size() < 3 || tag.count(QLatin1Char('>')) != 1 || tag.contains(QLatin1Char('/'))) {
+        return {};
     }
-    return {};
+    for (const QChar c : tag) {
+        if (c.isSpace()) {
+            return {};
+        }
+    }
+    return tag.toString();
 }
 
 void FerrikTextEditor::keyPressEvent(QKeyEvent* event) {
@@ -132,8 +141,8 @@ void FerrikTextEditor::createPacket() {
     if (name.isEmpty()) {
         return;
     }
-    QString head = QStringLiteral("<packet>\n\t<target>") + name + QStringLiteral("</target>\n\t<data>\n\t\t<") +
-                   name + QStringLiteral(">\n\t\t\t<");
+    QString head = QStringLiteral("<packet>\n\t<target>") + name +
+                   QStringLiteral("</target>\n\t<data>\n\t\t<") + name + QStringLiteral(">\n\t\t\t<");
     QString tail = QStringLiteral(">\n\t\t</") + name + QStringLiteral(">\n\t</data>\n</packet>");
     const int size = tabSize();
     if (size > 0) {

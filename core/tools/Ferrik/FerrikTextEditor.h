@@ -19,7 +19,7 @@ public:
     void setMainWindow(FerrikDlg* window) { mainWindow = window; }
     int tabSize() const;
 
-    // The opening tag (with its angle brackets) that ends at the cursor, or an empty string.
+    // The opening tag "<name>" (with its angle brackets) that ends at the cursor, or an empty string.
     QString openingTagAtCursor() const;
 
 public slots:
