@@ -133,11 +133,38 @@ TEST(StripNamespaces, RemovesOnlyGeneratedTagPrefixes) {
         {"<<ns1:a>", "<<a>"},
         {"<ns1:ns2:a>", "<ns2:a>"},
         {"", ""},
+        {"<ns\u0663:a>", "<a>"},  // a decimal digit in its Unicode meaning
+        {"</ns1:", "</"},
+        {"<ns1", "<ns1"},
     };
     for (const auto& c : cases) {
         QString text = c.input;
         ferrik::stripNamespaces(text);
         EXPECT_EQ(text, c.expected) << c.input.toStdString();
+    }
+}
+
+TEST(StripNamespacesRandom, AgreesWithTheRegularExpression) {
+    const QRegularExpression prefix(QStringLiteral("<(/?)ns\\d+:"),
+                                    QRegularExpression::UseUnicodePropertiesOption);
+    // Pieces around the pattern, with non-ASCII decimal digits (Arabic-Indic three, fullwidth one,
+    // a mathematical digit beyond the BMP). No lone surrogates: the expression engine refuses to
+    // match anything in such text (replies decoded from UTF-8 never hold one).
+    const QStringList pieces = {"<", "/", "ns", "n", "s",      "1",      "42",
+                                ":", "a", ">",  " ", "\u0663", "\uFF11", QString::fromUcs4(U"\U0001D7CE"),
+                                "x"};
+    std::mt19937 rng(777);
+    for (int round = 0; round < 5000; ++round) {
+        QString input;
+        const int count = int(rng() % 30);
+        for (int i = 0; i < count; ++i) {
+            input += pieces[int(rng() % pieces.size())];
+        }
+        QString fast = input;
+        ferrik::stripNamespaces(fast);
+        QString reference = input;
+        reference.replace(prefix, QStringLiteral("<\\1"));
+        ASSERT_EQ(fast, reference) << "input: " << input.toStdString();
     }
 }
 
