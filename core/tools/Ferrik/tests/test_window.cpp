@@ -201,6 +201,17 @@ TEST(Window, SlotsInMetaObjectOrder) {
     EXPECT_EQ(meta.method(meta.indexOfSlot("findNext()")).access(), QMetaMethod::Public);
 }
 
+TEST(Window, MetaObjectNamesAndFormBase) {
+    FerrikDlg window;
+    EXPECT_STREQ(window.metaObject()->className(), "FerrikDlg");
+    EXPECT_EQ(window.qt_metacast("Ui::FerrikDlg"), static_cast<Ui::FerrikDlg*>(&window));
+    EXPECT_EQ(FerrikDlg::staticMetaObject.methodCount() - FerrikDlg::staticMetaObject.methodOffset(), 20);
+    EXPECT_EQ(FerrikTextEditor::staticMetaObject.method(FerrikTextEditor::staticMetaObject.methodOffset()).name(),
+              "base64Encode");
+    EXPECT_EQ(FerrikPacketHistory::staticMetaObject.method(FerrikPacketHistory::staticMetaObject.methodOffset()).name(),
+              "selectPacket");
+}
+
 TEST(Window, EnvironmentIdTravelsThroughQueuedConnections) {
     FerrikDlg window;
     EXPECT_TRUE(QMetaType::fromName("OVL::eid_t").isValid());
