@@ -206,10 +206,13 @@ TEST(Window, MetaObjectNamesAndFormBase) {
     EXPECT_STREQ(window.metaObject()->className(), "FerrikDlg");
     EXPECT_EQ(window.qt_metacast("Ui::FerrikDlg"), static_cast<Ui::FerrikDlg*>(&window));
     EXPECT_EQ(FerrikDlg::staticMetaObject.methodCount() - FerrikDlg::staticMetaObject.methodOffset(), 20);
-    EXPECT_EQ(FerrikTextEditor::staticMetaObject.method(FerrikTextEditor::staticMetaObject.methodOffset()).name(),
-              "base64Encode");
-    EXPECT_EQ(FerrikPacketHistory::staticMetaObject.method(FerrikPacketHistory::staticMetaObject.methodOffset()).name(),
-              "selectPacket");
+    EXPECT_EQ(
+        FerrikTextEditor::staticMetaObject.method(FerrikTextEditor::staticMetaObject.methodOffset()).name(),
+        "base64Encode");
+    EXPECT_EQ(
+        FerrikPacketHistory::staticMetaObject.method(FerrikPacketHistory::staticMetaObject.methodOffset())
+            .name(),
+        "selectPacket");
 }
 
 TEST(Window, EnvironmentIdTravelsThroughQueuedConnections) {
