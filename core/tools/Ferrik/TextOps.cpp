@@ -21,14 +21,16 @@ qsizetype digitAt(const QChar* d, qsizetype i, qsizetype len) {
 }  // namespace
 
 void stripNamespaces(QString& text) {
-    // Replaces every match of "<(/?)ns\d+:" (\d in its Unicode meaning) by "<\1", scanning once.
-    // A regular-expression replace does the same but is an order of magnitude slower on large
-    // replies, where every line holds a match.
+    // Replaces every match of "<(/?)ns\\d+:" (\\d in its Unicode meaning) by "<\\1" in one scan,
+    // compacting the string in place: characters are only ever removed, and only behind the scan.
+    // (A regular-expression replace gives the same result an order of magnitude slower on large
+    // replies, where every line holds a match.)
     const qsizetype len = text.size();
+    QStringView all(text);
     const QChar* d = text.constData();
-    const QStringView all(text);
-    QString out;
-    qsizetype copied = 0;
+    QChar* out = nullptr;   // the detached buffer, once the first match is found
+    qsizetype written = 0;  // out[0, written) is final
+    qsizetype kept = 0;     // text[kept, ...) still has to be moved down to written
     qsizetype from = 0;
     for (;;) {
         const qsizetype lt = all.indexOf(QLatin1Char('<'), from);
@@ -51,16 +53,22 @@ void stripNamespaces(QString& text) {
         if (end == at + 2 || end >= len || d[end] != QLatin1Char(':')) {
             continue;
         }
-        if (out.isNull()) {
-            out.reserve(len);
+        if (!out) {
+            out = text.data();  // may detach: look at the new buffer from here on
+            d = out;
+            all = QStringView(out, len);
+            written = at;
+        } else {
+            std::copy(out + kept, out + at, out + written);
+            written += at - kept;
         }
-        out.append(all.sliced(copied, at - copied));
-        copied = end + 1;
+        kept = end + 1;
         from = end + 1;
     }
-    if (copied > 0) {
-        out.append(all.sliced(copied));
-        text = std::move(out);
+    if (out) {
+        std::copy(out + kept, out + len, out + written);
+        written += len - kept;
+        text.truncate(written);
     }
 }
 

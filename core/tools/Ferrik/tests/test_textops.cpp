@@ -144,6 +144,18 @@ TEST(StripNamespaces, RemovesOnlyGeneratedTagPrefixes) {
     }
 }
 
+TEST(StripNamespaces, LeavesSharedCopiesAlone) {
+    const QString original = QStringLiteral("<ns1:a>x</ns1:a>");
+    QString text = original;  // shares original's buffer
+    ferrik::stripNamespaces(text);
+    EXPECT_EQ(text, "<a>x</a>");
+    EXPECT_EQ(original, "<ns1:a>x</ns1:a>");
+
+    QString indented = original;
+    ferrik::indentXml(indented, 4);
+    EXPECT_EQ(original, "<ns1:a>x</ns1:a>");
+}
+
 TEST(StripNamespacesRandom, AgreesWithTheRegularExpression) {
     const QRegularExpression prefix(QStringLiteral("<(/?)ns\\d+:"),
                                     QRegularExpression::UseUnicodePropertiesOption);
