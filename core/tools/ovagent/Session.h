@@ -44,19 +44,19 @@ public:
     }
     ~Session() {
         --m_context.connections();
-        AgentLog::put(AgentLog::info, "%s: closed", m_state.peer.c_str());
+        AGENT_LOG(AgentLog::info, "%s: closed", m_state.peer.c_str());
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     void start() {
-        AgentLog::put(AgentLog::info, "%s: connected", m_state.peer.c_str());
+        AGENT_LOG(AgentLog::info, "%s: connected", m_state.peer.c_str());
         armTimer(m_context.config()->limits.loginTimeout);
         if constexpr (std::is_same_v<Stream, TlsStream>) {
             m_stream.async_handshake([self = this->shared_from_this()](boost::system::error_code ec) {
                 if (ec) {
-                    AgentLog::put(AgentLog::warning, "%s: TLS handshake failed: %s",
-                                  self->m_state.peer.c_str(), ec.message().c_str());
+                    AGENT_LOG(AgentLog::warning, "%s: TLS handshake failed: %s", self->m_state.peer.c_str(),
+                              ec.message().c_str());
                     return self->close();
                 }
                 self->m_secured = true;
@@ -140,8 +140,7 @@ private:
         if (ec) {
             if (ec != asio::error::eof && ec != asio::error::operation_aborted &&
                 ec != asio::ssl::error::stream_truncated) {
-                AgentLog::put(AgentLog::info, "%s: read failed: %s", m_state.peer.c_str(),
-                              ec.message().c_str());
+                AGENT_LOG(AgentLog::info, "%s: read failed: %s", m_state.peer.c_str(), ec.message().c_str());
             }
             return close();
         }
@@ -157,8 +156,8 @@ private:
             if (status == OVL::Wire::FrameSplitter::Status::needMore)
                 break;
             if (status == OVL::Wire::FrameSplitter::Status::tooLarge) {
-                AgentLog::put(AgentLog::warning, "%s: frame over %zu bytes, closing", m_state.peer.c_str(),
-                              m_splitter.maxFrameSize());
+                AGENT_LOG(AgentLog::warning, "%s: frame over %zu bytes, closing", m_state.peer.c_str(),
+                          m_splitter.maxFrameSize());
                 OVL::Wire::appendErrorFrame(
                     m_out, {}, kAgentName, {}, OVL::Wire::kErrTooLarge,
                     "packet larger than " + std::to_string(m_splitter.maxFrameSize()) + " bytes");
@@ -226,7 +225,7 @@ private:
         if (m_closed)
             return;
         if (ec) {
-            AgentLog::put(AgentLog::info, "%s: write failed: %s", m_state.peer.c_str(), ec.message().c_str());
+            AGENT_LOG(AgentLog::info, "%s: write failed: %s", m_state.peer.c_str(), ec.message().c_str());
             return close();
         }
         // Large replies do not leave large buffers behind on a connection that turns idle.
@@ -273,7 +272,7 @@ private:
         if (now < m_deadline)
             return;  // a newer deadline was armed
         if (!m_secured) {
-            AgentLog::put(AgentLog::info, "%s: TLS handshake time-out", m_state.peer.c_str());
+            AGENT_LOG(AgentLog::info, "%s: TLS handshake time-out", m_state.peer.c_str());
             return close();
         }
         if (m_busy) {
@@ -289,7 +288,7 @@ private:
             }
         }
         const char* what = m_state.loggedIn ? "idle time-out" : "login time-out";
-        AgentLog::put(AgentLog::info, "%s: %s", m_state.peer.c_str(), what);
+        AGENT_LOG(AgentLog::info, "%s: %s", m_state.peer.c_str(), what);
         OVL::Wire::appendErrorFrame(m_out, {}, kAgentName, "system", OVL::Wire::kErrTimeout, what);
         m_closeAfterWrite = true;
         if (m_writing)
