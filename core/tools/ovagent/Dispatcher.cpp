@@ -59,6 +59,9 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
         m_system.handle(request, state, out);
     } else if (target == "environments") {
         m_environments.handle(request, state, out);
+    } else if (target == "performance") {
+        if (m_performance.handle(request, out))
+            return Outcome::sample;
     } else {
         appendErrorFrame(out, request.id(), kAgentName, target, kErrUnknownTarget,
                          "unknown target '" + target + "'");

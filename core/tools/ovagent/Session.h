@@ -5,8 +5,8 @@
 // A session's handlers run one at a time on the executor of its stream (a strand), so the session
 // needs no lock. Reading and processing alternate: all frames of one read are answered in one
 // write before the next read, which keeps pipelined requests in order and bounds the memory a
-// client can make the agent hold. Password checks run on the hashing pool; the session waits
-// for them without reading.
+// client can make the agent hold. Password checks run on the hashing pool and performance samples
+// wait on a timer; the session waits for them without reading.
 // Lifetime: shared_ptr, kept alive by its pending operations.
 
 #include <chrono>
@@ -37,6 +37,7 @@ public:
           m_hashPool(hashPool),
           m_stream(std::move(stream)),
           m_timer(m_stream.get_executor()),
+          m_sampleTimer(m_stream.get_executor()),
           m_splitter(context.config()->limits.maxPacketSize, kInitialBuffer),
           m_dispatcher(context) {
         m_state.peer = std::move(peer);
@@ -168,9 +169,11 @@ private:
             m_lastActivity = Clock::now();
             m_lastFrameSize = frame.size();
             LoginAttempt attempt;
-            if (m_dispatcher.handle(frame, m_state, m_out, attempt) == Dispatcher::Outcome::login) {
+            const auto outcome = m_dispatcher.handle(frame, m_state, m_out, attempt);
+            if (outcome == Dispatcher::Outcome::login)
                 return verify(std::move(attempt));
-            }
+            if (outcome == Dispatcher::Outcome::sample)
+                return waitForSample();
         }
         if (!m_out.empty())
             return flush();
@@ -205,6 +208,21 @@ private:
         delay->async_wait([self = this->shared_from_this(), delay](boost::system::error_code) {
             self->m_busy = false;
             self->flush();
+        });
+    }
+
+    // A performance sample waits for its interval on a timer; like a login check it holds up the
+    // session's later frames, so a session has at most one sample in progress.
+    void waitForSample() {
+        m_busy = true;
+        m_sampleTimer.expires_after(m_dispatcher.sampleInterval());
+        m_sampleTimer.async_wait([self = this->shared_from_this()](boost::system::error_code ec) {
+            if (ec || self->m_closed)
+                return;
+            self->m_busy = false;
+            self->m_dispatcher.finishSample(self->m_out);
+            self->m_lastActivity = Clock::now();
+            self->process();
         });
     }
 
@@ -301,6 +319,7 @@ private:
             return;
         m_closed = true;
         m_timer.cancel();
+        m_sampleTimer.cancel();
         closeStream(m_stream);
         if (m_onClose)
             m_onClose();
@@ -310,6 +329,7 @@ private:
     asio::thread_pool& m_hashPool;
     Stream m_stream;
     asio::steady_timer m_timer;
+    asio::steady_timer m_sampleTimer;  // a performance sample's interval
     OVL::Wire::FrameSplitter m_splitter;
     Dispatcher m_dispatcher;
     SessionState m_state;
@@ -322,7 +342,7 @@ private:
     std::size_t m_lastFrameSize = 0;
     bool m_reading = false;
     bool m_writing = false;
-    bool m_busy = false;                                  // login check in progress
+    bool m_busy = false;                                  // login check or sample in progress
     bool m_secured = !std::is_same_v<Stream, TlsStream>;  // false until the TLS handshake completed
     bool m_closeAfterWrite = false;
     bool m_draining = false;
