@@ -1,20 +1,17 @@
 #include "AgentConfig.h"
 
-#include <pugixml.hpp>
-
 #include <charconv>
-#include <fstream>
-#include <sstream>
+#include <cstring>
+#include <functional>
 
+#include "OVLMessage/OVLMessage.h"
 #include "OVLWire/Protocol.h"
-#include "OVLWire/Request.h"
 #include "PasswordHash.h"
 
 namespace ovagent {
 
 using OVL::OVLGUIDBase;
-using OVL::Wire::childByLocalName;
-using OVL::Wire::localName;
+using OVL::OVLMessageIterator;
 
 Limits::Limits() : maxPacketSize(OVL::Wire::kDefaultMaxPacketSize), maxDepth(OVL::Wire::kDefaultMaxDepth) {}
 
@@ -26,25 +23,94 @@ OVLGUIDBase systemRealmId() {
     return id;
 }
 
-template <class T>
-bool readNumber(pugi::xml_node node, const char* name, T& value, T min, T max, std::string& error) {
-    pugi::xml_attribute attr = node.attribute(name);
-    if (!attr)
+// The element name without its namespace prefix.
+std::string_view localName(const OVLMessageIterator& it) {
+    std::string_view name = it.getName();
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// The first child element named `name` (qualified name as written); invalid when there is none.
+OVLMessageIterator child(const OVLMessageIterator& parent, const char* name) {
+    OVLMessageIterator it(parent);
+    if (!it || it.moveTo(name) != 0)
+        return {};
+    return it;
+}
+
+// The first child element whose local name is `name`, whatever its prefix.
+OVLMessageIterator childByLocalName(const OVLMessageIterator& parent, std::string_view name) {
+    OVLMessageIterator it(parent);
+    if (!it || it.moveToFirstChild() != 0)
+        return {};
+    do {
+        if (localName(it) == name)
+            return it;
+    } while (it.moveToNextSibling() == 0);
+    return {};
+}
+
+// Calls `visit` for every child element named `name`, in document order; stops at the first false.
+bool forEachChild(const OVLMessageIterator& parent, const char* name,
+                  const std::function<bool(const OVLMessageIterator&)>& visit) {
+    OVLMessageIterator it = child(parent, name);
+    if (!it)
         return true;
-    std::string_view text = attr.value();
+    do {
+        if (!visit(it))
+            return false;
+    } while (it.moveToNext(name) == 0);
+    return true;
+}
+
+bool hasAttribute(const OVLMessageIterator& it, const char* name) {
+    std::string ignored;
+    return it && it.getAttribute(name, ignored) == 0;
+}
+
+// The attribute's value; `fallback` when the element or the attribute is missing.
+std::string attribute(const OVLMessageIterator& it, const char* name, const char* fallback = "") {
+    std::string value;
+    if (!it || it.getAttribute(name, value) != 0)
+        return fallback;
+    return value;
+}
+
+// A missing or empty attribute gives `fallback`; otherwise true when it starts with 1, t, T, y or Y.
+bool boolAttribute(const OVLMessageIterator& it, const char* name, bool fallback) {
+    const std::string value = attribute(it, name);
+    if (value.empty())
+        return fallback;
+    return std::strchr("1tTyY", value[0]) != nullptr;
+}
+
+std::string text(const OVLMessageIterator& it) {
+    std::string value;
+    if (it)
+        it.getText(value);
+    return value;
+}
+
+template <class T>
+bool readNumber(const OVLMessageIterator& node, const char* name, T& value, T min, T max,
+                std::string& error) {
+    std::string text;
+    if (node.getAttribute(name, text) != 0)
+        return true;
     long long parsed = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
     if (ec != std::errc() || end != text.data() + text.size() || parsed < static_cast<long long>(min) ||
         parsed > static_cast<long long>(max)) {
-        error = std::string("<") + node.name() + "> " + name + "=\"" + std::string(text) +
-                "\" is not a number from " + std::to_string(min) + " to " + std::to_string(max);
+        error = std::string("<") + node.getName() + "> " + name + "=\"" + text + "\" is not a number from " +
+                std::to_string(min) + " to " + std::to_string(max);
         return false;
     }
     value = static_cast<T>(parsed);
     return true;
 }
 
-bool readMillis(pugi::xml_node node, const char* name, std::chrono::milliseconds& value, std::string& error) {
+bool readMillis(const OVLMessageIterator& node, const char* name, std::chrono::milliseconds& value,
+                std::string& error) {
     long long ms = value.count();
     if (!readNumber<long long>(node, name, ms, 1, 86400000LL, error))
         return false;
@@ -52,35 +118,40 @@ bool readMillis(pugi::xml_node node, const char* name, std::chrono::milliseconds
     return true;
 }
 
-bool readListener(pugi::xml_node node, ListenerConfig& listener, std::string& error) {
+bool readListener(const OVLMessageIterator& node, ListenerConfig& listener, std::string& error) {
     if (!node)
         return true;
-    listener.enabled = node.attribute("enabled").as_bool(true);
-    if (node.attribute("address"))
-        listener.address = node.attribute("address").value();
+    listener.enabled = boolAttribute(node, "enabled", true);
+    if (hasAttribute(node, "address"))
+        listener.address = attribute(node, "address");
     return readNumber<unsigned short>(node, "port", listener.port, 0, 65535, error);
 }
 
-ConfigFields readFields(pugi::xml_node node) {
+ConfigFields readFields(const OVLMessageIterator& node) {
     ConfigFields fields;
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_element)
-            fields.emplace_back(localName(child), child.child_value());
-    }
+    OVLMessageIterator it(node);
+    if (!it || it.moveToFirstChild() != 0)
+        return fields;
+    do {
+        fields.emplace_back(std::string(localName(it)), text(it));
+    } while (it.moveToNextSibling() == 0);
     return fields;
 }
+
+bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& error);
 
 }  // namespace
 
 bool AgentConfig::load(const std::string& path, AgentConfig& out, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open the configuration file " + path;
+    OVL::OVLMessagePtr message(new OVL::OVLMessage);
+    if (message->load(path.c_str()) != 0) {
+        if (message->getErrorLine() > 0)
+            error = path + ": malformed XML at " + message->getError();
+        else
+            error = "cannot open the configuration file " + path + ": " + message->getError();
         return false;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!parse(text.str(), out, error)) {
+    if (!fromMessage(*message, out, error)) {
         error = path + ": " + error;
         return false;
     }
@@ -88,44 +159,49 @@ bool AgentConfig::load(const std::string& path, AgentConfig& out, std::string& e
 }
 
 bool AgentConfig::parse(const std::string& text, AgentConfig& out, std::string& error) {
-    pugi::xml_document doc;
-    pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
-    if (!parsed) {
-        error = std::string("malformed XML at offset ") + std::to_string(parsed.offset) + ": " +
-                parsed.description();
+    OVL::OVLMessagePtr message(new OVL::OVLMessage);
+    // An empty text is parsed as one zero byte's worth, so that it fails as "no root element".
+    if (message->parse(text.data(), text.empty() ? 0 : text.size()) != 0) {
+        error = "malformed XML at " + message->getError();
         return false;
     }
-    pugi::xml_node root = doc.document_element();
-    if (std::string_view(root.name()) != "ovagent") {
+    return fromMessage(*message, out, error);
+}
+
+namespace {
+
+bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& error) {
+    const OVLMessageIterator root = message.getIterator();
+    if (std::string_view(message.getRootName()) != "ovagent") {
         error = "the root element must be <ovagent>";
         return false;
     }
     AgentConfig config;
     config.tcp.port = OVL::Wire::kDefaultTcpPort;
     config.tls.port = OVL::Wire::kDefaultTlsPort;
-    pugi::xml_node listen = root.child("listen");
-    if (!readListener(listen.child("tcp"), config.tcp, error) ||
-        !readListener(listen.child("tls"), config.tls, error))
+    const OVLMessageIterator listen = child(root, "listen");
+    if (!readListener(child(listen, "tcp"), config.tcp, error) ||
+        !readListener(child(listen, "tls"), config.tls, error))
         return false;
-    if (pugi::xml_node tls = listen.child("tls")) {
-        config.certificateFile = tls.attribute("certificate").value();
-        config.keyFile = tls.attribute("key").value();
+    if (OVLMessageIterator tls = child(listen, "tls")) {
+        config.certificateFile = attribute(tls, "certificate");
+        config.keyFile = attribute(tls, "key");
         if (config.certificateFile.empty() != config.keyFile.empty()) {
             error = "<tls> needs both certificate and key, or neither";
             return false;
         }
     }
-    if (pugi::xml_node unixNode = listen.child("unix")) {
-        config.unixEnabled = unixNode.attribute("enabled").as_bool(true);
-        config.unixPath = unixNode.attribute("path").value();
+    if (OVLMessageIterator unixNode = child(listen, "unix")) {
+        config.unixEnabled = boolAttribute(unixNode, "enabled", true);
+        config.unixPath = attribute(unixNode, "path");
     }
-    config.stateDirectory = root.child("stateDirectory").child_value();
-    if (pugi::xml_node log = root.child("log")) {
+    config.stateDirectory = text(child(root, "stateDirectory"));
+    if (OVLMessageIterator log = child(root, "log")) {
         if (!readNumber<int>(log, "level", config.logLevel, 0, 9, error))
             return false;
-        config.logFile = log.attribute("file").value();
+        config.logFile = attribute(log, "file");
     }
-    if (pugi::xml_node limits = root.child("limits")) {
+    if (OVLMessageIterator limits = child(root, "limits")) {
         Limits& l = config.limits;
         if (!readNumber<std::size_t>(limits, "maxPacketSize", l.maxPacketSize, 256, 256u * 1024 * 1024,
                                      error) ||
@@ -143,14 +219,15 @@ bool AgentConfig::parse(const std::string& text, AgentConfig& out, std::string& 
         l.failedLoginDelay = std::chrono::milliseconds(delay);
     }
 
-    for (pugi::xml_node realm : root.child("realms").children("realm")) {
+    const bool realmsOk = forEachChild(child(root, "realms"), "realm", [&](const OVLMessageIterator& realm) {
         RealmConfig r;
-        if (r.id.fromString(realm.attribute("id").value()) != 0) {
-            error = std::string("realm id \"") + realm.attribute("id").value() + "\" is not a GUID";
+        const std::string id = attribute(realm, "id");
+        if (r.id.fromString(id.c_str()) != 0) {
+            error = "realm id \"" + id + "\" is not a GUID";
             return false;
         }
-        r.name = realm.attribute("name").value();
-        r.type = realm.attribute("type").as_string("standard");
+        r.name = attribute(realm, "name");
+        r.type = attribute(realm, "type", "standard");
         if (r.name.empty()) {
             error = "realm " + r.id.toString() + " has no name";
             return false;
@@ -162,14 +239,17 @@ bool AgentConfig::parse(const std::string& text, AgentConfig& out, std::string& 
             }
         }
         config.realms.push_back(std::move(r));
-    }
+        return true;
+    });
+    if (!realmsOk)
+        return false;
     config.addSystemRealm();
 
-    for (pugi::xml_node user : root.child("users").children("user")) {
+    const bool usersOk = forEachChild(child(root, "users"), "user", [&](const OVLMessageIterator& user) {
         UserConfig u;
-        u.login = user.attribute("login").value();
-        u.domain = user.attribute("domain").value();
-        u.passwordHash = user.attribute("password").value();
+        u.login = attribute(user, "login");
+        u.domain = attribute(user, "domain");
+        u.passwordHash = attribute(user, "password");
         if (u.login.empty()) {
             error = "a <user> has no login";
             return false;
@@ -178,8 +258,8 @@ bool AgentConfig::parse(const std::string& text, AgentConfig& out, std::string& 
             error = "user \"" + u.login + "\": password must be a hash made by 'ovagent hash-password'";
             return false;
         }
-        for (pugi::xml_node realmRef : user.children("realm")) {
-            std::string ref = realmRef.child_value();
+        const bool refsOk = forEachChild(user, "realm", [&](const OVLMessageIterator& realmRef) {
+            const std::string ref = text(realmRef);
             const RealmConfig* found = nullptr;
             for (const RealmConfig& r : config.realms) {
                 if (r.name == ref || r.id.toString() == ref)
@@ -190,7 +270,10 @@ bool AgentConfig::parse(const std::string& text, AgentConfig& out, std::string& 
                 return false;
             }
             u.realms.push_back(found->id);
-        }
+            return true;
+        });
+        if (!refsOk)
+            return false;
         if (u.realms.empty())
             u.realms.push_back(systemRealmId());
         if (config.findUser(u.login, u.domain) != nullptr) {
@@ -198,26 +281,35 @@ bool AgentConfig::parse(const std::string& text, AgentConfig& out, std::string& 
             return false;
         }
         config.users.push_back(std::move(u));
-    }
+        return true;
+    });
+    if (!usersOk)
+        return false;
 
-    for (pugi::xml_node env : root.child("environments").children("environment")) {
-        EnvironmentSeed seed;
-        if (env.attribute("id") && seed.id.fromString(env.attribute("id").value()) != 0) {
-            error = std::string("environment id \"") + env.attribute("id").value() + "\" is not a GUID";
-            return false;
-        }
-        if (!seed.id.isValid() && seed.id.generate() != 0) {
-            error = "no random bytes for an environment id";
-            return false;
-        }
-        seed.name = env.attribute("name").value();
-        seed.config = readFields(childByLocalName(env, "config"));
-        seed.altConfig = readFields(childByLocalName(env, "altConfig"));
-        config.environments.push_back(std::move(seed));
-    }
+    const bool environmentsOk =
+        forEachChild(child(root, "environments"), "environment", [&](const OVLMessageIterator& env) {
+            EnvironmentSeed seed;
+            if (hasAttribute(env, "id") && seed.id.fromString(attribute(env, "id").c_str()) != 0) {
+                error = "environment id \"" + attribute(env, "id") + "\" is not a GUID";
+                return false;
+            }
+            if (!seed.id.isValid() && seed.id.generate() != 0) {
+                error = "no random bytes for an environment id";
+                return false;
+            }
+            seed.name = attribute(env, "name");
+            seed.config = readFields(childByLocalName(env, "config"));
+            seed.altConfig = readFields(childByLocalName(env, "altConfig"));
+            config.environments.push_back(std::move(seed));
+            return true;
+        });
+    if (!environmentsOk)
+        return false;
     out = std::move(config);
     return true;
 }
+
+}  // namespace
 
 void AgentConfig::addSystemRealm() {
     const OVLGUIDBase system = systemRealmId();

@@ -1,6 +1,7 @@
 #pragma once
 // The agent's configuration, read from its XML file (see docs/agent.md for the format).
-// Immutable once loaded; a reload builds a new object. Read with pugixml behind this one class.
+// Immutable once loaded; a reload builds a new object. Read as an OVLMessage: errors in the text
+// name its line and column.
 
 #include <chrono>
 #include <cstddef>
@@ -79,8 +80,7 @@ public:
 
     const RealmConfig* findRealm(const OVL::OVLGUIDBase& id) const;
     const UserConfig* findUser(const std::string& login, const std::string& domain) const;
-
-private:
+    // Puts the system realm first unless the realms already hold it.
     void addSystemRealm();
 };
 

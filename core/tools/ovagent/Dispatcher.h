@@ -8,6 +8,7 @@
 
 #include "AgentContext.h"
 #include "EnvironmentHandler.h"
+#include "PerformanceHandler.h"
 #include "SessionState.h"
 #include "SystemHandler.h"
 
@@ -18,6 +19,7 @@ public:
     enum class Outcome {
         replied,  // reply frames appended to `out`
         login,    // `attempt` holds a login to verify (verifyLogin, then finishLogin)
+        sample,   // a performance sample waits: after sampleInterval(), call finishSample
     };
 
     explicit Dispatcher(AgentContext& context)
@@ -36,6 +38,10 @@ public:
     void finishLogin(const LoginAttempt& attempt, const LoginVerdict& verdict, SessionState& state,
                      std::string& out);
 
+    std::chrono::milliseconds sampleInterval() const { return m_performance.pendingInterval(); }
+    // Appends the reply of the waiting performance sample.
+    void finishSample(std::string& out) { m_performance.finishSample(out); }
+
     // The greeting frame sent on connect.
     static void appendGreeting(std::string& out);
 
@@ -43,6 +49,7 @@ private:
     AgentContext& m_context;
     SystemHandler m_system;
     EnvironmentHandler m_environments;
+    PerformanceHandler m_performance;
 };
 
 }  // namespace ovagent

@@ -182,7 +182,7 @@ EnvironmentStore::Result EnvironmentStore::create(Environment& env, std::size_t 
     next.push_back(env);
     std::string error;
     if (!save(next, error)) {
-        AgentLog::put(AgentLog::error, "state file: %s", error.c_str());
+        AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
         return Result::ioError;
     }
     m_envs = std::move(next);
@@ -222,7 +222,7 @@ EnvironmentStore::Result EnvironmentStore::change(const OVLGUIDBase& id,
     out = *target;
     std::string error;
     if (!save(next, error)) {
-        AgentLog::put(AgentLog::error, "state file: %s", error.c_str());
+        AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
         return Result::ioError;
     }
     m_envs = std::move(next);
@@ -241,7 +241,7 @@ EnvironmentStore::Result EnvironmentStore::destroy(const OVLGUIDBase& id) {
         return Result::notFound;
     std::string error;
     if (!save(next, error)) {
-        AgentLog::put(AgentLog::error, "state file: %s", error.c_str());
+        AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
         return Result::ioError;
     }
     m_envs = std::move(next);

@@ -166,9 +166,9 @@ void Server::acceptTcp(bool tls, std::size_t index) {
                     full ? session->refuse(refusal()) : session->start();
                 }
                 if (full)
-                    AgentLog::put(AgentLog::warning, "%s: refused, too many connections", peer.c_str());
+                    AGENT_LOG(AgentLog::warning, "%s: refused, too many connections", peer.c_str());
             } else {
-                AgentLog::put(AgentLog::warning, "accept failed: %s", ec.message().c_str());
+                AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
             }
             acceptTcp(tls, index);
         });
@@ -185,9 +185,9 @@ void Server::acceptUnix() {
                     std::make_shared<Session<UnixStream>>(m_context, m_hashPool, std::move(socket), "unix");
                 full ? session->refuse(refusal()) : session->start();
                 if (full)
-                    AgentLog::put(AgentLog::warning, "unix: refused, too many connections");
+                    AGENT_LOG(AgentLog::warning, "unix: refused, too many connections");
             } else {
-                AgentLog::put(AgentLog::warning, "accept failed: %s", ec.message().c_str());
+                AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
             }
             acceptUnix();
         });

@@ -5,8 +5,8 @@
 // A session's handlers run one at a time on the executor of its stream (a strand), so the session
 // needs no lock. Reading and processing alternate: all frames of one read are answered in one
 // write before the next read, which keeps pipelined requests in order and bounds the memory a
-// client can make the agent hold. Password checks run on the hashing pool; the session waits
-// for them without reading.
+// client can make the agent hold. Password checks run on the hashing pool and performance samples
+// wait on a timer; the session waits for them without reading.
 // Lifetime: shared_ptr, kept alive by its pending operations.
 
 #include <chrono>
@@ -37,6 +37,7 @@ public:
           m_hashPool(hashPool),
           m_stream(std::move(stream)),
           m_timer(m_stream.get_executor()),
+          m_sampleTimer(m_stream.get_executor()),
           m_splitter(context.config()->limits.maxPacketSize, kInitialBuffer),
           m_dispatcher(context) {
         m_state.peer = std::move(peer);
@@ -44,19 +45,19 @@ public:
     }
     ~Session() {
         --m_context.connections();
-        AgentLog::put(AgentLog::info, "%s: closed", m_state.peer.c_str());
+        AGENT_LOG(AgentLog::info, "%s: closed", m_state.peer.c_str());
     }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     void start() {
-        AgentLog::put(AgentLog::info, "%s: connected", m_state.peer.c_str());
+        AGENT_LOG(AgentLog::info, "%s: connected", m_state.peer.c_str());
         armTimer(m_context.config()->limits.loginTimeout);
         if constexpr (std::is_same_v<Stream, TlsStream>) {
             m_stream.async_handshake([self = this->shared_from_this()](boost::system::error_code ec) {
                 if (ec) {
-                    AgentLog::put(AgentLog::warning, "%s: TLS handshake failed: %s",
-                                  self->m_state.peer.c_str(), ec.message().c_str());
+                    AGENT_LOG(AgentLog::warning, "%s: TLS handshake failed: %s", self->m_state.peer.c_str(),
+                              ec.message().c_str());
                     return self->close();
                 }
                 self->m_secured = true;
@@ -140,8 +141,7 @@ private:
         if (ec) {
             if (ec != asio::error::eof && ec != asio::error::operation_aborted &&
                 ec != asio::ssl::error::stream_truncated) {
-                AgentLog::put(AgentLog::info, "%s: read failed: %s", m_state.peer.c_str(),
-                              ec.message().c_str());
+                AGENT_LOG(AgentLog::info, "%s: read failed: %s", m_state.peer.c_str(), ec.message().c_str());
             }
             return close();
         }
@@ -157,8 +157,8 @@ private:
             if (status == OVL::Wire::FrameSplitter::Status::needMore)
                 break;
             if (status == OVL::Wire::FrameSplitter::Status::tooLarge) {
-                AgentLog::put(AgentLog::warning, "%s: frame over %zu bytes, closing", m_state.peer.c_str(),
-                              m_splitter.maxFrameSize());
+                AGENT_LOG(AgentLog::warning, "%s: frame over %zu bytes, closing", m_state.peer.c_str(),
+                          m_splitter.maxFrameSize());
                 OVL::Wire::appendErrorFrame(
                     m_out, {}, kAgentName, {}, OVL::Wire::kErrTooLarge,
                     "packet larger than " + std::to_string(m_splitter.maxFrameSize()) + " bytes");
@@ -169,9 +169,11 @@ private:
             m_lastActivity = Clock::now();
             m_lastFrameSize = frame.size();
             LoginAttempt attempt;
-            if (m_dispatcher.handle(frame, m_state, m_out, attempt) == Dispatcher::Outcome::login) {
+            const auto outcome = m_dispatcher.handle(frame, m_state, m_out, attempt);
+            if (outcome == Dispatcher::Outcome::login)
                 return verify(std::move(attempt));
-            }
+            if (outcome == Dispatcher::Outcome::sample)
+                return waitForSample();
         }
         if (!m_out.empty())
             return flush();
@@ -209,6 +211,21 @@ private:
         });
     }
 
+    // A performance sample waits for its interval on a timer; like a login check it holds up the
+    // session's later frames, so a session has at most one sample in progress.
+    void waitForSample() {
+        m_busy = true;
+        m_sampleTimer.expires_after(m_dispatcher.sampleInterval());
+        m_sampleTimer.async_wait([self = this->shared_from_this()](boost::system::error_code ec) {
+            if (ec || self->m_closed)
+                return;
+            self->m_busy = false;
+            self->m_dispatcher.finishSample(self->m_out);
+            self->m_lastActivity = Clock::now();
+            self->process();
+        });
+    }
+
     void flush() {
         if (m_closed || m_writing)
             return;
@@ -226,7 +243,7 @@ private:
         if (m_closed)
             return;
         if (ec) {
-            AgentLog::put(AgentLog::info, "%s: write failed: %s", m_state.peer.c_str(), ec.message().c_str());
+            AGENT_LOG(AgentLog::info, "%s: write failed: %s", m_state.peer.c_str(), ec.message().c_str());
             return close();
         }
         // Large replies do not leave large buffers behind on a connection that turns idle.
@@ -273,7 +290,7 @@ private:
         if (now < m_deadline)
             return;  // a newer deadline was armed
         if (!m_secured) {
-            AgentLog::put(AgentLog::info, "%s: TLS handshake time-out", m_state.peer.c_str());
+            AGENT_LOG(AgentLog::info, "%s: TLS handshake time-out", m_state.peer.c_str());
             return close();
         }
         if (m_busy) {
@@ -289,7 +306,7 @@ private:
             }
         }
         const char* what = m_state.loggedIn ? "idle time-out" : "login time-out";
-        AgentLog::put(AgentLog::info, "%s: %s", m_state.peer.c_str(), what);
+        AGENT_LOG(AgentLog::info, "%s: %s", m_state.peer.c_str(), what);
         OVL::Wire::appendErrorFrame(m_out, {}, kAgentName, "system", OVL::Wire::kErrTimeout, what);
         m_closeAfterWrite = true;
         if (m_writing)
@@ -302,6 +319,7 @@ private:
             return;
         m_closed = true;
         m_timer.cancel();
+        m_sampleTimer.cancel();
         closeStream(m_stream);
         if (m_onClose)
             m_onClose();
@@ -311,6 +329,7 @@ private:
     asio::thread_pool& m_hashPool;
     Stream m_stream;
     asio::steady_timer m_timer;
+    asio::steady_timer m_sampleTimer;  // a performance sample's interval
     OVL::Wire::FrameSplitter m_splitter;
     Dispatcher m_dispatcher;
     SessionState m_state;
@@ -323,7 +342,7 @@ private:
     std::size_t m_lastFrameSize = 0;
     bool m_reading = false;
     bool m_writing = false;
-    bool m_busy = false;                                  // login check in progress
+    bool m_busy = false;                                  // login check or sample in progress
     bool m_secured = !std::is_same_v<Stream, TlsStream>;  // false until the TLS handshake completed
     bool m_closeAfterWrite = false;
     bool m_draining = false;

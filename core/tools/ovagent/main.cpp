@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
 
     EnvironmentStore store(stateDir + "/state.xml");
     if (!store.open(config->environments, error)) {
-        AgentLog::put(AgentLog::error, "%s", error.c_str());
+        AGENT_LOG(AgentLog::error, "%s", error.c_str());
         std::cerr << "ovagent: " << error << "\n";
         return 1;
     }
@@ -197,36 +197,36 @@ int main(int argc, char** argv) {
                 auto next = std::make_shared<AgentConfig>();
                 std::string reloadError;
                 if (demo) {
-                    AgentLog::put(AgentLog::info, "SIGHUP: the demo configuration has no file to reload");
+                    AGENT_LOG(AgentLog::info, "SIGHUP: the demo configuration has no file to reload");
                 } else if (AgentConfig::load(configPath, *next, reloadError)) {
                     AgentLog::setLevel(next->logLevel);
                     context.setConfig(next);
-                    AgentLog::put(AgentLog::info, "configuration reloaded from %s", configPath.c_str());
+                    AGENT_LOG(AgentLog::info, "configuration reloaded from %s", configPath.c_str());
                 } else {
-                    AgentLog::put(AgentLog::error, "reload failed, keeping the configuration: %s",
-                                  reloadError.c_str());
+                    AGENT_LOG(AgentLog::error, "reload failed, keeping the configuration: %s",
+                              reloadError.c_str());
                 }
                 signals.async_wait(onSignal);
                 return;
             }
-            AgentLog::put(AgentLog::info, "signal %d: shutting down", signal);
+            AGENT_LOG(AgentLog::info, "signal %d: shutting down", signal);
             server.stop();
         };
     signals.async_wait(onSignal);
 
     if (stdio) {
-        AgentLog::put(AgentLog::info, "%s %s serving standard input/output", kAgentName, kAgentVersion);
+        AGENT_LOG(AgentLog::info, "%s %s serving standard input/output", kAgentName, kAgentVersion);
         server.runStdio();
         return 0;
     }
     if (!server.listen(*config, error)) {
-        AgentLog::put(AgentLog::error, "%s", error.c_str());
+        AGENT_LOG(AgentLog::error, "%s", error.c_str());
         std::cerr << "ovagent: " << error << "\n";
         return 1;
     }
     const std::string listeners = server.describeListeners();
-    AgentLog::put(AgentLog::info, "%s %s started%s, state in %s, listening on:\n%s", kAgentName,
-                  kAgentVersion, demo ? " in demo mode" : "", stateDir.c_str(), listeners.c_str());
+    AGENT_LOG(AgentLog::info, "%s %s started%s, state in %s, listening on:\n%s", kAgentName, kAgentVersion,
+              demo ? " in demo mode" : "", stateDir.c_str(), listeners.c_str());
     if (!portsFile.empty() && !writeFileAtomically(portsFile, listeners)) {
         std::cerr << "ovagent: cannot write " << portsFile << "\n";
         return 1;
@@ -234,6 +234,6 @@ int main(int argc, char** argv) {
     if (demo)
         std::cerr << "ovagent demo: log in as \"peadmin\" / \"5t6y7u\", realm \"System\"\n" << listeners;
     server.run(config->workerThreads);
-    AgentLog::put(AgentLog::info, "stopped");
+    AGENT_LOG(AgentLog::info, "stopped");
     return 0;
 }

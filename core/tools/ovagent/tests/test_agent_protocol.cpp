@@ -278,3 +278,48 @@ TEST_F(AgentProtocol, StalledTlsHandshakeIsClosedAtTheLoginTimeout) {
     EXPECT_TRUE(silent.closedByPeer(std::chrono::seconds(5)));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
+
+// Every record of ovagent.log is "<24-character local time> type: <n>, ovagent (<file>:<line>) : <text>";
+// connections and logins are logged, passwords never; level 0 writes nothing.
+TEST(AgentLog, RecordsCarryTimeTypeAndSourceAndLevelZeroIsSilent) {
+    {
+        AgentProcess agent(testConfig());
+        {
+            Client client = Client::tcp(agent.tcpPort());
+            EXPECT_EQ(client.login()->errorCode(), 0);
+        }
+        Client refused = Client::tcp(agent.tcpPort());
+        EXPECT_NE(refused.login("tester", "wrong")->errorCode(), 0);
+        agent.stop(SIGTERM);
+        std::istringstream log(agent.log());
+        std::string line;
+        bool connected = false, loggedIn = false, failed = false;
+        while (std::getline(log, line)) {
+            if (line.find(" type: ") != 24)
+                continue;  // a continuation line of a multi-line record (the listener list)
+            ASSERT_GE(line.size(), 31u) << line;
+            // ctime layout: "Tue Dec  8 01:00:24 2026"
+            EXPECT_TRUE(line[3] == ' ' && line[7] == ' ' && line[13] == ':' && line[16] == ':' &&
+                        line[19] == ' ')
+                << line;
+            EXPECT_NE(line.find(", ovagent ("), std::string::npos) << line;
+            EXPECT_TRUE(line.find(".cpp:") != std::string::npos || line.find(".h:") != std::string::npos)
+                << line;
+            connected |= line.find(": connected") != std::string::npos;
+            loggedIn |= line.find(" type: 0, ") == 24 &&
+                        line.find("'tester' domain '' logged in to realm 'System'") != std::string::npos;
+            failed |=
+                line.find(" type: 1, ") == 24 && line.find("login failed for 'tester'") != std::string::npos;
+        }
+        EXPECT_TRUE(connected && loggedIn && failed) << agent.log();
+        EXPECT_EQ(agent.log().find(kPassword), std::string::npos);
+        EXPECT_EQ(agent.log().find("wrong"), std::string::npos);
+    }
+    AgentProcess quiet(testConfig({}, "<log level=\"0\"/>"));
+    {
+        Client client = Client::tcp(quiet.tcpPort());
+        EXPECT_EQ(client.login()->errorCode(), 0);
+    }
+    quiet.stop(SIGTERM);
+    EXPECT_EQ(quiet.log(), "");
+}

@@ -98,6 +98,47 @@ TEST(AgentConfig, InvalidFilesAreRejectedWithAMessage) {
     EXPECT_FALSE(AgentConfig::load("/nonexistent/ovagent.xml", config, error));
 }
 
+// The file is read as an OVLMessage: text errors name line and column, the file's name is in every
+// error, and fields keep their local names whatever prefix they carry.
+TEST(AgentConfig, ErrorsNameTheFileAndPositionAndPrefixedFieldsAreRead) {
+    ferrik_test::TempDir dir;
+    const std::string path = dir.file("agent.xml");
+    AgentConfig config;
+    config.logLevel = 7;
+    std::string error;
+    std::ofstream(path) << "<ovagent>\n<listen>\n  <tcp port=\"1\"></listen>\n</ovagent>\n";
+    EXPECT_FALSE(AgentConfig::load(path, config, error));
+    EXPECT_EQ(error.rfind(path + ": malformed XML at line 3, column ", 0), 0u) << error;
+    EXPECT_FALSE(AgentConfig::load(dir.file("missing.xml"), config, error));
+    EXPECT_EQ(error.rfind("cannot open the configuration file " + dir.file("missing.xml") + ": ", 0), 0u)
+        << error;
+    std::ofstream(path, std::ios::trunc) << "<ovagent><log level=\"10\"/></ovagent>";
+    EXPECT_FALSE(AgentConfig::load(path, config, error));
+    EXPECT_EQ(error, path + ": <log> level=\"10\" is not a number from 0 to 9");
+    EXPECT_FALSE(AgentConfig::parse("", config, error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(config.logLevel, 7);
+
+    std::ofstream(path, std::ios::trunc)
+        << "<?xml version=\"1.0\"?>\n<ovagent xmlns:e=\"urn:x\"><stateDirectory>/var/s</stateDirectory>"
+           "<listen><tcp enabled=\"no\" address=\"0.0.0.0\" port=\"5\"/><unix enabled=\"false\"/></listen>"
+           "<environments><environment name=\"n\"><e:config><e:host>h</e:host><type/></e:config>"
+           "</environment><environment "
+           "id=\"0f6d2b1e-8a4c-4d3b-9e7f-1a2b3c4d5e60\"/></environments></ovagent>";
+    ASSERT_TRUE(AgentConfig::load(path, config, error)) << error;
+    EXPECT_EQ(config.stateDirectory, "/var/s");
+    EXPECT_FALSE(config.tcp.enabled);
+    EXPECT_EQ(config.tcp.address, "0.0.0.0");
+    EXPECT_EQ(config.tcp.port, 5);
+    EXPECT_TRUE(config.tls.enabled);
+    EXPECT_FALSE(config.unixEnabled);
+    EXPECT_EQ(config.logLevel, 3);
+    ASSERT_EQ(config.environments.size(), 2u);
+    EXPECT_EQ(config.environments[0].config, (ConfigFields{{"host", "h"}, {"type", ""}}));
+    EXPECT_EQ(config.environments[1].id.toString(), "0f6d2b1e-8a4c-4d3b-9e7f-1a2b3c4d5e60");
+    ASSERT_EQ(config.realms.size(), 1u);
+}
+
 TEST(AgentConfig, DemoIsLoopbackOnlyWithTheConsoleDefaults) {
     AgentConfig demo = AgentConfig::demo();
     EXPECT_EQ(demo.tcp.address, "127.0.0.1");

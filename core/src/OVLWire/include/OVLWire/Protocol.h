@@ -17,6 +17,7 @@ inline constexpr const char* kSystemRealmName = "System";
 inline constexpr const char* kPacketNamespace = "urn:ovl:agent:packet:1";
 inline constexpr const char* kSystemNamespace = "urn:ovl:agent:system:1";
 inline constexpr const char* kEnvironmentsNamespace = "urn:ovl:agent:environments:1";
+inline constexpr const char* kPerformanceNamespace = "urn:ovl:agent:performance:1";
 
 // Error codes carried in <error><code>.
 enum ErrorCode : int {
