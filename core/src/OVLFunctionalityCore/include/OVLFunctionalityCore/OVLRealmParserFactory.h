@@ -1,0 +1,35 @@
+#pragma once
+// Creates realm objects by type name, for the realm reader. One instance per process
+// (OVLRealm::getParserFactory()); all members are thread-safe.
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "OVLFunctionalityCore/OVLFunctionalityCoreExport.h"
+#include "OVLFunctionalityCore/OVLRealm.h"
+
+namespace OVL {
+
+class OVLFUNCTIONALITYCORE_EXPORT OVLRealmParserFactory {
+public:
+    // Returns a new, default realm of its type.
+    using Creator = OVLRealmPtr (*)();
+
+    // Knows "system" and "local".
+    OVLRealmParserFactory();
+    OVLRealmParserFactory(const OVLRealmParserFactory&) = delete;
+    OVLRealmParserFactory& operator=(const OVLRealmParserFactory&) = delete;
+
+    // Makes `creator` the one for `type`, replacing an earlier one; a null creator removes it.
+    void registerType(const std::string& type, Creator creator);
+    // A new realm of that type; a plain OVLRealm carrying the type name when the type is not
+    // registered. Never null.
+    OVLRealmPtr create(const std::string& type) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, Creator> m_creators;  // guarded by m_mutex
+};
+
+}  // namespace OVL

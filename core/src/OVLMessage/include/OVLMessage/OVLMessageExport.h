@@ -1,0 +1,4 @@
+#pragma once
+
+// Symbols of the OVLMessage shared library. Everything else has hidden visibility.
+#define OVLMESSAGE_EXPORT __attribute__((visibility("default")))
