@@ -1,0 +1,127 @@
+#include "Dispatcher.h"
+
+#include <openssl/crypto.h>
+
+#include "AgentLog.h"
+#include "OVLWire/Protocol.h"
+#include "OVLWire/ReplyWriter.h"
+#include "PasswordHash.h"
+
+namespace ovagent {
+
+using namespace OVL::Wire;
+
+LoginAttempt::~LoginAttempt() {
+    if (!password.empty())
+        OPENSSL_cleanse(password.data(), password.size());
+}
+
+void Dispatcher::appendGreeting(std::string& out) {
+    ReplyWriter writer({}, kAgentName, "system", kSystemNamespace);
+    pugi::xml_node hello = writer.result("system", "hello");
+    ReplyWriter::add(hello, "agent", kAgentName);
+    ReplyWriter::add(hello, "version", kAgentVersion);
+    ReplyWriter::add(hello, "protocol", std::to_string(kProtocolVersion));
+    writer.appendFrame(out);
+}
+
+Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& state, std::string& out,
+                                       LoginAttempt& attempt) {
+    const auto config = m_context.config();
+    Request request;
+    std::string message;
+    if (int code = request.parse(frame, ParseLimits{config->limits.maxDepth}, message); code != 0) {
+        AgentLog::put(AgentLog::warning, "%s: rejected packet: %d %s", state.peer.c_str(), code,
+                      message.c_str());
+        appendErrorFrame(out, request.id(), kAgentName, request.target(), code, message);
+        return Outcome::replied;
+    }
+    const std::string& target = request.target();
+    if (target == "system" && request.interfaceName() == "system" && request.operationName() == "login") {
+        if (state.loggedIn) {
+            appendErrorFrame(out, request.id(), kAgentName, target, kErrConflict, "already logged in");
+            return Outcome::replied;
+        }
+        pugi::xml_node op = request.operationNode();
+        attempt.id = request.id();
+        attempt.target = target;
+        attempt.login = childText(op, "login");
+        attempt.domain = childText(op, "domain");
+        attempt.realm = childText(op, "realm");
+        attempt.password = childText(op, "password");
+        return Outcome::login;
+    }
+    if (!state.loggedIn) {
+        appendErrorFrame(out, request.id(), kAgentName, target, kErrNotLoggedIn,
+                         "log in first (system/login)");
+        return Outcome::replied;
+    }
+    if (target == "system") {
+        m_system.handle(request, state, out);
+    } else if (target == "environments") {
+        m_environments.handle(request, state, out);
+    } else {
+        appendErrorFrame(out, request.id(), kAgentName, target, kErrUnknownTarget,
+                         "unknown target '" + target + "'");
+    }
+    return Outcome::replied;
+}
+
+Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) const {
+    const auto config = m_context.config();
+    LoginVerdict verdict;
+    // The realm is named by its id text; its name is accepted too ("System" for the system realm).
+    const RealmConfig* realm = nullptr;
+    if (OVL::OVLGUIDBase id; id.fromString(attempt.realm.c_str()) == 0) {
+        realm = config->findRealm(id);
+    } else {
+        for (const RealmConfig& r : config->realms) {
+            if (r.name == attempt.realm)
+                realm = &r;
+        }
+    }
+    const UserConfig* user = config->findUser(attempt.login, attempt.domain);
+    // Hash even for an unknown user, so that timing does not tell which logins exist.
+    static const std::string dummy = PasswordHash::create("", PasswordHash::kMinIterations);
+    const bool passwordOk =
+        PasswordHash::verify(attempt.password, user != nullptr ? user->passwordHash : dummy);
+    if (user == nullptr || !passwordOk || realm == nullptr)
+        return verdict;
+    for (const OVL::OVLGUIDBase& allowed : user->realms) {
+        if (allowed == realm->id) {
+            verdict.accepted = true;
+            verdict.realm = realm->id;
+        }
+    }
+    return verdict;
+}
+
+void Dispatcher::finishLogin(const LoginAttempt& attempt, const LoginVerdict& verdict, SessionState& state,
+                             std::string& out) {
+    if (!verdict.accepted) {
+        AgentLog::put(AgentLog::warning, "%s: login failed for '%s' domain '%s' realm '%s'",
+                      state.peer.c_str(), attempt.login.c_str(), attempt.domain.c_str(),
+                      attempt.realm.c_str());
+        appendErrorFrame(out, attempt.id, kAgentName, attempt.target, kErrLoginFailed,
+                         "login failed: wrong login, domain, realm or password");
+        return;
+    }
+    const auto config = m_context.config();
+    state.loggedIn = true;
+    state.login = attempt.login;
+    state.domain = attempt.domain;
+    state.realm = verdict.realm;
+    const RealmConfig* realm = config->findRealm(verdict.realm);
+    AgentLog::put(AgentLog::info, "%s: '%s' domain '%s' logged in to realm '%s'", state.peer.c_str(),
+                  attempt.login.c_str(), attempt.domain.c_str(),
+                  realm != nullptr ? realm->name.c_str() : "?");
+    ReplyWriter writer(attempt.id, kAgentName, attempt.target, kSystemNamespace);
+    pugi::xml_node result = writer.result("system", "loginResult");
+    ReplyWriter::add(result, "eid", m_context.environments().agentId().toString());
+    ReplyWriter::add(result, "realm", verdict.realm.toString());
+    if (realm != nullptr)
+        ReplyWriter::add(result, "realmName", realm->name);
+    writer.appendFrame(out);
+}
+
+}  // namespace ovagent

@@ -1,0 +1,48 @@
+#pragma once
+// Turns one request frame into its reply frame(s): parses the packet, enforces the login, and
+// hands the request to the handler of its target. Transport-independent; one per session, used
+// by one thread at a time.
+
+#include <span>
+#include <string>
+
+#include "AgentContext.h"
+#include "EnvironmentHandler.h"
+#include "SessionState.h"
+#include "SystemHandler.h"
+
+namespace ovagent {
+
+class Dispatcher {
+public:
+    enum class Outcome {
+        replied,  // reply frames appended to `out`
+        login,    // `attempt` holds a login to verify (verifyLogin, then finishLogin)
+    };
+
+    explicit Dispatcher(AgentContext& context)
+        : m_context(context), m_system(context), m_environments(context) {}
+
+    Outcome handle(std::span<char> frame, SessionState& state, std::string& out, LoginAttempt& attempt);
+
+    struct LoginVerdict {
+        bool accepted = false;
+        OVL::OVLGUIDBase realm;
+    };
+    // Checks the attempt against the configured users. CPU-heavy (password hash); thread-safe.
+    LoginVerdict verifyLogin(const LoginAttempt& attempt) const;
+    // Applies a verdict: on acceptance marks the session logged in and appends the login reply; on
+    // refusal appends the login-failed error (the caller then closes the connection).
+    void finishLogin(const LoginAttempt& attempt, const LoginVerdict& verdict, SessionState& state,
+                     std::string& out);
+
+    // The greeting frame sent on connect.
+    static void appendGreeting(std::string& out);
+
+private:
+    AgentContext& m_context;
+    SystemHandler m_system;
+    EnvironmentHandler m_environments;
+};
+
+}  // namespace ovagent

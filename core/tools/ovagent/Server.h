@@ -1,0 +1,56 @@
+#pragma once
+// The agent's listeners and worker threads. Accepts TCP, TLS and Unix-socket connections (each
+// when enabled) and runs one Session per connection; or serves a single session on standard input
+// and output. Connections over the configured maximum get a 503 error and are closed.
+
+#include <utility>  // before Asio: its C++20 coroutine header needs std::exchange
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AgentContext.h"
+
+namespace ovagent {
+
+class Server {
+public:
+    Server(AgentContext& context, std::string stateDirectory);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    boost::asio::io_context& ioContext() { return m_io; }
+
+    // Binds every enabled listener of `config` (port 0: any free port). False with `error` set
+    // when one cannot be opened; nothing is then listening.
+    bool listen(const AgentConfig& config, std::string& error);
+    // The bound endpoints, one per line: "tcp <address> <port>", "tls <address> <port>", "unix <path>".
+    std::string describeListeners() const;
+
+    // Runs the accept loops on `threads` threads until stop(). Blocks.
+    void run(int threads);
+    // Serves one session on standard input/output; returns when it ends or stop() is called.
+    void runStdio();
+    // Stops accepting and ends every thread's loop. Safe from any thread and from run's handlers.
+    void stop();
+
+private:
+    void acceptTcp(bool tls, std::size_t index);
+    void acceptUnix();
+
+    AgentContext& m_context;
+    std::string m_stateDirectory;
+    boost::asio::io_context m_io;
+    boost::asio::thread_pool m_hashPool{1};
+    std::unique_ptr<boost::asio::ssl::context> m_tls;
+    std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> m_tcpAcceptors;  // plain, then TLS
+    std::vector<bool> m_tcpIsTls;
+    std::unique_ptr<boost::asio::local::stream_protocol::acceptor> m_unixAcceptor;
+    std::string m_unixPath;
+};
+
+}  // namespace ovagent

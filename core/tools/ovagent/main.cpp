@@ -1,0 +1,231 @@
+// ovagent: the reference agent daemon. See docs/agent.md.
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "AgentConfig.h"
+#include "AgentContext.h"
+#include "AgentLog.h"
+#include "EnvironmentStore.h"
+#include "OVLWire/Protocol.h"
+#include "PasswordHash.h"
+#include "Server.h"
+
+using namespace ovagent;
+
+namespace {
+
+const char* const kUsage =
+    "Usage: ovagent [options]\n"
+    "       ovagent hash-password [--iterations N]   (reads the password from standard input)\n"
+    "\n"
+    "Options:\n"
+    "  --config FILE      configuration file (XML; see docs/agent.md)\n"
+    "  --demo             built-in demo configuration on loopback: login \"peadmin\", password \"5t6y7u\"\n"
+    "  --state-dir DIR    state directory (state.xml, ovagent.log, TLS certificate);\n"
+    "                     default: the configuration's <stateDirectory>, else ~/.local/state/ovagent\n"
+    "  --stdio            serve one session on standard input/output (for ssh), no listeners\n"
+    "  --ports-file FILE  after binding, write the listening endpoints to FILE\n"
+    "  --help             show this text\n"
+    "  --version          show the version\n"
+    "\n"
+    "Signals: SIGTERM/SIGINT stop the agent, SIGHUP reloads users, realms, limits and log level.\n";
+
+int usageError(const std::string& message) {
+    std::cerr << "ovagent: " << message << "\n" << kUsage;
+    return 2;
+}
+
+std::string defaultStateDirectory() {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
+        return std::string(state) + "/ovagent";
+    }
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.local/state/ovagent";
+    }
+    return "/tmp/ovagent-" + std::to_string(::getuid());
+}
+
+int hashPassword(int argc, char** argv) {
+    int iterations = PasswordHash::kDefaultIterations;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--iterations" && i + 1 < argc) {
+            iterations = std::atoi(argv[++i]);
+        } else {
+            return usageError("unknown hash-password argument '" + arg + "'");
+        }
+    }
+    if (iterations < PasswordHash::kMinIterations) {
+        return usageError("--iterations must be at least " + std::to_string(PasswordHash::kMinIterations));
+    }
+    std::string password;
+    if (!std::getline(std::cin, password) && password.empty())
+        return usageError("no password on standard input");
+    std::string hash = PasswordHash::create(password, iterations);
+    std::fill(password.begin(), password.end(), '\0');
+    if (hash.empty()) {
+        std::cerr << "ovagent: cannot hash the password\n";
+        return 1;
+    }
+    std::cout << hash << "\n";
+    return 0;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& text) {
+    const std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out.flush())
+            return false;
+    }
+    return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+void raiseFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "hash-password") == 0)
+        return hashPassword(argc, argv);
+
+    std::string configPath;
+    std::string stateDir;
+    std::string portsFile;
+    bool demo = false;
+    bool stdio = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc)
+                return false;
+            into = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << kAgentName << ' ' << kAgentVersion << " (protocol " << OVL::Wire::kProtocolVersion
+                      << ")\n";
+            return 0;
+        } else if (arg == "--demo") {
+            demo = true;
+        } else if (arg == "--stdio") {
+            stdio = true;
+        } else if (arg == "--config") {
+            if (!value(configPath))
+                return usageError("--config needs a file");
+        } else if (arg == "--state-dir") {
+            if (!value(stateDir))
+                return usageError("--state-dir needs a directory");
+        } else if (arg == "--ports-file") {
+            if (!value(portsFile))
+                return usageError("--ports-file needs a file");
+        } else {
+            return usageError("unknown argument '" + arg + "'");
+        }
+    }
+    if (demo == !configPath.empty())
+        return usageError("give either --config FILE or --demo");
+
+    auto config = std::make_shared<AgentConfig>();
+    std::string error;
+    if (demo) {
+        *config = AgentConfig::demo();
+    } else if (!AgentConfig::load(configPath, *config, error)) {
+        std::cerr << "ovagent: " << error << "\n";
+        return 1;
+    }
+    if (stateDir.empty())
+        stateDir = config->stateDirectory.empty() ? defaultStateDirectory() : config->stateDirectory;
+    std::error_code ec;
+    std::filesystem::create_directories(stateDir, ec);
+    ::chmod(stateDir.c_str(), 0700);
+    if (!std::filesystem::is_directory(stateDir)) {
+        std::cerr << "ovagent: cannot create the state directory " << stateDir << "\n";
+        return 1;
+    }
+    const std::string logFile = config->logFile.empty() ? stateDir + "/ovagent.log" : config->logFile;
+    if (!AgentLog::open(logFile, config->logLevel))
+        std::cerr << "ovagent: cannot open the log " << logFile << "\n";
+
+    std::signal(SIGPIPE, SIG_IGN);
+    raiseFileLimit();
+
+    EnvironmentStore store(stateDir + "/state.xml");
+    if (!store.open(config->environments, error)) {
+        AgentLog::put(AgentLog::error, "%s", error.c_str());
+        std::cerr << "ovagent: " << error << "\n";
+        return 1;
+    }
+    AgentContext context(config, store);
+    Server server(context, stateDir);
+
+    boost::asio::signal_set signals(server.ioContext(), SIGTERM, SIGINT, SIGHUP);
+    std::function<void(const boost::system::error_code&, int)> onSignal =
+        [&](const boost::system::error_code& e, int signal) {
+            if (e)
+                return;
+            if (signal == SIGHUP) {
+                auto next = std::make_shared<AgentConfig>();
+                std::string reloadError;
+                if (demo) {
+                    AgentLog::put(AgentLog::info, "SIGHUP: the demo configuration has no file to reload");
+                } else if (AgentConfig::load(configPath, *next, reloadError)) {
+                    AgentLog::setLevel(next->logLevel);
+                    context.setConfig(next);
+                    AgentLog::put(AgentLog::info, "configuration reloaded from %s", configPath.c_str());
+                } else {
+                    AgentLog::put(AgentLog::error, "reload failed, keeping the configuration: %s",
+                                  reloadError.c_str());
+                }
+                signals.async_wait(onSignal);
+                return;
+            }
+            AgentLog::put(AgentLog::info, "signal %d: shutting down", signal);
+            server.stop();
+        };
+    signals.async_wait(onSignal);
+
+    if (stdio) {
+        AgentLog::put(AgentLog::info, "%s %s serving standard input/output", kAgentName, kAgentVersion);
+        server.runStdio();
+        return 0;
+    }
+    if (!server.listen(*config, error)) {
+        AgentLog::put(AgentLog::error, "%s", error.c_str());
+        std::cerr << "ovagent: " << error << "\n";
+        return 1;
+    }
+    const std::string listeners = server.describeListeners();
+    AgentLog::put(AgentLog::info, "%s %s started%s, state in %s, listening on:\n%s", kAgentName,
+                  kAgentVersion, demo ? " in demo mode" : "", stateDir.c_str(), listeners.c_str());
+    if (!portsFile.empty() && !writeFileAtomically(portsFile, listeners)) {
+        std::cerr << "ovagent: cannot write " << portsFile << "\n";
+        return 1;
+    }
+    if (demo)
+        std::cerr << "ovagent demo: log in as \"peadmin\" / \"5t6y7u\", realm \"System\"\n" << listeners;
+    server.run(config->workerThreads);
+    AgentLog::put(AgentLog::info, "stopped");
+    return 0;
+}

@@ -1,0 +1,126 @@
+// The environments target against a real daemon, and the state file across restarts and kills.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "AgentHarness.h"
+#include "EnvironmentStore.h"
+
+using namespace agent_test;
+using OVL::Wire::childByLocalName;
+using OVL::Wire::childText;
+
+namespace {
+
+std::string envRequest(const std::string& id, const std::string& op, const std::string& body = {}) {
+    return request(id, "environments", "environments", op, body);
+}
+
+std::map<std::string, std::string> fields(pugi::xml_node node) {
+    std::map<std::string, std::string> out;
+    for (pugi::xml_node child : node.children())
+        out[std::string(OVL::Wire::localName(child))] = child.child_value();
+    return out;
+}
+
+}  // namespace
+
+TEST(AgentEnvironments, ListCreateChangeDestroyAndPersistAcrossRestart) {
+    ferrik_test::TempDir state;
+    std::string createdId;
+    {
+        AgentProcess agent(testConfig(), {}, &state);
+        Client client = Client::tcp(agent.tcpPort());
+        ASSERT_EQ(client.login()->errorCode(), 0);
+
+        auto list = client.call(envRequest("1", "list"));
+        ASSERT_EQ(list->errorCode(), 0);
+        std::vector<pugi::xml_node> envs(list->result().children().begin(), list->result().children().end());
+        ASSERT_EQ(envs.size(), 2u);
+        EXPECT_EQ(childText(envs[0], "id"), "0f6d2b1e-8a4c-4d3b-9e7f-1a2b3c4d5e60");
+        EXPECT_EQ(fields(childByLocalName(envs[0], "config"))["type"], "database");
+        EXPECT_EQ(fields(childByLocalName(envs[0], "altConfig"))["role"], "primary");
+        EXPECT_EQ(childText(childByLocalName(envs[0], "runtime"), "state"), "ready");
+
+        auto created = client.call(envRequest(
+            "2", "create", "<name>cache</name><config><type>cache</type><host>c1</host></config>"));
+        ASSERT_EQ(created->errorCode(), 0) << created->text;
+        pugi::xml_node env = created->result().first_child();
+        createdId = childText(env, "id");
+        EXPECT_EQ(fields(childByLocalName(env, "config")),
+                  (std::map<std::string, std::string>{{"type", "cache"}, {"host", "c1"}}));
+
+        EXPECT_EQ(client.call(envRequest("3", "create", "<name>cache</name>"))->errorCode(), 409);
+        EXPECT_EQ(client.call(envRequest("4", "create", "<config/>"))->errorCode(), 422);
+        EXPECT_EQ(
+            client.call(envRequest("5", "create", "<name>n</name><config><a><b/></a></config>"))->errorCode(),
+            422);
+
+        auto changed = client.call(
+            envRequest("6", "change",
+                       "<id>" + createdId + "</id><revision>1</revision><config><type>kv</type></config>"));
+        ASSERT_EQ(changed->errorCode(), 0) << changed->text;
+        EXPECT_EQ(childText(childByLocalName(changed->result().first_child(), "runtime"), "revision"), "2");
+        // A stale revision is a conflict and changes nothing.
+        EXPECT_EQ(client
+                      .call(envRequest("7", "change",
+                                       "<id>" + createdId + "</id><revision>1</revision><name>z</name>"))
+                      ->errorCode(),
+                  409);
+        EXPECT_EQ(client.call(envRequest("8", "change", "<id>" + createdId + "</id><name>test-web</name>"))
+                      ->errorCode(),
+                  409);
+
+        auto got = client.call(envRequest("9", "get", "<id>" + createdId + "</id>"));
+        EXPECT_EQ(childText(got->result().first_child(), "name"), "cache");
+        EXPECT_EQ(fields(childByLocalName(got->result().first_child(), "config"))["type"], "kv");
+
+        EXPECT_EQ(client.call(envRequest("10", "destroy", "<id>3a9c7e15-2b4d-4f6a-8c1e-9d0b2a3c4e70</id>"))
+                      ->errorCode(),
+                  0);
+        EXPECT_EQ(client.call(envRequest("11", "get", "<id>3a9c7e15-2b4d-4f6a-8c1e-9d0b2a3c4e70</id>"))
+                      ->errorCode(),
+                  410);
+        EXPECT_EQ(client.call(envRequest("12", "get", "<id>nonsense</id>"))->errorCode(), 422);
+        EXPECT_EQ(client.call(envRequest("13", "destroy"))->errorCode(), 422);
+    }
+    AgentProcess agent(testConfig(), {}, &state);
+    Client client = Client::tcp(agent.tcpPort());
+    ASSERT_EQ(client.login()->errorCode(), 0);
+    auto list = client.call(envRequest("1", "list"));
+    std::vector<std::string> names;
+    for (pugi::xml_node env : list->result().children())
+        names.push_back(childText(env, "name"));
+    EXPECT_EQ(names, (std::vector<std::string>{"prod-db", "cache"}));
+}
+
+TEST(AgentEnvironments, KillingTheDaemonDuringStateWritesLeavesAReadableStateFile) {
+    ferrik_test::TempDir state;
+    std::mt19937 random(42);
+    int created = 0;
+    for (int round = 0; round < 5; ++round) {
+        AgentProcess agent(testConfig(), {}, &state);
+        Client client = Client::tcp(agent.tcpPort());
+        ASSERT_EQ(client.login()->errorCode(), 0);
+        // Pipeline many creates without waiting, then kill while the agent is writing them.
+        std::string batch;
+        for (int i = 0; i < 200; ++i) {
+            batch += envRequest("c", "create",
+                                "<name>r" + std::to_string(round) + "-" + std::to_string(i) +
+                                    "</name><config><type>t</type></config>") +
+                     '\0';
+        }
+        client.sendRaw(batch);
+        client.read();
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 30));
+        agent.stop(SIGKILL);
+
+        ovagent::EnvironmentStore store(state.file("state.xml"));
+        std::string error;
+        ASSERT_TRUE(store.open({}, error)) << error;
+        const int now = static_cast<int>(store.list().size());
+        EXPECT_GT(now, created) << "the first acknowledged create must be on disk";
+        created = now;
+    }
+}

@@ -1,0 +1,280 @@
+// The daemon as a client sees it: a real ovagent process, raw sockets.
+
+#include <gtest/gtest.h>
+
+#include "AgentHarness.h"
+#include "OVLCore/OVLGUIDBase.h"
+
+using namespace agent_test;
+using OVL::Wire::childByLocalName;
+using OVL::Wire::childText;
+
+namespace {
+
+std::string echo(const std::string& id, const std::string& text) {
+    return request(id, "system", "system", "echo", "<text>" + text + "</text>");
+}
+
+class AgentProtocol : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_agent =
+            new AgentProcess(testConfig("loginTimeoutMs=\"1500\" maxDepth=\"16\" maxPacketSize=\"65536\""));
+    }
+    static void TearDownTestSuite() {
+        delete s_agent;
+        s_agent = nullptr;
+    }
+    static AgentProcess* s_agent;
+};
+
+AgentProcess* AgentProtocol::s_agent = nullptr;
+
+}  // namespace
+
+TEST_F(AgentProtocol, GreetingLoginAndSystemOperations) {
+    Client client = Client::tcp(s_agent->tcpPort());
+    auto greeting = client.read();
+    EXPECT_EQ(std::string(greeting->packet().name()), "ns1:packet");
+    EXPECT_EQ(childText(greeting->result(), "agent"), "ovagent");
+    EXPECT_EQ(childText(greeting->result(), "protocol"), "1");
+
+    auto login = client.call(
+        "<packet id=\"l1\"><target>system</target><data><system><login><login>tester</login><domain/>"
+        "<realm>00000000-0000-0000-0000-000000000001</realm><password>" +
+        kPassword + "</password></login></system></data></packet>");
+    ASSERT_EQ(login->errorCode(), 0) << login->text;
+    EXPECT_EQ(login->id(), "l1");
+    EXPECT_EQ(std::string(login->result().name()), "ns2:loginResult");
+    OVL::OVLGUIDBase eid;
+    EXPECT_EQ(eid.fromString(childText(login->result(), "eid").c_str()), 0);
+    EXPECT_TRUE(eid.isValid());
+
+    auto reply = client.call(echo("e1", "h&amp;llo \xc3\xbc"));
+    EXPECT_EQ(reply->id(), "e1");
+    EXPECT_EQ(childText(reply->result(), "text"), "h&llo \xc3\xbc");
+    // One element per line, no indentation: what the console's strip and indent options work on.
+    EXPECT_NE(reply->text.find("\n<ns2:echoResult>\n<ns2:text>"), std::string::npos) << reply->text;
+    EXPECT_EQ(reply->text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", 0), 0u);
+
+    auto realms = client.call(request("r", "system", "system", "getRealms"));
+    std::vector<std::string> names;
+    for (pugi::xml_node realm : realms->result().children())
+        names.push_back(childText(realm, "name"));
+    EXPECT_EQ(names, (std::vector<std::string>{"System", "Lab"}));
+    EXPECT_EQ(childText(realms->result().first_child(), "id"), kSystemRealm);
+
+    auto host = client.call(request("h", "system", "system", "getHostInfo"));
+    char hostname[256] = {};
+    ::gethostname(hostname, sizeof hostname - 1);
+    EXPECT_EQ(childText(host->result(), "hostname"), hostname);
+    EXPECT_EQ(std::stoul(childText(host->result(), "cpuCount")), std::thread::hardware_concurrency());
+    EXPECT_GT(std::stoull(childText(host->result(), "memoryTotal")), 0u);
+    EXPECT_EQ(s_agent->log().find(kPassword), std::string::npos);
+}
+
+TEST_F(AgentProtocol, PrefixedRequestAndRealmByName) {
+    Client client = Client::unixSocket(s_agent->socketPath());
+    client.read();
+    auto login = client.call(
+        "<p:packet xmlns:p=\"urn:a\" xmlns:s=\"urn:b\" id=\"x\"><p:target>system</p:target><p:data><s:system>"
+        "<s:login><s:login>tester</s:login><s:realm>Lab</s:realm><s:password>" +
+        kPassword + "</s:password></s:login></s:system></p:data></p:packet>");
+    ASSERT_EQ(login->errorCode(), 0) << login->text;
+    EXPECT_EQ(childText(login->result(), "realmName"), "Lab");
+}
+
+TEST_F(AgentProtocol, RequestsBeforeLoginGet401AndTheConnectionStays) {
+    Client client = Client::tcp(s_agent->tcpPort());
+    client.greeting();
+    auto reply = client.call(echo("early", "x"));
+    EXPECT_EQ(reply->errorCode(), 401);
+    EXPECT_EQ(reply->id(), "early");
+    EXPECT_EQ(client.login()->errorCode(), 0);
+    EXPECT_EQ(client.call(echo("late", "x"))->errorCode(), 0);
+}
+
+struct BadLogin {
+    const char* login;
+    const char* domain;
+    const char* realm;
+    bool rightPassword;
+};
+
+class AgentLoginFailure : public AgentProtocol, public ::testing::WithParamInterface<BadLogin> {};
+
+TEST_P(AgentLoginFailure, IsDelayedAnsweredWith403AndClosed) {
+    const BadLogin& bad = GetParam();
+    Client client = Client::tcp(s_agent->tcpPort());
+    const auto start = std::chrono::steady_clock::now();
+    auto reply = client.login(bad.login, bad.rightPassword ? kPassword : "wrong", bad.realm, bad.domain);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+    EXPECT_EQ(reply->errorCode(), 403);
+    EXPECT_EQ(reply->id(), "login");
+    EXPECT_TRUE(client.closedByPeer());
+    // Others are still served.
+    Client other = Client::tcp(s_agent->tcpPort());
+    EXPECT_EQ(other.login()->errorCode(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AgentLoginFailure,
+                         ::testing::Values(BadLogin{"tester", "", kSystemRealm, false},
+                                           BadLogin{"nobody", "", kSystemRealm, true},
+                                           BadLogin{"tester", "corp", kSystemRealm, true},
+                                           BadLogin{"other", "corp", kSystemRealm, true},  // not in System
+                                           BadLogin{"tester", "", "not-a-realm", true}));
+
+TEST_F(AgentProtocol, OtherUserLogsInToItsOwnRealmWithDomain) {
+    Client client = Client::tcp(s_agent->tcpPort());
+    EXPECT_EQ(client.login("other", kPassword, "8b2e4c61-7d3f-4e9a-a1b2-3c4d5e6f7a80", "corp")->errorCode(),
+              0);
+}
+
+struct BadPacket {
+    std::string bytes;  // without the terminator
+    int code;
+};
+
+class AgentBadPacket : public AgentProtocol, public ::testing::WithParamInterface<BadPacket> {};
+
+TEST_P(AgentBadPacket, GetsItsErrorAndTheSessionGoesOn) {
+    Client client = Client::tcp(s_agent->tcpPort());
+    ASSERT_EQ(client.login()->errorCode(), 0);
+    auto reply = client.call(GetParam().bytes);
+    EXPECT_EQ(reply->errorCode(), GetParam().code) << reply->text;
+    EXPECT_FALSE(childText(childByLocalName(reply->data(), "error"), "message").empty());
+    auto after = client.call(echo("after", "still here"));
+    EXPECT_EQ(childText(after->result(), "text"), "still here");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AgentBadPacket,
+    ::testing::Values(BadPacket{"<packet><target>system</target><data><system><echo>", 400},
+                      BadPacket{"not xml at all", 400}, BadPacket{"", 400},
+                      BadPacket{"<packet><target>\xc3\x28</target><data><a><b/></a></data></packet>", 400},
+                      BadPacket{"<other><target>system</target></other>", 400},
+                      BadPacket{request("u", "nowhere", "x", "y"), 404},
+                      BadPacket{request("u", "system", "elsewhere", "echo"), 404},
+                      BadPacket{request("u", "system", "system", "reboot"), 405},
+                      BadPacket{request("u", "environments", "environments", "explode"), 405},
+                      BadPacket{request("u", "system", "system", "login"), 409},
+                      BadPacket{
+                          "<packet><target>system</target><data><system><echo><a><a><a><a><a><a><a><a><a><a>"
+                          "<a><a><a><a><a><a/></a></a></a></a></a></a></a></a></a></a></a></a></a></a></a>"
+                          "</echo></system></data></packet>",
+                          431}));
+
+TEST_F(AgentProtocol, SeveralFramesInOneWriteAndAFrameSplitOverWrites) {
+    Client client = Client::tcp(s_agent->tcpPort());
+    ASSERT_EQ(client.login()->errorCode(), 0);
+    std::string batch;
+    for (int i = 0; i < 20; ++i)
+        batch += echo("b" + std::to_string(i), std::to_string(i)) + '\0';
+    client.sendRaw(batch);
+    for (int i = 0; i < 20; ++i) {
+        auto reply = client.read();
+        EXPECT_EQ(reply->id(), "b" + std::to_string(i));
+        EXPECT_EQ(childText(reply->result(), "text"), std::to_string(i));
+    }
+    const std::string packet = echo("split", "pieces") + '\0';
+    for (std::size_t i = 0; i < packet.size(); i += 7) {
+        client.sendRaw(std::string_view(packet).substr(i, 7));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(client.read()->id(), "split");
+}
+
+TEST_F(AgentProtocol, OversizedFrameGets413AndCloseWhileOthersAreServed) {
+    Client other = Client::tcp(s_agent->tcpPort());
+    ASSERT_EQ(other.login()->errorCode(), 0);
+    Client client = Client::tcp(s_agent->tcpPort());
+    ASSERT_EQ(client.login()->errorCode(), 0);
+    // No terminator at all: the limit must trigger on the length alone.
+    client.sendRaw(std::string(70000, 'x'));
+    auto reply = client.read();
+    EXPECT_EQ(reply->errorCode(), 413);
+    EXPECT_TRUE(client.closedByPeer());
+    EXPECT_EQ(other.call(echo("o", "fine"))->errorCode(), 0);
+}
+
+TEST_F(AgentProtocol, HalfAFrameThenSilenceTimesOutWith408) {
+    Client staller = Client::tcp(s_agent->tcpPort());
+    staller.read();
+    staller.sendRaw("<packet><target>sys");
+    Client other = Client::tcp(s_agent->tcpPort());
+    ASSERT_EQ(other.login()->errorCode(), 0);
+    const auto start = std::chrono::steady_clock::now();
+    auto reply = staller.read(std::chrono::seconds(5));
+    EXPECT_EQ(reply->errorCode(), 408);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_TRUE(staller.closedByPeer());
+    EXPECT_EQ(other.call(echo("o", "fine"))->errorCode(), 0);
+}
+
+TEST(AgentLimits, IdleTimeoutAndConnectionLimit) {
+    AgentProcess agent(testConfig("idleTimeoutMs=\"600\" maxConnections=\"3\""));
+    Client a = Client::tcp(agent.tcpPort());
+    ASSERT_EQ(a.login()->errorCode(), 0);
+    Client b = Client::tcp(agent.tcpPort());
+    b.read();
+    Client c = Client::unixSocket(agent.socketPath());
+    c.read();
+    Client refused = Client::tcp(agent.tcpPort());
+    EXPECT_EQ(refused.read()->errorCode(), 503);
+    EXPECT_TRUE(refused.closedByPeer());
+
+    EXPECT_EQ(a.read(std::chrono::seconds(5))->errorCode(), 408);
+    EXPECT_TRUE(a.closedByPeer());
+    a.disconnect();
+    // The closed session frees its place once the agent has seen the close.
+    bool served = false;
+    for (int attempt = 0; attempt < 50 && !served; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Client d = Client::tcp(agent.tcpPort());
+        served = d.read()->errorCode() == 0;
+    }
+    EXPECT_TRUE(served);
+}
+
+TEST(AgentLifecycle, SighupReloadsUsersAndSigtermStopsCleanly) {
+    AgentProcess agent(testConfig());
+    {
+        Client client = Client::tcp(agent.tcpPort());
+        EXPECT_EQ(client.login()->errorCode(), 0);
+    }
+    const std::string newHash = ovagent::PasswordHash::create("changed", 1000);
+    std::string config = testConfig();
+    config.replace(config.find("<user login=\"tester\" password=\""), 0,
+                   "<user login=\"fresh\" password=\"" + newHash + "\"/>");
+    std::ofstream(agent.configPath()) << config;
+    agent.signal(SIGHUP);
+    bool reloaded = false;
+    for (int i = 0; i < 100 && !reloaded; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        reloaded = agent.log().find("configuration reloaded") != std::string::npos;
+    }
+    ASSERT_TRUE(reloaded);
+    Client client = Client::tcp(agent.tcpPort());
+    EXPECT_EQ(client.login("fresh", "changed")->errorCode(), 0);
+
+    // A broken file keeps the running configuration.
+    std::ofstream(agent.configPath())
+        << "<ovagent><users><user login=\"x\" password=\"plain\"/></users></ovagent>";
+    agent.signal(SIGHUP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_NE(agent.log().find("reload failed"), std::string::npos);
+    Client again = Client::tcp(agent.tcpPort());
+    EXPECT_EQ(again.login("fresh", "changed")->errorCode(), 0);
+
+    const int status = agent.stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(std::filesystem::exists(agent.socketPath()));
+}
+
+TEST_F(AgentProtocol, StalledTlsHandshakeIsClosedAtTheLoginTimeout) {
+    Client silent = Client::tcp(s_agent->tlsPort());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(silent.closedByPeer(std::chrono::seconds(5)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}

@@ -1,0 +1,183 @@
+// TLS with a peer we did not write (openssl s_client), --stdio over pipes, the demo start and the
+// command-line tools.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "AgentHarness.h"
+
+using namespace agent_test;
+using OVL::Wire::childText;
+
+namespace {
+
+struct Child {
+    pid_t pid = -1;
+    int in = -1;   // the child's standard input
+    int out = -1;  // the child's standard output
+};
+
+Child spawn(std::vector<std::string> args, bool mergeStderr = false) {
+    int toChild[2], fromChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    Child child;
+    child.pid = ::fork();
+    if (child.pid == 0) {
+        ::dup2(toChild[0], 0);
+        ::dup2(fromChild[1], 1);
+        if (mergeStderr)
+            ::dup2(fromChild[1], 2);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    child.in = toChild[1];
+    child.out = fromChild[0];
+    return child;
+}
+
+void writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n <= 0)
+            throw std::runtime_error("write");
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+// Reads until `needle` shows up in the output or the time is over; returns everything read.
+std::string readUntil(int fd, const std::string& needle, std::chrono::milliseconds timeout) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (text.find(needle) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        char chunk[4096];
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// Closes the child's input and waits for it; its output stays open until then, so a child still
+// writing is not killed by SIGPIPE.
+int finish(Child& child, bool kill = false) {
+    if (kill)
+        ::kill(child.pid, SIGTERM);
+    if (child.in >= 0)
+        ::close(child.in);
+    int status = 0;
+    ::waitpid(child.pid, &status, 0);
+    if (child.out >= 0)
+        ::close(child.out);
+    return status;
+}
+
+std::string loginPacket() {
+    return "<packet id=\"tls-login\"><target>system</target><data><system><login><login>tester</login>"
+           "<realm>System</realm><password>" +
+           kPassword + "</password></login></system></data></packet>";
+}
+
+}  // namespace
+
+TEST(AgentTransports, OpensslClientCompletesTheHandshakeAndLogsIn) {
+    AgentProcess agent(testConfig());
+    const std::string cert = agent.stateDir() + "/tls-cert.pem";
+    ASSERT_TRUE(std::filesystem::exists(cert));
+    EXPECT_EQ(std::filesystem::status(agent.stateDir() + "/tls-key.pem").permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    Child client = spawn({"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(agent.tlsPort()),
+                          "-CAfile", cert, "-verify_return_error", "-servername", "localhost", "-quiet"});
+    std::string greeting = readUntil(client.out, "</ns1:packet>", std::chrono::seconds(10));
+    EXPECT_NE(greeting.find("<ns2:hello>"), std::string::npos) << greeting;
+    writeAll(client.in,
+             loginPacket() + '\0' + request("e", "system", "system", "echo", "<text>over tls</text>") + '\0');
+    std::string replies = readUntil(client.out, "over tls</ns2:text>", std::chrono::seconds(10));
+    EXPECT_NE(replies.find("<ns2:loginResult>"), std::string::npos) << replies;
+    EXPECT_NE(replies.find("<ns2:text>over tls</ns2:text>"), std::string::npos) << replies;
+    finish(client, true);
+
+    // The certificate is kept: a restart serves the same one.
+    const auto written = std::filesystem::last_write_time(cert);
+    agent.stop(SIGTERM);
+    agent.start();
+    EXPECT_EQ(std::filesystem::last_write_time(cert), written);
+}
+
+TEST(AgentTransports, PlainTextOnTheTlsPortDoesNotDisturbOthers) {
+    AgentProcess agent(testConfig());
+    Client garbage = Client::tcp(agent.tlsPort());
+    garbage.sendRaw("<packet>this is not a TLS record</packet>");
+    EXPECT_TRUE(garbage.closedByPeer());
+    Client client = Client::tcp(agent.tcpPort());
+    EXPECT_EQ(client.login()->errorCode(), 0);
+}
+
+TEST(AgentTransports, StdioServesOneSessionOverPipes) {
+    ferrik_test::TempDir dir;
+    const std::string config = dir.file("agent.xml");
+    std::ofstream(config) << testConfig();
+    Child agent = spawn({OVAGENT_PATH, "--config", config, "--state-dir", dir.file("state"), "--stdio"});
+    std::string greeting = readUntil(agent.out, std::string(1, '\0'), std::chrono::seconds(10));
+    EXPECT_NE(greeting.find("<ns2:hello>"), std::string::npos);
+    writeAll(agent.in,
+             loginPacket() + '\0' + request("e", "system", "system", "echo", "<text>piped</text>") + '\0');
+    std::string replies = readUntil(agent.out, "piped</ns2:text>", std::chrono::seconds(10));
+    EXPECT_NE(replies.find("<ns2:loginResult>"), std::string::npos) << replies;
+    // End of input ends the session and the process.
+    ::close(agent.in);
+    agent.in = -1;
+    const int status = finish(agent);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(AgentTransports, HashPasswordVersionHelpAndBadArguments) {
+    Child hasher = spawn({OVAGENT_PATH, "hash-password", "--iterations", "1000"});
+    writeAll(hasher.in, "pa ss\n");
+    ::close(hasher.in);
+    hasher.in = -1;
+    std::string hash = readUntil(hasher.out, "\n", std::chrono::seconds(10));
+    EXPECT_EQ(finish(hasher), 0);
+    hash.pop_back();
+    EXPECT_EQ(hash.rfind("pbkdf2-sha256$1000$", 0), 0u);
+    EXPECT_TRUE(ovagent::PasswordHash::verify("pa ss", hash));
+
+    Child version = spawn({OVAGENT_PATH, "--version"});
+    EXPECT_NE(readUntil(version.out, "\n", std::chrono::seconds(5)).find("ovagent 0.1.0"), std::string::npos);
+    EXPECT_EQ(finish(version), 0);
+
+    Child help = spawn({OVAGENT_PATH, "--help"});
+    EXPECT_NE(readUntil(help.out, "SIGHUP", std::chrono::seconds(5)).find("--stdio"), std::string::npos);
+    EXPECT_EQ(finish(help), 0);
+
+    Child bad = spawn({OVAGENT_PATH, "--frobnicate"}, true);
+    EXPECT_NE(readUntil(bad.out, "Usage", std::chrono::seconds(5)).find("unknown argument"),
+              std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(finish(bad)), 2);
+
+    ferrik_test::TempDir dir;
+    std::ofstream(dir.file("plain.xml"))
+        << "<ovagent><users><user login=\"a\" password=\"secret\"/></users></ovagent>";
+    Child plain =
+        spawn({OVAGENT_PATH, "--config", dir.file("plain.xml"), "--state-dir", dir.file("s")}, true);
+    EXPECT_NE(readUntil(plain.out, "hash-password", std::chrono::seconds(5)).find("must be a hash"),
+              std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(finish(plain)), 1);
+}
