@@ -9,7 +9,8 @@
 
 #include <dirent.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <fstream>
 #include <memory>
 
@@ -30,30 +31,44 @@ OVL::OVLConnectionInfo tcpInfo() {
                                   OVL::OVLAuthName("tester", "", realm, agent_test::kPassword));
 }
 
-// Counts complete replies; the benchmark thread waits on the counter.
+// Counts complete replies; the benchmark thread waits for the count.
 class CountingHandler : public OVL::OVLTaskHandlerPrototype, public OVL::OVLConnectionHandlerPrototype {
 public:
     int onReplyComplete(const OVL::OVLReplyPtr& reply) override {
-        replies.fetch_add(1);
-        replies.notify_all();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_replies;
+        }
+        m_cv.notify_all();
         return reply->finish();
     }
-    void onConnected(const OVL::eid_t& id) override {
-        eid = id;
-        state.store(1);
-        state.notify_all();
-    }
-    void onError(const OVL::OVLRequestErrorData&) override {
-        state.store(2);
-        state.notify_all();
-    }
+    void onConnected(const OVL::eid_t& id) override { setState(1, id); }
+    void onError(const OVL::OVLRequestErrorData&) override { setState(2, {}); }
+
     void waitReplies(int n) {
-        for (int seen = replies.load(); seen < n; seen = replies.load())
-            replies.wait(seen);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_replies >= n; });
     }
-    std::atomic<int> replies{0};
-    std::atomic<int> state{0};
-    OVL::eid_t eid;
+    bool waitConnected() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_state != 0; });
+        return m_state == 1;
+    }
+    OVL::eid_t eid;  // set before the connected state is published
+
+private:
+    void setState(int state, const OVL::eid_t& id) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            eid = id;
+            m_state = state;
+        }
+        m_cv.notify_all();
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    int m_replies = 0;  // guarded by m_mutex
+    int m_state = 0;    // guarded by m_mutex
 };
 
 struct LibraryClient {
@@ -62,8 +77,7 @@ struct LibraryClient {
 
     LibraryClient() {
         agent->connect(tcpInfo(), OVL::OVLConnectionHandlerPrototypePtr(handler.get()));
-        handler->state.wait(0);
-        if (handler->state.load() != 1)
+        if (!handler->waitConnected())
             throw std::runtime_error("library client did not connect");
     }
 };
