@@ -10,9 +10,9 @@
 #include <dirent.h>
 
 #include <condition_variable>
-#include <mutex>
 #include <fstream>
 #include <memory>
+#include <mutex>
 
 #include "AgentHarness.h"
 #include "OVLLibAgent/OVLAccessAgentPrototype.h"
@@ -72,7 +72,8 @@ private:
 };
 
 struct LibraryClient {
-    OVL::OVLAccessAgentPrototypePtr agent = OVL::OVLAccessAgentPrototype::createInstance(nullptr, nullptr, nullptr);
+    OVL::OVLAccessAgentPrototypePtr agent =
+        OVL::OVLAccessAgentPrototype::createInstance(nullptr, nullptr, nullptr);
     boost::intrusive_ptr<CountingHandler> handler{new CountingHandler};
 
     LibraryClient() {
@@ -180,8 +181,7 @@ BENCHMARK(BM_ConnectDisconnectCycles)->Unit(benchmark::kMillisecond)->Iterations
 
 int main(int argc, char** argv) {
     // A password check with few iterations keeps the connect cycles about the client, not PBKDF2.
-    g_agent = std::make_unique<agent_test::AgentProcess>(
-        agent_test::testConfig("maxConnections=\"4096\""));
+    g_agent = std::make_unique<agent_test::AgentProcess>(agent_test::testConfig("maxConnections=\"4096\""));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
