@@ -1,0 +1,20 @@
+#include "OVLConnection/OVLTaskHandlerPrototype.h"
+
+namespace OVL {
+
+OVLTaskHandlerPrototype::~OVLTaskHandlerPrototype() = default;
+
+int OVLTaskHandlerPrototype::onReplyComplete(const OVLReplyPtr& reply) {
+    return reply->finish();
+}
+
+void OVLTaskHandlerPrototype::onRequestError(const OVLRequestErrorData&) {}
+
+void OVLTaskHandlerPrototype::onWriteFinished() {}
+
+bool OVLTaskHandlerPrototype::onReplyPiece(const char*, std::size_t, std::size_t& used) {
+    used = 0;
+    return true;
+}
+
+}  // namespace OVL

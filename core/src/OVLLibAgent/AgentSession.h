@@ -1,0 +1,121 @@
+#pragma once
+// One connection to an agent: transport, greeting and login, the read loop that splits frames and
+// routes them to task handlers, and the write queue.
+//
+// The public operations may be called on any thread; they post their work to the library's I/O
+// thread, where all state lives and every callback is made. Pending asynchronous operations hold
+// the session through shared_from_this, so it outlives its owner until they have finished.
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <boost/asio/steady_timer.hpp>
+
+#include "OVLConnection/OVLTaskHandlerPrototype.h"
+#include "OVLFunctionalityCore/OVLConnectionInfo.h"
+#include "OVLFunctionalityCore/OVLEID.h"
+#include "OVLLibCore/OVLConnectionHandlerPrototype.h"
+#include "OVLWire/FrameSplitter.h"
+#include "Transport.h"
+
+namespace OVL::Agent {
+
+class AgentSession : public std::enable_shared_from_this<AgentSession> {
+public:
+    // Completion of a synchronous request: code 0 and the reply's text, or a nonzero code
+    // (OVLRequestErrorData codes) and a message.
+    using Done = std::function<void(int code, const std::string& textOrError)>;
+
+    AgentSession();
+    ~AgentSession();
+    AgentSession(const AgentSession&) = delete;
+    AgentSession& operator=(const AgentSession&) = delete;
+
+    // False (and nothing happens) when the session was started before.
+    bool connect(const OVLConnectionInfo& info, const OVLConnectionHandlerPrototypePtr& handler);
+    void disconnect();
+    void subscribe(const OVLTaskHandlerPrototypePtr& handler);
+    void writeRaw(std::string bytes, const OVLTaskHandlerPrototypePtr& handler);
+    // `frame` carries `id` as its packet id; the reply goes to `handler` (if any) and `done` (if any).
+    void request(const std::string& id, std::string frame, const OVLTaskHandlerPrototypePtr& handler,
+                 Done done);
+    // Forgets the request `id`: its reply, if it still comes, goes to the subscribers.
+    void cancel(const std::string& id);
+
+    bool isConnected() const noexcept { return m_connected.load(); }
+    OVLEID getEID() const;
+
+    static int connectTimeoutMs();
+    static int requestTimeoutMs();
+
+private:
+    enum class State { idle, connecting, greeting, login, ready, closed };
+    struct Write {
+        std::string bytes;
+        OVLTaskHandlerPrototypePtr notify;
+        bool request = false;  // a parsed request, also in m_pending
+    };
+    struct Pending {
+        OVLTaskHandlerPrototypePtr handler;
+        Done done;
+    };
+    struct Recipient {
+        OVLTaskHandlerPrototypePtr handler;
+        bool wantsComplete = false;
+    };
+    struct Route {
+        bool decided = false;
+        bool claimed = false;  // the reply of a pending request
+        std::string id;
+        std::vector<Recipient> recipients;
+    };
+
+    void start(OVLConnectionInfo info);
+    void onTransportConnected(const OVLRequestErrorData& err);
+    void onTimeout();
+    void readMore();
+    void onRead(const boost::system::error_code& ec, std::size_t n);
+    void handleSetupFrame(std::string_view frame);
+    void handleFrame(std::string_view frame);
+    void emitPieces(const char* bytes, std::size_t n);
+    bool decideRoute(bool force);
+    void deliverPiece(const char* bytes, std::size_t n);
+    void enqueue(Write write);
+    void writeNext();
+    void becomeReady(const OVLEID& eid);
+    void fail(OVLRequestErrorData err);
+    void shutdown(const OVLRequestErrorData& err);
+    std::string where() const;
+
+    boost::asio::io_context& m_context;
+    // Everything below is used on the I/O thread only, except where noted.
+    State m_state = State::idle;
+    OVLConnectionInfo m_info;
+    std::unique_ptr<Transport> m_transport;
+    boost::asio::steady_timer m_timer;
+    Wire::FrameSplitter m_splitter;
+    char* m_readArea = nullptr;  // where the read under way puts its bytes
+    OVLConnectionHandlerPrototypePtr m_handler;
+    std::string m_loginId;
+    std::vector<OVLTaskHandlerPrototypePtr> m_subscribers;
+    std::unordered_map<std::string, Pending> m_pending;
+    std::deque<Write> m_writes;  // front is being written while m_writing
+    std::deque<Write> m_held;    // requests made before the login completed
+    bool m_writing = false;
+    Route m_current;             // the frame being received
+    std::string m_head;          // its first bytes while its route is undecided
+    std::deque<Route> m_routes;  // frames received completely, waiting for handleFrame
+
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_connected{false};
+    mutable std::mutex m_eidMutex;
+    OVLEID m_eid;  // guarded by m_eidMutex
+};
+
+}  // namespace OVL::Agent

@@ -1,0 +1,38 @@
+#pragma once
+// TLS over TCP to the agent ("SSL"). The agent's certificate is accepted when it verifies against
+// the bundle named by OVL_CA_FILE (host name checked), or else by trust on first use: its
+// fingerprint is remembered per host and port (KnownAgents) and a changed one is refused.
+
+#include <memory>
+#include <string>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+
+#include "Transport.h"
+
+namespace OVL::Agent {
+
+class TlsTransport : public Transport {
+public:
+    TlsTransport(boost::asio::io_context& context, std::string host, int port);
+
+    void asyncConnect(ConnectHandler done) override;
+    void asyncReadSome(boost::asio::mutable_buffer buffer, IoHandler done) override;
+    void asyncWrite(boost::asio::const_buffer buffer, IoHandler done) override;
+    void close() override;
+    std::string describe() const override;
+
+private:
+    void handshake(ConnectHandler done);
+    OVLRequestErrorData checkPeer();
+
+    std::shared_ptr<boost::asio::ip::tcp::resolver> m_resolver;
+    boost::asio::ssl::context m_tls;
+    boost::asio::ssl::stream<boost::asio::ip::tcp::socket> m_stream;
+    std::string m_host;
+    int m_port;
+    bool m_withCa = false;
+};
+
+}  // namespace OVL::Agent

@@ -1,0 +1,48 @@
+#pragma once
+// A byte stream to an agent, behind one interface for every connection type. Used on the I/O
+// thread only. close() cancels the operations under way; their handlers still run (with an error).
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/system/error_code.hpp>
+
+#include "OVLLibCore/OVLRequestErrorData.h"
+
+namespace OVL {
+class OVLConnectionInfo;
+}
+
+namespace OVL::Agent {
+
+class Transport {
+public:
+    using IoHandler = std::function<void(const boost::system::error_code&, std::size_t)>;
+    // Empty error (code kNone) on success.
+    using ConnectHandler = std::function<void(const OVLRequestErrorData&)>;
+
+    virtual ~Transport();
+
+    virtual void asyncConnect(ConnectHandler done) = 0;
+    virtual void asyncReadSome(boost::asio::mutable_buffer buffer, IoHandler done) = 0;
+    // Writes the whole buffer.
+    virtual void asyncWrite(boost::asio::const_buffer buffer, IoHandler done) = 0;
+    virtual void close() = 0;
+    // "tcp 127.0.0.1:4433" and the like, for messages.
+    virtual std::string describe() const = 0;
+    // What the transport learnt about a failure beyond the error code (an ssh client's messages).
+    virtual std::string diagnostics() { return {}; }
+
+    // The transport for the info's type name; null with `error` set for an unknown type or port.
+    static std::unique_ptr<Transport> create(boost::asio::io_context& context, const OVLConnectionInfo& info,
+                                             OVLRequestErrorData& error);
+};
+
+// A readable text of a system error code ("Connection refused").
+std::string errorText(const boost::system::error_code& ec);
+
+}  // namespace OVL::Agent
