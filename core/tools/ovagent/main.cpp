@@ -166,9 +166,12 @@ int main(int argc, char** argv) {
         std::cerr << "ovagent: cannot create the state directory " << stateDir << "\n";
         return 1;
     }
-    // One agent per state directory: a second one would overwrite the first one's state file.
-    const int lockFd = ::open((stateDir + "/ovagent.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    // One listening agent per state directory: a second one would overwrite the first one's state
+    // file. A --stdio session (what ssh starts) serves one client next to a running daemon and
+    // takes no lock, or ssh logins to a host whose daemon runs would always be refused.
+    const int lockFd =
+        stdio ? -1 : ::open((stateDir + "/ovagent.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (!stdio && (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0)) {
         std::cerr << "ovagent: another agent is using the state directory " << stateDir << "\n";
         return 1;
     }
