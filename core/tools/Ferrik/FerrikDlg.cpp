@@ -1,0 +1,93 @@
+// FerrikDlg: construction, form arrangement and signal wiring.
+#include "FerrikDlg.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QSplitter>
+#include <QTimer>
+
+// The icons are compiled into the static library; its resources must be registered explicitly.
+static void initFerrikResources() {
+    Q_INIT_RESOURCE(ferrik);
+}
+
+FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
+    initFerrikResources();
+    // The history model joins with the history feature; until then lstHistory has no model.
+    setupUi(this);
+    arrangeSplitters();
+    leRealm->addItem(tr("System"));
+    teInput->setMainWindow(this);
+    show();
+    connectSignals();
+
+    vboxLayout->removeWidget(frameFind);
+    vboxLayout->addWidget(frameFind);
+    frameFind->hide();
+    labelWrapped->hide();
+
+    histOutput->installEventFilter(this);
+    editFind->installEventFilter(this);
+
+    findTimer = new QTimer(this);
+    findTimer->setInterval(5000);
+    findTimer->setSingleShot(true);
+    connect(findTimer, &QTimer::timeout, frameFind, &QWidget::hide);
+
+    queueAction = new QAction(tr("Queue"), this);
+    queueAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
+    queueAction->setShortcutContext(Qt::WindowShortcut);
+    connect(queueAction, &QAction::triggered, this, &FerrikDlg::queue);
+    addAction(queueAction);
+
+    // OVL::OVLRequestErrorData is registered with the connection handling that carries it.
+    qRegisterMetaType<OVL::eid_t>("OVL::eid_t");
+
+    raw = false;
+    scroll = true;
+    indent_output = true;
+    strip_namespaces = false;
+    substitiotions = true;
+    tab = 4;
+
+    loadSettings();
+}
+
+FerrikDlg::~FerrikDlg() {
+    saveSettings();
+}
+
+// Outer vertical splitter: input area above the transcript splitter (histInput above histOutput);
+// the input area itself splits horizontally between the history tree and the editor.
+void FerrikDlg::arrangeSplitters() {
+    auto* outer = new QSplitter(Qt::Vertical, this);
+    outer->addWidget(frmInput);
+    auto* transcript = new QSplitter(Qt::Vertical, outer);
+    transcript->addWidget(histInput);
+    transcript->addWidget(histOutput);
+    vboxLayout->addWidget(outer);
+
+    auto* input = new QSplitter(Qt::Horizontal, frmInput);
+    input->addWidget(lstHistory);
+    input->addWidget(teInput);
+    hboxLayout2->insertWidget(0, input);
+    frmInput->resize(frmInput->sizeHint());
+}
+
+void FerrikDlg::connectSignals() {
+    connect(btnConnect, &QPushButton::clicked, this, &FerrikDlg::connectClicked);
+    connect(btnSend, &QPushButton::clicked, this, &FerrikDlg::send);
+    connect(leHost, &QComboBox::textActivated, this, &FerrikDlg::updateCreds);
+    connect(btnRemember, &QPushButton::clicked, this, &FerrikDlg::addToHistory);
+    connect(lstHistory, &QAbstractItemView::activated, this, &FerrikDlg::histPop);
+    connect(btnEncode, &QPushButton::clicked, teInput, &FerrikTextEditor::base64Encode);
+    connect(btnDecode, &QPushButton::clicked, teInput, &FerrikTextEditor::base64Decode);
+    connect(btnOptions, &QPushButton::clicked, this, &FerrikDlg::showOptionsDlg);
+    connect(toolClose, &QToolButton::clicked, frameFind, &QWidget::hide);
+    connect(toolPrevious, &QToolButton::clicked, this, &FerrikDlg::findPrevious);
+    connect(toolNext, &QToolButton::clicked, this, &FerrikDlg::findNext);
+    connect(editFind, &QLineEdit::returnPressed, this, &FerrikDlg::findNext);
+    // Every edit by the user searches incrementally from the current match, both flags false.
+    connect(editFind, SIGNAL(textEdited(QString)), this, SLOT(searchOutput(QString)));
+    connect(btnGetRealms, &QPushButton::clicked, this, &FerrikDlg::getRealms);
+}

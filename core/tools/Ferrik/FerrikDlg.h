@@ -1,0 +1,84 @@
+#pragma once
+// The console's main window. It owns every object of the program: the form's widgets, the options,
+// the queued-packet buffer and the connection state. Everything here runs on the GUI thread; agent
+// callbacks reach it only through queued signals.
+//
+// The implementation is split by concern: FerrikDlg.cpp (construction and wiring),
+// FerrikDlg_output.cpp (transcript panes), FerrikDlg_find.cpp (find bar), FerrikDlg_connection.cpp,
+// FerrikDlg_sending.cpp, FerrikDlg_settings.cpp and FerrikDlg_history.cpp.
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QModelIndex>
+#include <QString>
+#include <QWidget>
+
+#include "OVLCore/OVLGUIDBase.h"
+#include "ui_FerrikDlg.h"
+
+class FerMsgHistoryModel;
+class QAction;
+class QTextEdit;
+class QTimer;
+
+Q_DECLARE_METATYPE(OVL::eid_t)
+
+class FerrikDlg : public QWidget, public Ui::FerrikDlg {
+    Q_OBJECT
+public:
+    explicit FerrikDlg(QWidget* parent = nullptr);
+    ~FerrikDlg() override;
+
+    // Adds one entry (one text frame) at the end of pane: text as plain text, or as an HTML fragment
+    // when html is set, closed by a 90% horizontal rule when rule is set. The view follows the new
+    // entry when it stood at the bottom or the `scroll` option is on.
+    void appendText(QTextEdit* pane, const QString& text, bool html, bool rule);
+
+    // Persistence of options, host records and history in the settings file.
+    void loadSettings();
+    void saveSettings();
+
+    // Options, known by their settings-file keys.
+    bool raw = false;
+    bool scroll = true;
+    bool indent_output = true;
+    bool strip_namespaces = false;
+    bool substitiotions = true;
+    int tab = 4;  // indentation unit: that many spaces per level, 0 = one tab character
+
+    QByteArray pendingPackets;  // queued packets, each UTF-8 followed by one zero byte
+    OVL::eid_t envId;
+    FerMsgHistoryModel* historyModel = nullptr;
+    QAction* queueAction = nullptr;  // "Queue", Ctrl+Return anywhere in the window
+    QTimer* findTimer = nullptr;     // hides the find bar 5 s after a search made outside its field
+
+public slots:
+    void connectClicked();
+    void send();
+    int queue();
+    void cbRaw_toggled(bool isRaw);
+    void updateCreds(const QString& s);
+    void showOptionsDlg();
+    void addToHistory();
+    void histPop(const QModelIndex& index);
+    void findNext();
+    void findPrevious();
+    void onConnect(OVL::eid_t eid);
+    void onReadFinished(const QString& s);
+    void onWriteFinished();
+    void getRealms();
+    void realmsConnect(OVL::eid_t eid);
+
+protected:
+    // Type-to-search on histOutput; stops the hide timer when editFind takes the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void histroyItemChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+    void histroyItemRemoved(const QModelIndex& parent, int start, int end);
+    void searchOutput(const QString& text, bool forward = false, bool backward = false);
+
+private:
+    void arrangeSplitters();
+    void connectSignals();
+};

@@ -1,0 +1,5 @@
+#include "FerrikHistoryView.h"
+
+FerrikHistoryView::FerrikHistoryView(QWidget* parent) : QTreeView(parent) {}
+
+FerrikHistoryView::~FerrikHistoryView() = default;

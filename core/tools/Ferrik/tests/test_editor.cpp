@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include "qt_test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+#include "FerrikDlg.h"
+
+namespace {
+
+class Editor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QApplication::clipboard()->clear();
+        QApplication::setActiveWindow(&window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        editor->setFocus();
+    }
+
+    // Puts text in the editor with the caret where "|" stands.
+    void setText(const QString& withCaret) {
+        const qsizetype caret = withCaret.indexOf(QLatin1Char('|'));
+        QString text = withCaret;
+        text.remove(caret, 1);
+        editor->setPlainText(text);
+        QTextCursor cursor = editor->textCursor();
+        cursor.setPosition(int(caret));
+        editor->setTextCursor(cursor);
+    }
+
+    // The editor's text with "|" at the caret.
+    QString textWithCaret() const {
+        QString text = editor->toPlainText();
+        text.insert(editor->textCursor().position(), QLatin1Char('|'));
+        return text;
+    }
+
+    void select(int from, int to) {
+        QTextCursor cursor = editor->textCursor();
+        cursor.setPosition(from);
+        cursor.setPosition(to, QTextCursor::KeepAnchor);
+        editor->setTextCursor(cursor);
+    }
+
+    FerrikDlg window;
+    FerrikTextEditor* editor = window.teInput;
+};
+
+TEST_F(Editor, EnterKeepsTheLineIndentation) {
+    setText("\t\tabc|def");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(textWithCaret(), "\t\tabc\n\t\t|def");
+    QTest::keyClick(editor, Qt::Key_Enter);
+    EXPECT_EQ(textWithCaret(), "\t\tabc\n\t\t\n\t\t|def");
+}
+
+TEST_F(Editor, EnterAfterUnclosedTagInsertsClosingTag) {
+    setText("  <a>|");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(textWithCaret(), "  <a>\n      |\n  </a>");
+
+    window.tab = 0;
+    setText("<ns1:b>|");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(textWithCaret(), "<ns1:b>\n\t|\n</ns1:b>");
+}
+
+TEST_F(Editor, EnterAfterClosedTagOnlyIndents) {
+    setText(" <a>|x</a>");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(textWithCaret(), " <a>\n |x</a>");
+
+    // Another opening of the same tag before the next end tag: still unclosed.
+    setText("<a>|<a></a>");
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_EQ(textWithCaret(), "<a>\n    |\n</a><a></a>");
+}
+
+TEST_F(Editor, TagsWithSlashAreNeverOpening) {
+    for (const QString& line :
+         {QStringLiteral("<a/>|"), QStringLiteral("</a>|"), QStringLiteral("<a href='x/y'>|"),
+          // A tag with attributes would get them in its closing tag: not taken as opening.
+          QStringLiteral("<b x=\"1\">|"), QStringLiteral("a>|")}) {
+        setText(line);
+        QTest::keyClick(editor, Qt::Key_Return);
+        EXPECT_EQ(textWithCaret(), QString(line).replace("|", "\n|")) << line.toStdString();
+    }
+}
+
+TEST_F(Editor, ControlSpaceClosesNearestTag) {
+    setText("<a>text|");
+    QTest::keyClick(editor, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(textWithCaret(), "<a>text|</a>");
+
+    setText("<a>|");
+    QTest::keyClick(editor, Qt::Key_Space, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(textWithCaret(), "<a>|</a>");
+}
+
+TEST_F(Editor, ControlSpaceWithoutTagChangesNothing) {
+    for (const QString& line :
+         {QStringLiteral("<a>\n|text"), QStringLiteral("plain te|xt"), QStringLiteral("<a/> x|")}) {
+        setText(line);
+        QTest::keyClick(editor, Qt::Key_Space, Qt::ControlModifier);
+        EXPECT_EQ(textWithCaret(), line) << line.toStdString();
+    }
+}
+
+TEST_F(Editor, TabKeyInsertsTabWhateverTheTabSize) {
+    window.tab = 2;
+    setText("a|b");
+    QTest::keyClick(editor, Qt::Key_Tab);
+    EXPECT_EQ(textWithCaret(), "a\t|b");
+}
+
+TEST_F(Editor, CreatePacketWithTabs) {
+    window.tab = 0;
+    setText("N|");
+    select(0, 1);
+    editor->createPacket();
+    EXPECT_EQ(textWithCaret(),
+              "<packet>\n\t<target>N</target>\n\t<data>\n\t\t<N>\n\t\t\t<|>\n\t\t</N>\n\t</data>\n</packet>");
+}
+
+TEST_F(Editor, CreatePacketWithSpacesAndNothingSelected) {
+    window.tab = 2;
+    setText("fn|");
+    editor->createPacket();
+    EXPECT_EQ(textWithCaret(), "fn|");
+
+    select(0, 2);
+    editor->createPacket();
+    EXPECT_EQ(
+        textWithCaret(),
+        "<packet>\n  <target>fn</target>\n  <data>\n    <fn>\n      <|>\n    </fn>\n  </data>\n</packet>");
+    // One undo step takes the whole skeleton back.
+    editor->undo();
+    EXPECT_EQ(editor->toPlainText(), "fn");
+}
+
+TEST_F(Editor, Base64ShortcutsConvertTheSelection) {
+    setText("x hello|");
+    select(2, 7);
+    QTest::keyClick(editor, Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(editor->toPlainText(), "x aGVsbG8=");
+    EXPECT_EQ(editor->textCursor().selectedText(), "aGVsbG8=");
+    EXPECT_EQ(editor->textCursor().position(), 2);
+
+    QTest::keyClick(editor, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_EQ(editor->toPlainText(), "x hello");
+    EXPECT_EQ(editor->textCursor().selectedText(), "hello");
+}
+
+TEST_F(Editor, Base64OfMultiLineSelectionUsesParagraphSeparator) {
+    setText("a\nb|");
+    select(0, 3);
+    editor->base64Encode();
+    EXPECT_EQ(editor->toPlainText(), QString::fromLatin1(QStringLiteral("a\u2029b").toUtf8().toBase64()));
+}
+
+TEST_F(Editor, Base64ReadsClipboardWhenNothingIsSelected) {
+    setText("[|]");
+    editor->base64Encode();
+    EXPECT_EQ(textWithCaret(), "[|]");  // no selection, empty clipboard: nothing
+
+    QApplication::clipboard()->setText("hi");
+    editor->base64Encode();
+    EXPECT_EQ(editor->toPlainText(), "[aGk=]");
+    EXPECT_EQ(editor->textCursor().selectedText(), "aGk=");
+    EXPECT_EQ(editor->textCursor().position(), 1);
+}
+
+TEST_F(Editor, Base64DecodeOfNonsenseChangesNothing) {
+    setText("!!!|");
+    select(0, 3);
+    editor->base64Decode();
+    EXPECT_EQ(editor->toPlainText(), "!!!");
+}
+
+// Runs the widget's context menu for a right click at pos and hands the open menu to inspect.
+template <typename Inspect>
+void withContextMenu(QWidget* viewport, QPoint pos, Inspect inspect) {
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        seen = true;
+        inspect(menu);
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
+    QApplication::sendEvent(viewport, &event);
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(Editor, ContextMenuEndsWithCreatePacket) {
+    setText("N|");
+    select(0, 1);
+    withContextMenu(editor->viewport(), QPoint(5, 5), [](QMenu* menu) {
+        const QList<QAction*> actions = menu->actions();
+        ASSERT_GE(actions.size(), 3);
+        EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+        EXPECT_EQ(actions.last()->text(), "Create packet");
+        actions.last()->trigger();
+    });
+    EXPECT_TRUE(editor->toPlainText().startsWith("<packet>"));
+}
+
+class PacketHistory : public ::testing::Test {
+protected:
+    // A point inside the entry that holds the given text.
+    QPoint pointAt(const QString& text) const {
+        QTextCursor cursor = pane->document()->find(text);
+        return pane->cursorRect(cursor).center();
+    }
+
+    FerrikDlg window;
+    FerrikPacketHistory* pane = window.histOutput;
+};
+
+TEST_F(PacketHistory, SelectPacketSelectsAndCopiesOneEntry) {
+    window.appendText(pane, "first", false, true);
+    window.appendText(pane, "second\nline", false, true);
+    window.appendText(pane, "third", false, false);
+
+    QApplication::clipboard()->clear();
+    pane->setMenuPoint(pointAt("line"));
+    pane->selectPacket();
+    const QTextCursor selection = pane->textCursor();
+    EXPECT_EQ(selection.selectedText(), QStringLiteral("second\u2029line\u2029"));
+    EXPECT_EQ(QApplication::clipboard()->text(), "second\nline\n");
+}
+
+TEST_F(PacketHistory, SelectPacketOutsideEveryEntryDoesNothing) {
+    window.appendText(pane, "only", false, true);
+    pane->resize(400, 400);
+    pane->setMenuPoint(QPoint());
+    pane->selectPacket();
+    EXPECT_FALSE(pane->textCursor().hasSelection());
+
+    // The empty space below the last entry lies in the root frame.
+    pane->setMenuPoint(QPoint(200, 390));
+    pane->selectPacket();
+    EXPECT_FALSE(pane->textCursor().hasSelection());
+}
+
+TEST_F(PacketHistory, ContextMenuOffersClearAndSelectPacket) {
+    window.appendText(pane, "one", false, true);
+    window.appendText(pane, "two", false, true);
+    const QPoint at = pointAt("two");
+    withContextMenu(pane->viewport(), at, [](QMenu* menu) {
+        const QList<QAction*> actions = menu->actions();
+        ASSERT_GE(actions.size(), 3);
+        EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
+        EXPECT_EQ(actions[actions.size() - 2]->text(), "Clear");
+        EXPECT_EQ(actions.last()->text(), "Select packet");
+        actions.last()->trigger();
+    });
+    EXPECT_EQ(pane->textCursor().selectedText(), QStringLiteral("two\u2029"));
+
+    withContextMenu(pane->viewport(), at,
+                    [](QMenu* menu) { menu->actions()[menu->actions().size() - 2]->trigger(); });
+    EXPECT_TRUE(pane->document()->isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include "qt_test_support.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+
+#include "FerrikDlg.h"
+
+namespace {
+
+const QColor kWhite(Qt::white);
+const QColor kLightRed(255, 102, 102, 255);
+
+class FindBar : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QApplication::setActiveWindow(&window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        window.appendText(window.histOutput, "<reply xmlns='u'>abcd abc</reply>", false, true);
+        window.appendText(window.histOutput, "second Reply ns", false, true);
+        window.histOutput->setFocus();
+        window.histOutput->moveCursor(QTextCursor::Start);
+    }
+
+    int selectionStart() const { return window.histOutput->textCursor().selectionStart(); }
+    QString selected() const { return window.histOutput->textCursor().selectedText(); }
+    QColor fieldBase() const { return window.editFind->palette().color(QPalette::Active, QPalette::Base); }
+    void type(const char* keys) { QTest::keyClicks(window.histOutput, QString::fromLatin1(keys)); }
+
+    FerrikDlg window;
+};
+
+TEST_F(FindBar, TypingSearchesIncrementallyInPlace) {
+    type("a");
+    EXPECT_TRUE(window.frameFind->isVisible());
+    EXPECT_EQ(window.editFind->text(), "a");
+    EXPECT_EQ(selected(), "a");
+    const int first = selectionStart();
+    type("bc");
+    EXPECT_EQ(window.editFind->text(), "abc");
+    EXPECT_EQ(selected(), "abc");
+    EXPECT_EQ(selectionStart(), first);  // grew in place
+    EXPECT_TRUE(window.histOutput->hasFocus());
+    EXPECT_TRUE(window.findTimer->isActive());
+    EXPECT_EQ(fieldBase(), kWhite);
+}
+
+TEST_F(FindBar, SpaceOpensNothingButIsAppendedWhileOpen) {
+    type(" ");
+    EXPECT_TRUE(window.frameFind->isHidden());
+    type("d ");
+    EXPECT_EQ(window.editFind->text(), "d ");
+    EXPECT_EQ(selected(), "d ");
+}
+
+TEST_F(FindBar, SlashOpensAnEmptyBarWithFocus) {
+    window.editFind->setText("old");
+    type("/");
+    EXPECT_TRUE(window.frameFind->isVisible());
+    EXPECT_EQ(window.editFind->text(), "");
+    EXPECT_TRUE(window.editFind->hasFocus());
+    EXPECT_FALSE(window.findTimer->isActive());
+    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
+    // Return in the empty field runs findNext: nothing to search, the bar stays.
+    QTest::keyClick(window.editFind, Qt::Key_Return);
+    EXPECT_TRUE(window.frameFind->isVisible());
+    EXPECT_FALSE(window.findTimer->isActive());
+    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
+}
+
+TEST_F(FindBar, FindKeySequenceOpensTheBar) {
+    const QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Find);
+    ASSERT_FALSE(keys.isEmpty());
+    const QKeyCombination combination = keys.first()[0];
+    QTest::keyClick(window.histOutput, combination.key(), combination.keyboardModifiers());
+    EXPECT_TRUE(window.frameFind->isVisible());
+    EXPECT_TRUE(window.editFind->hasFocus());
+}
+
+TEST_F(FindBar, TypingInTheFieldSearchesAndFocusStopsTheTimer) {
+    type("x");  // opens the bar (no match), timer running
+    EXPECT_TRUE(window.findTimer->isActive());
+    window.editFind->setFocus();
+    EXPECT_FALSE(window.findTimer->isActive());
+    window.editFind->clear();
+    QTest::keyClicks(window.editFind, "Reply");
+    EXPECT_EQ(selected(), "reply");  // case-insensitive by default
+    EXPECT_FALSE(window.findTimer->isActive());
+}
+
+TEST_F(FindBar, NextWrapsAndPreviousGoesBack) {
+    type("abc");
+    const int first = selectionStart();
+    window.findNext();
+    EXPECT_EQ(selected(), "abc");
+    EXPECT_GT(selectionStart(), first);
+    EXPECT_TRUE(window.labelWrapped->isHidden());
+    QTest::mouseClick(window.toolNext, Qt::LeftButton);
+    EXPECT_EQ(selectionStart(), first);
+    EXPECT_TRUE(window.labelWrapped->isVisible());
+    QTest::mouseClick(window.toolPrevious, Qt::LeftButton);  // wraps back to the last match
+    EXPECT_GT(selectionStart(), first);
+    EXPECT_TRUE(window.labelWrapped->isVisible());
+    QTest::mouseClick(window.toolPrevious, Qt::LeftButton);
+    EXPECT_EQ(selectionStart(), first);
+    EXPECT_TRUE(window.labelWrapped->isHidden());
+}
+
+TEST_F(FindBar, MissingTextTurnsFieldRedAndKeepsCursor) {
+    type("abc");
+    const int start = selectionStart();
+    type("z");
+    EXPECT_EQ(fieldBase(), kLightRed);
+    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
+    EXPECT_EQ(window.histOutput->textCursor().position(), start);
+    EXPECT_TRUE(window.labelWrapped->isHidden());
+    QTest::keyClick(window.histOutput, Qt::Key_Backspace);
+    EXPECT_EQ(window.editFind->text(), "abc");
+    EXPECT_EQ(fieldBase(), kWhite);
+    EXPECT_EQ(selectionStart(), start);
+}
+
+TEST_F(FindBar, CaseAndWholeWordOptions) {
+    window.checkWholeWords->setChecked(true);
+    window.editFind->setText("ns");
+    window.findNext();
+    EXPECT_EQ(selected(), "ns");
+    EXPECT_EQ(selectionStart(), int(window.histOutput->toPlainText().lastIndexOf("ns")));  // not in xmlns
+
+    window.checkWholeWords->setChecked(false);
+    window.checkCase->setChecked(true);
+    window.histOutput->moveCursor(QTextCursor::Start);
+    window.editFind->setText("Reply");
+    window.findNext();
+    EXPECT_EQ(selected(), "Reply");
+    EXPECT_EQ(selectionStart(), int(window.histOutput->toPlainText().indexOf("Reply")));
+}
+
+TEST_F(FindBar, BackspaceOnEmptyTextKeepsBarOpen) {
+    type("a");
+    QTest::keyClick(window.histOutput, Qt::Key_Backspace);
+    EXPECT_EQ(window.editFind->text(), "");
+    QTest::keyClick(window.histOutput, Qt::Key_Backspace);
+    EXPECT_TRUE(window.frameFind->isVisible());
+    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
+}
+
+TEST_F(FindBar, ReturnIsSwallowedAndPagingKeysPassThrough) {
+    for (int i = 0; i < 100; ++i) {
+        window.appendText(window.histOutput, QStringLiteral("filler %1").arg(i), false, false);
+    }
+    QScrollBar* bar = window.histOutput->verticalScrollBar();
+    bar->setValue(0);
+    type("abc");
+    const QString before = selected();
+    QTest::keyClick(window.histOutput, Qt::Key_Return);
+    EXPECT_EQ(selected(), before);
+    EXPECT_EQ(window.editFind->text(), "abc");
+    ASSERT_EQ(bar->value(), 0);
+    QTest::keyClick(window.histOutput, Qt::Key_PageDown);
+    EXPECT_EQ(window.editFind->text(), "abc");
+    EXPECT_GT(bar->value(), 0);  // the pane scrolled
+}
+
+TEST_F(FindBar, EscapeInPaneHidesButNotInField) {
+    type("/");
+    QTest::keyClick(window.editFind, Qt::Key_Escape);
+    EXPECT_TRUE(window.frameFind->isVisible());
+    window.histOutput->setFocus();
+    type("abc");
+    window.findNext();
+    window.findNext();
+    EXPECT_TRUE(window.labelWrapped->isVisible());
+    QTest::keyClick(window.histOutput, Qt::Key_Escape);
+    EXPECT_TRUE(window.frameFind->isHidden());
+    EXPECT_TRUE(window.labelWrapped->isHidden());
+}
+
+TEST_F(FindBar, CloseButtonKeepsWrapNoticeForNextOpening) {
+    type("abc");
+    window.findNext();
+    window.findNext();
+    ASSERT_FALSE(window.labelWrapped->isHidden());
+    QTest::mouseClick(window.toolClose, Qt::LeftButton);
+    EXPECT_TRUE(window.frameFind->isHidden());
+    type("/");
+    EXPECT_FALSE(window.labelWrapped->isHidden());
+}
+
+TEST_F(FindBar, TimerHidesTheBar) {
+    type("a");
+    ASSERT_TRUE(window.findTimer->isActive());
+    window.findTimer->start(20);  // the 5 s interval, shortened for the test
+    QTRY_VERIFY_WITH_TIMEOUT(window.frameFind->isHidden(), 2000);
+}
+
+TEST_F(FindBar, AppendingDuringSearchLeavesTheMatch) {
+    type("abc");
+    const int start = selectionStart();
+    window.appendText(window.histOutput, "abc again", false, true);
+    EXPECT_EQ(selected(), "abc");
+    EXPECT_EQ(selectionStart(), start);
+}
+
+}  // namespace
