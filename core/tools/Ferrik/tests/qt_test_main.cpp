@@ -4,24 +4,19 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
+#include <memory>
+
+#include "FerrikDlg.h"
+#include <QTemporaryDir>
+
 #include "FerrikDlg.h"
 
 namespace {
 
 class QtApplicationEnvironment : public ::testing::Environment {
 public:
-    // Windows of the tests keep their settings in a directory of this run, not beside the test
-    // program, so that no test sees what another one (or an earlier run) remembered. Tests that
-    // look at the settings file point each window at a directory of their own.
-    void SetUp() override {
-        app = new QApplication(argc, argv);
-        settingsDir = new QTemporaryDir;
-        FerrikDlg::setSettingsDirectories(settingsDir->path(), settingsDir->path());
-    }
+    void SetUp() override { app = new QApplication(argc, argv); }
     void TearDown() override {
-        FerrikDlg::setSettingsDirectories(QString(), QString());
-        delete settingsDir;
-        settingsDir = nullptr;
         delete app;
         app = nullptr;
     }
@@ -31,8 +26,30 @@ private:
     char name[16] = "ferrik_tests";
     char* argv[2] = {name, nullptr};
     QApplication* app = nullptr;
-    QTemporaryDir* settingsDir = nullptr;
 };
+
+// Every test starts without a settings file: the windows of one test keep their settings in a
+// directory of that test, never beside the test program, so no test sees what another one (or an
+// earlier run) remembered. Tests about the settings file may point the window elsewhere.
+class FreshSettingsPerTest : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo&) override {
+        dir = std::make_unique<QTemporaryDir>();
+        FerrikDlg::setSettingsDirectories(dir->path(), dir->path());
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        FerrikDlg::setSettingsDirectories(QString(), QString());
+        dir.reset();
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+[[maybe_unused]] const bool freshSettings = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettingsPerTest);
+    return true;
+}();
 
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);

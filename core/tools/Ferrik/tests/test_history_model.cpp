@@ -168,7 +168,7 @@ OVL::OVLMessageIterator settingsRoot(OVL::OVLMessagePtr& message) {
 TEST(HistoryModelFile, WritesAndReadsEveryEntryInOrderSkippingBrokenElements) {
     FerMsgHistoryModel saved;
     saved.addEntry(HistoryEntry(packet("sysinfo", "a")));
-    saved.addEntry(HistoryEntry(QString::fromUtf8("<broken> ünïcödé\n\ttext ]]> & <")));
+    saved.addEntry(HistoryEntry(QString::fromUtf8("<broken> ünïcödé\r\n\ttext ]]> & < \x01\x1b[0m")));
     saved.addEntry(HistoryEntry(packet(QString::fromUtf8("Ziel"), "b")));
     saved.addEntry(HistoryEntry(packet("sysinfo", "c")));
     saved.setData(saved.index(0, 0, saved.index(2, 0)), QString::fromUtf8("renamed ✓"), Qt::EditRole);

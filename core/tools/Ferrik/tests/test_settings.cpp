@@ -58,11 +58,6 @@ protected:
         ASSERT_TRUE(dir.isValid());
         FerrikDlg::setSettingsDirectories(dir.path(), dir.filePath("user"));
     }
-    void TearDown() override {
-        // The run-wide directory of qt_test_main is not known here; an empty directory of this
-        // test is as good for the tests that follow.
-        FerrikDlg::setSettingsDirectories(spare.path(), spare.path());
-    }
 
     QString file() const { return dir.filePath("ferrik.xml"); }
 
@@ -88,7 +83,6 @@ protected:
     static QString historyText(const FerrikDlg& window) { return window.histOutput->toPlainText(); }
 
     QTemporaryDir dir;
-    QTemporaryDir spare;
 };
 
 TEST_F(SettingsTest, FirstStartWritesExactlyTheDefaults) {
