@@ -24,10 +24,13 @@ const QString& HistoryEntry::invalidMessages() {
 }
 
 HistoryEntry::HistoryEntry(const QString& packetText) : packet(packetText), target(invalidMessages()) {
-    OVL::OVLMessagePtr message = OVL::OVLMessage::getFactory()->createNew();
     const QByteArray utf8 = packetText.toUtf8();
     // An empty text is no message; parse() with length 0 would read up to a zero byte.
-    if (utf8.isEmpty() || message->parse(utf8.constData(), static_cast<std::size_t>(utf8.size())) != 0) {
+    if (utf8.isEmpty()) {
+        return;
+    }
+    OVL::OVLMessagePtr message = OVL::OVLMessage::getFactory()->createNew();
+    if (message->parse(utf8.constData(), static_cast<std::size_t>(utf8.size())) != 0) {
         return;
     }
     OVL::OVLMessageIterator it = message->getIterator();

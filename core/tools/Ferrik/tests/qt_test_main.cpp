@@ -7,9 +7,6 @@
 #include <memory>
 
 #include "FerrikDlg.h"
-#include <QTemporaryDir>
-
-#include "FerrikDlg.h"
 
 namespace {
 
