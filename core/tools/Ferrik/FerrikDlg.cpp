@@ -1,5 +1,6 @@
 // FerrikDlg: construction, form arrangement and signal wiring.
 #include "FerrikDlg.h"
+#include "FerMsgHistoryModel.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -13,7 +14,7 @@ static void initFerrikResources() {
 
 FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     initFerrikResources();
-    // The history model joins with the history feature; until then lstHistory has no model.
+    historyModel = new FerMsgHistoryModel;
     setupUi(this);
     arrangeSplitters();
     leRealm->addItem(tr("System"));
@@ -40,6 +41,8 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     connect(queueAction, &QAction::triggered, this, &FerrikDlg::queue);
     addAction(queueAction);
 
+    lstHistory->setModel(historyModel);
+
     // OVL::OVLRequestErrorData is registered with the connection handling that carries it.
     qRegisterMetaType<OVL::eid_t>("OVL::eid_t");
 
@@ -55,6 +58,8 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
 
 FerrikDlg::~FerrikDlg() {
     saveSettings();
+    lstHistory->setModel(nullptr);
+    delete historyModel;
 }
 
 // Outer vertical splitter: input area above the transcript splitter (histInput above histOutput);
@@ -90,4 +95,6 @@ void FerrikDlg::connectSignals() {
     // Every edit by the user searches incrementally from the current match, both flags false.
     connect(editFind, SIGNAL(textEdited(QString)), this, SLOT(searchOutput(QString)));
     connect(btnGetRealms, &QPushButton::clicked, this, &FerrikDlg::getRealms);
+    connect(historyModel, &QAbstractItemModel::dataChanged, this, &FerrikDlg::histroyItemChanged);
+    connect(historyModel, &QAbstractItemModel::rowsRemoved, this, &FerrikDlg::histroyItemRemoved);
 }

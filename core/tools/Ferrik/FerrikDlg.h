@@ -13,6 +13,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "HostRecord.h"
 #include "OVLCore/OVLGUIDBase.h"
 #include "ui_FerrikDlg.h"
 
@@ -34,9 +35,20 @@ public:
     // entry when it stood at the bottom or the `scroll` option is on.
     void appendText(QTextEdit* pane, const QString& text, bool html, bool rule);
 
-    // Persistence of options, host records and history in the settings file.
+    // Persistence of options, host records and history in the settings file. The file's path is
+    // chosen by loadSettings, once: ferrik.xml beside the executable when that directory is
+    // writable, else ferrik.xml in the per-user configuration directory (which starts from the file
+    // beside the executable until it exists). A file that exists but cannot be read is renamed
+    // aside before anything overwrites it, and the window says so; a failed save is reported once.
     void loadSettings();
     void saveSettings();
+
+    // Test seam: the directories that the settings path is chosen from, instead of the
+    // executable's directory and Qt's per-user application configuration directory. Affects
+    // windows constructed afterwards; empty texts restore the real directories.
+    static void setSettingsDirectories(const QString& programDir, const QString& userConfigDir);
+    // The path that loads read from and saves write to (valid after loadSettings).
+    const QString& settingsPath() const { return settingsSavePath; }
 
     // Options, known by their settings-file keys.
     bool raw = false;
@@ -48,6 +60,7 @@ public:
 
     QByteArray pendingPackets;  // queued packets, each UTF-8 followed by one zero byte
     OVL::eid_t envId;
+    HostRecords hostRecords;  // per host name (UTF-8), ascending byte order
     FerMsgHistoryModel* historyModel = nullptr;
     QAction* queueAction = nullptr;  // "Queue", Ctrl+Return anywhere in the window
     QTimer* findTimer = nullptr;     // hides the find bar 5 s after a search made outside its field
@@ -81,4 +94,13 @@ private slots:
 private:
     void arrangeSplitters();
     void connectSignals();
+    void chooseSettingsPath();
+    // Renames an unreadable settings file aside; false when it is still in the way of a save.
+    bool keepUnreadableSettings(const QString& reason);
+    void warn(const QString& text);
+
+    QString settingsLoadPath;
+    QString settingsSavePath;
+    bool settingsSaveBlocked = false;  // an unreadable file could not be renamed aside
+    bool saveFailureShown = false;
 };

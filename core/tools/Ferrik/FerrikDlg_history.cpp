@@ -1,20 +1,23 @@
-// FerrikDlg: remembering and recalling packets. These slots join with the history model; until
-// then they do nothing.
+// FerrikDlg: remembering and recalling packets. Every change of the history saves the settings.
+#include "FerMsgHistoryModel.h"
 #include "FerrikDlg.h"
 
-void FerrikDlg::addToHistory() {}
+void FerrikDlg::addToHistory() {
+    historyModel->addEntry(HistoryEntry(teInput->toPlainText()));
+    saveSettings();
+}
 
 void FerrikDlg::histPop(const QModelIndex& index) {
-    Q_UNUSED(index);
+    if (index.internalPointer() == nullptr) {
+        return;
+    }
+    teInput->setPlainText(static_cast<const HistoryEntry*>(index.internalPointer())->packet);
 }
 
-void FerrikDlg::histroyItemChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-    Q_UNUSED(topLeft);
-    Q_UNUSED(bottomRight);
+void FerrikDlg::histroyItemChanged(const QModelIndex& /*topLeft*/, const QModelIndex& /*bottomRight*/) {
+    saveSettings();
 }
 
-void FerrikDlg::histroyItemRemoved(const QModelIndex& parent, int start, int end) {
-    Q_UNUSED(parent);
-    Q_UNUSED(start);
-    Q_UNUSED(end);
+void FerrikDlg::histroyItemRemoved(const QModelIndex& /*parent*/, int /*start*/, int /*end*/) {
+    saveSettings();
 }

@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "FerrikDlg.h"
 
 namespace {
 
@@ -19,6 +24,29 @@ private:
     char* argv[2] = {name, nullptr};
     QApplication* app = nullptr;
 };
+
+// Every test starts without a settings file: the windows of one test keep their settings in a
+// directory of that test, never beside the test program, so no test sees what another one (or an
+// earlier run) remembered. Tests about the settings file may point the window elsewhere.
+class FreshSettingsPerTest : public ::testing::EmptyTestEventListener {
+public:
+    void OnTestStart(const ::testing::TestInfo&) override {
+        dir = std::make_unique<QTemporaryDir>();
+        FerrikDlg::setSettingsDirectories(dir->path(), dir->path());
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        FerrikDlg::setSettingsDirectories(QString(), QString());
+        dir.reset();
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+[[maybe_unused]] const bool freshSettings = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettingsPerTest);
+    return true;
+}();
 
 [[maybe_unused]] ::testing::Environment* const environment =
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);

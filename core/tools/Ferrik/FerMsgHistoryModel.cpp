@@ -1,0 +1,195 @@
+#include "FerMsgHistoryModel.h"
+
+#include <iterator>
+
+#include "OVLMessage/OVLMessageIterator.h"
+
+namespace {
+
+const char kHistoryElement[] = "history";
+
+}  // namespace
+
+FerMsgHistoryModel::FerMsgHistoryModel(QObject* parent) : QAbstractItemModel(parent) {}
+
+FerMsgHistoryModel::~FerMsgHistoryModel() {
+    for (const QList<HistoryEntry*>& entries : std::as_const(m_groups)) {
+        qDeleteAll(entries);
+    }
+}
+
+int FerMsgHistoryModel::groupRow(const QString& target) const {
+    const auto found = m_groups.constFind(target);
+    if (found == m_groups.cend()) {
+        return -1;
+    }
+    return static_cast<int>(std::distance(m_groups.cbegin(), found));
+}
+
+FerMsgHistoryModel::Groups::const_iterator FerMsgHistoryModel::groupAt(int row) const {
+    if (row < 0 || row >= m_groups.size()) {
+        return m_groups.cend();
+    }
+    return std::next(m_groups.cbegin(), row);
+}
+
+QModelIndex FerMsgHistoryModel::index(int row, int column, const QModelIndex& parent) const {
+    if (row < 0 || column != 0) {
+        return QModelIndex();
+    }
+    if (!parent.isValid()) {
+        if (row >= m_groups.size()) {
+            return QModelIndex();
+        }
+        return createIndex(row, column, nullptr);
+    }
+    if (parent.internalPointer() != nullptr || parent.model() != this) {
+        return QModelIndex();
+    }
+    const auto group = groupAt(parent.row());
+    if (group == m_groups.cend() || row >= group->size()) {
+        return QModelIndex();
+    }
+    return createIndex(row, column, group->at(row));
+}
+
+QModelIndex FerMsgHistoryModel::parent(const QModelIndex& child) const {
+    if (!child.isValid() || child.internalPointer() == nullptr) {
+        return QModelIndex();
+    }
+    const auto* entry = static_cast<const HistoryEntry*>(child.internalPointer());
+    const int row = groupRow(entry->target);
+    if (row < 0) {
+        return QModelIndex();
+    }
+    return createIndex(row, 0, nullptr);
+}
+
+int FerMsgHistoryModel::rowCount(const QModelIndex& parent) const {
+    if (!parent.isValid()) {
+        return static_cast<int>(m_groups.size());
+    }
+    if (parent.internalPointer() != nullptr) {
+        return 0;
+    }
+    const auto group = groupAt(parent.row());
+    return group == m_groups.cend() ? 0 : static_cast<int>(group->size());
+}
+
+int FerMsgHistoryModel::columnCount(const QModelIndex& /*parent*/) const {
+    return 1;
+}
+
+QVariant FerMsgHistoryModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole) {
+        return QVariant();
+    }
+    if (index.internalPointer() != nullptr) {
+        return static_cast<const HistoryEntry*>(index.internalPointer())->function;
+    }
+    const auto group = groupAt(index.row());
+    return group == m_groups.cend() ? QVariant() : QVariant(group.key());
+}
+
+bool FerMsgHistoryModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || index.internalPointer() == nullptr || role != Qt::EditRole) {
+        return false;
+    }
+    static_cast<HistoryEntry*>(index.internalPointer())->function = value.toString();
+    emit dataChanged(index, index);
+    return true;
+}
+
+QVariant FerMsgHistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal) {
+        return QVariant();
+    }
+    if (section == 0) {
+        return tr("Target");
+    }
+    if (section == 1) {
+        return tr("Function");
+    }
+    return QVariant();
+}
+
+bool FerMsgHistoryModel::removeRows(int row, int count, const QModelIndex& parent) {
+    if (!parent.isValid() || parent.internalPointer() != nullptr || row < 0 || count <= 0) {
+        return false;
+    }
+    if (parent.row() < 0 || parent.row() >= m_groups.size()) {
+        return false;
+    }
+    auto group = std::next(m_groups.begin(), parent.row());
+    if (row + count > group->size()) {
+        return false;
+    }
+    beginRemoveRows(parent, row, row + count - 1);
+    for (int i = 0; i < count; ++i) {
+        delete group->takeAt(row);
+    }
+    endRemoveRows();
+    return true;
+}
+
+Qt::ItemFlags FerMsgHistoryModel::flags(const QModelIndex& index) const {
+    if (!index.isValid()) {
+        return Qt::ItemIsEnabled;
+    }
+    Qt::ItemFlags result = QAbstractItemModel::flags(index);
+    if (index.internalPointer() != nullptr) {
+        result |= Qt::ItemIsEditable;
+    }
+    return result;
+}
+
+void FerMsgHistoryModel::addEntry(const HistoryEntry& entry) {
+    auto group = m_groups.find(entry.target);
+    if (group == m_groups.end()) {
+        // The new group's row is the number of targets that sort before it.
+        const auto position = m_groups.lowerBound(entry.target);
+        const int row = static_cast<int>(std::distance(m_groups.begin(), position));
+        beginInsertRows(QModelIndex(), row, row);
+        m_groups.insert(entry.target, QList<HistoryEntry*>{new HistoryEntry(entry)});
+        endInsertRows();
+        return;
+    }
+    const int row = static_cast<int>(std::distance(m_groups.begin(), group));
+    const int n = static_cast<int>(group->size());
+    beginInsertRows(createIndex(row, 0, nullptr), n, n);
+    group->append(new HistoryEntry(entry));
+    endInsertRows();
+}
+
+int FerMsgHistoryModel::Reader::operator()(OVL::OVLMessageIterator& it, FerMsgHistoryModel& model) const {
+    OVL::OVLMessageIterator element(it);
+    if (element.moveTo(kHistoryElement) != 0) {
+        return 0;
+    }
+    do {
+        HistoryEntry entry{QString()};
+        if (element.read(HistoryEntry::Reader(), entry) == 0) {
+            model.addEntry(entry);
+        }
+    } while (element.moveToNext(kHistoryElement) == 0);
+    return 0;
+}
+
+int FerMsgHistoryModel::Writer::operator()(OVL::OVLMessageIterator& it,
+                                           const FerMsgHistoryModel& model) const {
+    int result = 0;
+    for (const QList<HistoryEntry*>& entries : model.m_groups) {
+        for (const HistoryEntry* entry : entries) {
+            OVL::OVLMessageIterator element(it);
+            if (element.addChild(kHistoryElement) != 0) {
+                return -1;
+            }
+            // A half-written element would be skipped at the next start anyway; leave none.
+            if (element.write(HistoryEntry::Writer(), *entry) != 0) {
+                element.removeCurrent();
+                result = -1;
+            }
+        }
+    }
+    return result;
+}

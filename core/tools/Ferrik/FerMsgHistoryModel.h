@@ -1,0 +1,66 @@
+#pragma once
+// The message history as a two-level item model: the top level lists the targets (groups) in
+// ascending QString order (UTF-16 code units, case-sensitive), the second level the remembered
+// packets of each target in the order in which they were added, labelled by their `function`.
+//
+// Indexes: a group row carries a null internal pointer, an entry row the address of its
+// HistoryEntry. The model owns the entries; an entry's address stays the same while it is in the
+// model. Only entries are editable (their label) and removable; a group stays when its last entry
+// is removed, until the next start. GUI thread only.
+
+#include <QAbstractItemModel>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include "HistoryEntry.h"
+
+namespace OVL {
+class OVLMessageIterator;
+}
+
+class FerMsgHistoryModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    explicit FerMsgHistoryModel(QObject* parent = nullptr);
+    ~FerMsgHistoryModel() override;
+
+    // Out-of-range rows, columns or parents give an invalid index.
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    // Display role only: the entry's label or the group's target. The edit role is not answered,
+    // so an in-place editor starts empty.
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // Entries with Qt::EditRole only: sets the label (an empty text is accepted) and emits
+    // dataChanged. Anything else returns false.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Removes entries of one group; false for groups or a range past the group's end.
+    bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Appends a copy of `entry` to its target's group, creating the group at its sorted row.
+    void addEntry(const HistoryEntry& entry);
+
+    // Loads every `history` element below the iterator's element; elements that
+    // HistoryEntry::Reader rejects are skipped. Always 0.
+    struct Reader {
+        int operator()(OVL::OVLMessageIterator& it, FerMsgHistoryModel& model) const;
+    };
+    // Writes every entry, groups in key order, as a `history` element below the iterator's
+    // element. An entry that cannot be written is left out; the result is then -1.
+    struct Writer {
+        int operator()(OVL::OVLMessageIterator& it, const FerMsgHistoryModel& model) const;
+    };
+
+private:
+    using Groups = QMap<QString, QList<HistoryEntry*>>;
+
+    // Row of `target` among the groups; -1 when it has none.
+    int groupRow(const QString& target) const;
+    Groups::const_iterator groupAt(int row) const;
+
+    Groups m_groups;
+};
