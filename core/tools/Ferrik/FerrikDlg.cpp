@@ -43,8 +43,9 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
 
     lstHistory->setModel(historyModel);
 
-    // OVL::OVLRequestErrorData is registered with the connection handling that carries it.
+    // The arguments of the connection handlers' queued signals.
     qRegisterMetaType<OVL::eid_t>("OVL::eid_t");
+    qRegisterMetaType<OVL::OVLRequestErrorData>("OVL::OVLRequestErrorData");
 
     raw = false;
     scroll = true;

@@ -13,16 +13,20 @@
 #include <QString>
 #include <QWidget>
 
+#include "FerrikConnHandler.h"
+#include "FerrikHandler.h"
 #include "HostRecord.h"
 #include "OVLCore/OVLGUIDBase.h"
+#include "OVLFunctionalityCore/OVLConnectionInfo.h"
+#include "OVLFunctionalityCore/OVLEnvConfig.h"
+#include "OVLLibAgent/OVLAccessAgentPrototype.h"
+#include "OVLLibAgent/OVLAccessPointPrototype.h"
 #include "ui_FerrikDlg.h"
 
 class FerMsgHistoryModel;
 class QAction;
 class QTextEdit;
 class QTimer;
-
-Q_DECLARE_METATYPE(OVL::eid_t)
 
 class FerrikDlg : public QWidget, public Ui::FerrikDlg {
     Q_OBJECT
@@ -47,6 +51,17 @@ public:
     // executable's directory and Qt's per-user application configuration directory. Affects
     // windows constructed afterwards; empty texts restore the real directories.
     static void setSettingsDirectories(const QString& programDir, const QString& userConfigDir);
+
+    // The connection parameters of the form: host (cut before a ':'; the number after it is the
+    // port, else a warning and the type's default port), credentials, the realm by name from the
+    // host's realm list or as identifier text ("System": the system realm), and the type.
+    OVL::OVLConnectionInfo connectionInfo();
+    // Replaces every ${field:value} in text, left to right, by the identifier of the first
+    // environment of the agent whose configuration (or, failing that, second configuration) has
+    // that field with that value. 0; -1 when the access point or a placeholder failed (reported in
+    // histOutput), text then substituted up to the failing placeholder.
+    int substitute(QString& text);
+    bool configMatches(const OVL::OVLEnvConfig& config, const QString& field, const QString& value);
     // The path that loads read from and saves write to (valid after loadSettings).
     const QString& settingsPath() const { return settingsSavePath; }
 
@@ -65,6 +80,13 @@ public:
     QAction* queueAction = nullptr;  // "Queue", Ctrl+Return anywhere in the window
     QTimer* findTimer = nullptr;     // hides the find bar 5 s after a search made outside its field
 
+    // Connection state. agent is set from the connect button until the connection ends; the task
+    // handler of the last confirmed connection stays until the next one is confirmed.
+    OVL::OVLAccessAgentPrototypePtr agent;
+    FerrikHandlerPtr taskHandler;
+    OVL::OVLAccessPointPrototypePtr accessPoint;  // for substitutions; reset on connect and disconnect
+    OVL::OVLAccessAgentPrototypePtr realmAgent;   // the realm fetch, until it is confirmed
+
 public slots:
     void connectClicked();
     void send();
@@ -77,6 +99,7 @@ public slots:
     void findNext();
     void findPrevious();
     void onConnect(OVL::eid_t eid);
+    void onDisconnect(OVL::OVLRequestErrorData err);
     void onReadFinished(const QString& s);
     void onWriteFinished();
     void getRealms();
@@ -98,9 +121,15 @@ private:
     // Renames an unreadable settings file aside; false when it is still in the way of a save.
     bool keepUnreadableSettings(const QString& reason);
     void warn(const QString& text);
+    // Parses and sends each zero-terminated packet of pendingPackets as its own message.
+    void sendParsed();
 
     QString settingsLoadPath;
     QString settingsSavePath;
     bool settingsSaveBlocked = false;  // an unreadable file could not be renamed aside
     bool saveFailureShown = false;
+    // Counted up by every connect, disconnect and realm fetch; a queued handler signal that carries
+    // an older count comes from a connection that was torn down or replaced, and is dropped.
+    unsigned connectionGeneration = 0;
+    unsigned realmGeneration = 0;
 };

@@ -1,0 +1,40 @@
+#pragma once
+// Task callbacks of the agent client library turned into Qt signals: every reply reaches the
+// window as agentReadFinished(text) through a queued connection. In raw mode (the library base's
+// raw flag) each piece of a reply is shown as it arrives; otherwise each reply once, complete.
+//
+// Threads: the callbacks run on the library's I/O thread (one thread for all callbacks); they only
+// emit. The raw flag may be set on the GUI thread. Held by the library through an intrusive
+// pointer; it has no parent.
+
+#include <QObject>
+#include <QString>
+#include <QStringDecoder>
+
+#include "OVLConnection/OVLTaskHandlerPrototype.h"
+
+class FerrikHandler : public QObject, public OVL::OVLTaskHandlerPrototype {
+    Q_OBJECT
+public:
+    FerrikHandler();
+    ~FerrikHandler() override;
+
+    // Emits the reply's text (UTF-8) and finishes the reply; returns the finish result. A reply too
+    // large to be copied is reported in its place rather than dropped silently.
+    int onReplyComplete(const OVL::OVLReplyPtr& reply) override;
+    void onRequestError(const OVL::OVLRequestErrorData& err) override;
+    void onWriteFinished() override;
+    // Raw mode: shows the piece and consumes it (false). Otherwise asks for the whole reply (true).
+    bool onReplyPiece(const char* bytes, std::size_t length, std::size_t& used) override;
+
+signals:
+    void agentReadFinished(const QString& data);
+    void agentWriteFinished();
+
+private:
+    // Pieces are cut where the reads fell, possibly inside a multi-byte character; the decoder
+    // keeps an incomplete character for the next piece instead of showing replacement marks.
+    QStringDecoder pieceDecoder{QStringDecoder::Utf8};
+};
+
+using FerrikHandlerPtr = boost::intrusive_ptr<FerrikHandler>;
