@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QProcess>
 
 #include "OVLFunctionalityCore/OVLRealm.h"
 
@@ -313,6 +314,36 @@ TEST_F(Connection, RealmFetchFromADeadAgentChangesNothing) {
     EXPECT_EQ(window.leRealm->count(), 1);
     EXPECT_EQ(window.leLogin->text(), "tester");
     EXPECT_FALSE(output(window).contains("Disconnected:"));
+}
+
+// What a new user does first: start the demo agent and press Connect with the form as it comes.
+TEST(DemoAgent, TheFormsDefaultsConnectToALocalDemoAgent) {
+    ferrik_test::TempDir dir;
+    ::setenv("OVL_KNOWN_AGENTS_FILE", dir.file("known_agents").c_str(), 1);
+    QProcess agent;
+    agent.start(QStringLiteral(OVAGENT_PATH),
+                {"--demo", "--state-dir", QString::fromStdString(dir.file("state")), "--ports-file",
+                 QString::fromStdString(dir.file("ports"))});
+    ASSERT_TRUE(agent.waitForStarted());
+    if (!waitUntil([&] { return QFile(QString::fromStdString(dir.file("ports"))).size() > 0; }, 10000)) {
+        agent.kill();
+        agent.waitForFinished();
+        GTEST_SKIP() << "the demo agent could not listen on its fixed ports (another agent runs here?)";
+    }
+
+    FerrikDlg window;
+    EXPECT_EQ(window.leHost->currentText(), "");
+    window.btnConnect->click();
+    ASSERT_TRUE(waitUntil([&] { return isConnected(window); })) << output(window).toStdString();
+    EXPECT_TRUE(output(window).contains("Connecting to  as peadmin"));
+
+    // The demo's environments substitute.
+    window.teInput->setPlainText(echoPacket("${type:database}"));
+    EXPECT_EQ(window.queue(), 0);
+    EXPECT_TRUE(output(window).contains("Successfully Initilized Access Point..."));
+    window.btnConnect->click();
+    agent.terminate();
+    EXPECT_TRUE(agent.waitForFinished());
 }
 
 }  // namespace

@@ -357,4 +357,49 @@ TEST(Output, ScrollFollowsOnlyWhenAtBottomOrAsked) {
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
+TEST(Output, LongEntryGoesInPieceByPieceWhileTheWindowRuns) {
+    FerrikDlg window;
+    QTextDocument* document = window.histOutput->document();
+    QString reply;
+    for (int i = 0; reply.size() < 3 * FerrikDlg::kEntryChunk; ++i) {
+        reply += QStringLiteral("<ns2:line>%1</ns2:line>\n").arg(i);
+    }
+    window.appendText(window.histOutput, "before", false, true);
+    window.appendText(window.histOutput, reply, false, true);
+    window.appendText(window.histOutput, "after", false, true);
+    // Only the first piece is in; the entry after it waits for its turn.
+    EXPECT_TRUE(window.isAppending());
+    EXPECT_EQ(frameCount(document), 2);
+    EXPECT_FALSE(window.histOutput->toPlainText().contains("after"));
+
+    // The event loop runs between pieces: a timer of the window's thread fires before the end.
+    bool ranMeanwhile = false;
+    QTimer::singleShot(0, [&] { ranMeanwhile = window.isAppending(); });
+    for (int turns = 0; window.isAppending() && turns < 1000; ++turns) {
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(ranMeanwhile);
+    ASSERT_FALSE(window.isAppending());
+    ASSERT_EQ(frameCount(document), 3);
+    EXPECT_EQ(entryText(window.histOutput, 1), reply + "\n");
+    EXPECT_EQ(entryText(window.histOutput, 2), "after\n");
+
+    // Still one undo step for the long entry.
+    document->undo();
+    document->undo();
+    EXPECT_EQ(frameCount(document), 1);
+}
+
+TEST(Output, ClearingThePaneDropsTheRestOfALongEntry) {
+    FerrikDlg window;
+    const QString reply = QString(QStringLiteral("x\n")).repeated(2 * FerrikDlg::kEntryChunk);
+    window.appendText(window.histOutput, reply, false, true);
+    window.histOutput->clear();
+    window.appendText(window.histOutput, "next", false, false);
+    for (int turns = 0; window.isAppending() && turns < 1000; ++turns) {
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(window.histOutput->toPlainText().trimmed(), "next");
+}
+
 }  // namespace
