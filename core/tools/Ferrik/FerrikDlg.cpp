@@ -63,6 +63,11 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
 }
 
 FerrikDlg::~FerrikDlg() {
+    // QWidget's destructor closes the window, and the focus leaving an edited field makes it emit
+    // (leHost's combo box emits textActivated): no slot of this half-destroyed window may run then.
+    for (QObject* child : findChildren<QObject*>()) {
+        QObject::disconnect(child, nullptr, this, nullptr);
+    }
     saveSettings();
     lstHistory->setModel(nullptr);
     delete historyModel;

@@ -2,9 +2,13 @@
 // substitution of ${field:value} placeholders by environment identifiers.
 #include "agent_window_support.h"
 
+#include <QCheckBox>
+#include <QDialog>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 
 using namespace ferrik_agent_test;
 
@@ -190,6 +194,27 @@ TEST_F(SendingDisconnected, SendWithoutConnectionKeepsTheQueue) {
     window.teInput->setPlainText(echoPacket("later"));
     window.send();
     EXPECT_EQ(QString::fromUtf8(window.pendingPackets), echoPacket("later") + '\0');
+}
+
+// Switching raw mode in the options dialog switches the open connection at once.
+TEST_F(Sending, RawOptionFromTheDialogTakesEffectOnTheConnection) {
+    ASSERT_FALSE(window->taskHandler->isRaw());
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        seen = true;
+        dialog->findChild<QCheckBox*>("cbRaw")->setChecked(true);
+        dialog->findChild<QPushButton*>("okButton")->click();
+    });
+    window->showOptionsDlg();
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(window->raw);
+    EXPECT_TRUE(window->taskHandler->isRaw());
+
+    sendText(echoPacket("viaoptions"));
+    EXPECT_FALSE(input(*window).contains("Sent message ID"));
+    EXPECT_TRUE(waitUntil([&] { return output(*window).contains(">viaoptions<"); }));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -88,6 +89,9 @@ public:
             args.push_back(a);
         m_pid = ::fork();
         if (m_pid == 0) {
+            // A test program that dies (a failed assertion in a child, a sanitizer report) takes its
+            // agent along instead of leaving it running with the test runner's output pipe open.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             std::vector<char*> argv;
             for (auto& a : args)
                 argv.push_back(a.data());
