@@ -103,12 +103,15 @@ int AccessAgent::requestSync(const std::string& packet, std::string& reply, std:
         std::string text;
     };
     auto waiter = std::make_shared<Waiter>();
-    m_session->request(id, std::move(frame), nullptr, [waiter](int code, const std::string& text) {
-        std::lock_guard<std::mutex> lock(waiter->mutex);
-        waiter->done = true;
-        waiter->code = code;
-        waiter->text = text;
-        waiter->cv.notify_all();
+    m_session->request(id, std::move(frame), nullptr, [waiter](int code, std::string text) {
+        {
+            std::lock_guard<std::mutex> lock(waiter->mutex);
+            waiter->done = true;
+            waiter->code = code;
+            waiter->text = std::move(text);
+        }
+        // Notified after the unlock, so that the caller does not wake up into a held mutex.
+        waiter->cv.notify_one();
     });
     const int ms = timeoutMs > 0 ? timeoutMs : AgentSession::requestTimeoutMs();
     std::unique_lock<std::mutex> lock(waiter->mutex);
