@@ -438,15 +438,24 @@ void AgentSession::writeNext() {
 
 void AgentSession::onWritten(const boost::system::error_code& ec) {
     Write done;
+    const bool closed = m_state == State::closed;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_writing = false;
-        if (m_state == State::closed)
-            return;
-        if (!ec) {
+        if (!m_writes.empty() && (!ec || closed)) {
             done = std::move(m_writes.front());
             m_writes.pop_front();
         }
+    }
+    if (closed) {
+        // The write that was under way when the connection closed; a request had its answer.
+        if (done.notify && !done.request) {
+            if (ec)
+                done.notify->onRequestError(m_closeError);
+            else
+                done.notify->onWriteFinished();
+        }
+        return;
     }
     if (ec) {
         fail({OVLRequestErrorData::kClosed, "writing to " + where() + " failed: " + errorText(ec)});
@@ -527,6 +536,7 @@ void AgentSession::fail(OVLRequestErrorData err) {
 
 void AgentSession::shutdown(const OVLRequestErrorData& err) {
     m_state = State::closed;
+    m_closeError = err;
     m_connected = false;
     m_timer.cancel();
     std::unordered_map<std::string, Pending> pending;

@@ -114,9 +114,10 @@ private:
     OVLConnectionHandlerPrototypePtr m_handler;
     std::string m_loginId;
     std::vector<OVLTaskHandlerPrototypePtr> m_subscribers;
-    Route m_current;             // the frame being received
-    std::string m_head;          // its first bytes while its route is undecided (after a read)
-    std::deque<Route> m_routes;  // frames received completely, waiting for handleFrame
+    OVLRequestErrorData m_closeError;  // why the session closed, for writes still under way
+    Route m_current;                   // the frame being received
+    std::string m_head;                // its first bytes while its route is undecided (after a read)
+    std::deque<Route> m_routes;        // frames received completely, waiting for handleFrame
 
     // Shared by the callers' threads and the I/O thread. A direct write happens under m_mutex, and
     // the I/O thread clears m_directSocket under it before it closes the transport, so no write
