@@ -10,7 +10,9 @@ int OVLTaskHandlerPrototype::onReplyComplete(const OVLReplyPtr& reply) {
 
 void OVLTaskHandlerPrototype::onRequestError(const OVLRequestErrorData&) {}
 
-void OVLTaskHandlerPrototype::onWriteFinished() {}
+void OVLTaskHandlerPrototype::onWriteFinished() {
+    m_writeFinishedUnused.store(true, std::memory_order_relaxed);
+}
 
 bool OVLTaskHandlerPrototype::onReplyPiece(const char*, std::size_t, std::size_t& used) {
     used = 0;

@@ -1,5 +1,6 @@
 #include "OVLCore/OVLGUIDBase.h"
 
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -145,9 +146,30 @@ bool OVLGUIDBase::operator<(const OVLGUIDBase& other) const {
 
 }  // namespace OVL
 
+namespace {
+
+std::atomic<unsigned> g_forkGeneration{0};
+
+// The calling thread's id, asked of the kernel once per thread (and again in a forked child):
+// a system call per id is a noticeable part of a request on a virtual machine.
+unsigned int currentThreadId() {
+    static const int watch = pthread_atfork(nullptr, nullptr, [] { g_forkGeneration.fetch_add(1); });
+    (void)watch;
+    thread_local unsigned int tid = 0;
+    thread_local unsigned int generation = ~0u;
+    const unsigned int now = g_forkGeneration.load(std::memory_order_relaxed);
+    if (generation != now) {
+        tid = static_cast<unsigned int>(syscall(SYS_gettid));
+        generation = now;
+    }
+    return tid;
+}
+
+}  // namespace
+
 extern "C" void generateID(std::string& out) {
     const int counter = OVL::g_idCounter.fetch_add(1, std::memory_order_relaxed);
-    const auto thread = static_cast<unsigned int>(syscall(SYS_gettid));
+    const unsigned int thread = currentThreadId();
     const int random = rand();
     const long now = static_cast<long>(time(nullptr));
     char buf[64];

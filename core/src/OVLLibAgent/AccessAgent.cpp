@@ -3,13 +3,12 @@
 #include <boost/asio/post.hpp>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "AgentTask.h"
 #include "ClientPacket.h"
 #include "IoThread.h"
 #include "OVLCore/OVLGUIDBase.h"
+#include "ReplyWaiter.h"
 
 namespace OVL {
 
@@ -95,33 +94,20 @@ int AccessAgent::requestSync(const std::string& packet, std::string& reply, std:
     generateID(id);
     if (!withPacketId(packet, id, frame, error))
         return -1;
-    struct Waiter {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool done = false;
-        int code = 0;
-        std::string text;
-    };
-    auto waiter = std::make_shared<Waiter>();
-    m_session->request(id, std::move(frame), nullptr, [waiter](int code, const std::string& text) {
-        std::lock_guard<std::mutex> lock(waiter->mutex);
-        waiter->done = true;
-        waiter->code = code;
-        waiter->text = text;
-        waiter->cv.notify_all();
-    });
+    auto waiter = std::make_shared<ReplyWaiter>();
+    m_session->request(id, std::move(frame), nullptr,
+                       [waiter](int code, std::string text) { waiter->complete(code, std::move(text)); });
     const int ms = timeoutMs > 0 ? timeoutMs : AgentSession::requestTimeoutMs();
-    std::unique_lock<std::mutex> lock(waiter->mutex);
-    if (!waiter->cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return waiter->done; })) {
+    if (!waiter->wait(std::chrono::milliseconds(ms))) {
         m_session->cancel(id);
         error = "no reply from the agent within " + std::to_string(ms) + " ms";
         return -2;
     }
-    if (waiter->code != 0) {
-        error = waiter->text;
+    if (waiter->code() != 0) {
+        error = std::move(waiter->text());
         return -1;
     }
-    reply = std::move(waiter->text);
+    reply = std::move(waiter->text());
     return 0;
 }
 

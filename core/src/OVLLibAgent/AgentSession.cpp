@@ -1,7 +1,10 @@
 #include "AgentSession.h"
 
+#include <sys/socket.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -61,6 +64,10 @@ std::string AgentSession::where() const {
 bool AgentSession::connect(const OVLConnectionInfo& info, const OVLConnectionHandlerPrototypePtr& handler) {
     if (m_started.exchange(true))
         return false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_gate = Gate::held;
+    }
     boost::asio::post(m_context, [self = shared_from_this(), info, handler] {
         self->m_handler = handler;
         self->start(info);
@@ -146,8 +153,10 @@ void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
         return;
     }
     m_splitter.commit(n);
-    if (m_state == State::ready)
+    if (m_state == State::ready) {
+        notifyWritten();  // a write's onWriteFinished comes before the callbacks of its reply
         emitPieces(m_readArea, n);
+    }
     std::span<char> frame;
     for (;;) {
         const Wire::FrameSplitter::Status status = m_splitter.next(frame);
@@ -193,7 +202,10 @@ void AgentSession::handleSetupFrame(std::string_view frame) {
         }
         generateID(m_loginId);
         m_state = State::login;
-        m_writes.push_front({loginFrame(m_loginId, m_info.getAuthName()), nullptr});
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_writes.push_front({loginFrame(m_loginId, m_info.getAuthName()), nullptr});
+        }
         writeNext();
         return;
     }
@@ -220,14 +232,27 @@ void AgentSession::becomeReady(const OVLEID& eid) {
         m_eid = eid;
     }
     m_state = State::ready;
-    m_connected = true;
     Log.put(4, "agent client: connected to %s, eid %s", where().c_str(), eid.toString().c_str());
+    bool disconnecting = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        disconnecting = m_gate == Gate::closed;
+        if (!disconnecting) {
+            m_gate = Gate::ready;
+            m_directSocket = m_transport->directWriteSocket();
+            // The held writes go first: a direct write only happens while nothing is queued.
+            while (!m_held.empty()) {
+                m_writes.push_back(std::move(m_held.front()));
+                m_held.pop_front();
+            }
+        }
+    }
+    // A disconnect() under way (its shutdown is posted) ends the connection without a callback.
+    if (disconnecting)
+        return;
+    m_connected = true;
     if (m_handler)
         m_handler->onConnected(eid);
-    while (!m_held.empty()) {
-        m_writes.push_back(std::move(m_held.front()));
-        m_held.pop_front();
-    }
     writeNext();
 }
 
@@ -236,10 +261,14 @@ void AgentSession::emitPieces(const char* bytes, std::size_t n) {
         const char* zero = static_cast<const char*>(std::memchr(bytes, '\0', n));
         const std::size_t length = zero != nullptr ? static_cast<std::size_t>(zero - bytes) : n;
         if (!m_current.decided) {
-            m_head.append(bytes, length);
-            if (decideRoute(zero != nullptr)) {
-                deliverPiece(m_head.data(), m_head.size());
-                m_head.clear();
+            if (m_head.empty() && decideRoute(std::string_view(bytes, length), zero != nullptr)) {
+                deliverPiece(bytes, length);
+            } else {
+                m_head.append(bytes, length);
+                if (decideRoute(m_head, zero != nullptr)) {
+                    deliverPiece(m_head.data(), m_head.size());
+                    m_head.clear();
+                }
             }
         } else {
             deliverPiece(bytes, length);
@@ -253,17 +282,24 @@ void AgentSession::emitPieces(const char* bytes, std::size_t n) {
     }
 }
 
-bool AgentSession::decideRoute(bool force) {
+bool AgentSession::decideRoute(std::string_view head, bool force) {
     std::string id;
-    if (!findPacketId(m_head, id) && !force && m_head.size() < kMaxHead)
+    if (!findPacketId(head, id) && !force && head.size() < kMaxHead)
         return false;
     m_current.decided = true;
-    m_current.id = id;
-    auto pending = id.empty() ? m_pending.end() : m_pending.find(id);
-    if (pending != m_pending.end()) {
-        m_current.claimed = true;
-        if (pending->second.handler)
-            m_current.recipients.push_back({pending->second.handler, false});
+    OVLTaskHandlerPrototypePtr owner;
+    if (!id.empty()) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto pending = m_pending.find(id);
+        if (pending != m_pending.end()) {
+            m_current.claimed = true;
+            owner = pending->second.handler;
+        }
+    }
+    m_current.id = std::move(id);
+    if (m_current.claimed) {
+        if (owner)
+            m_current.recipients.push_back({std::move(owner), false});
     } else {
         for (auto& handler : m_subscribers)
             m_current.recipients.push_back({handler, false});
@@ -288,68 +324,146 @@ void AgentSession::handleFrame(std::string_view frame) {
         m_routes.pop_front();
     } else {
         // Bytes that arrived together with the login reply: route the frame as a whole.
-        m_head.assign(frame);
-        decideRoute(true);
-        deliverPiece(m_head.data(), m_head.size());
-        m_head.clear();
+        decideRoute(frame, true);
+        deliverPiece(frame.data(), frame.size());
         route = std::move(m_current);
         m_current = Route();
     }
-    const std::string text(frame);
+    Done done;
     if (route.claimed) {
+        std::lock_guard<std::mutex> lock(m_mutex);
         auto pending = m_pending.find(route.id);
         if (pending != m_pending.end()) {
-            Done done = std::move(pending->second.done);
+            done = std::move(pending->second.done);
             m_pending.erase(pending);
-            if (done)
-                done(0, text);
         }
     }
+    std::size_t replies = 0;
+    for (const Recipient& recipient : route.recipients)
+        replies += recipient.wantsComplete ? 1 : 0;
+    if (!done && replies == 0)
+        return;
+    std::string text(frame);
+    if (done)
+        done(0, replies == 0 ? std::move(text) : text);
     for (Recipient& recipient : route.recipients) {
-        if (recipient.wantsComplete)
-            recipient.handler->onReplyComplete(OVLReplyPtr(new OVLReply(text)));
+        if (!recipient.wantsComplete)
+            continue;
+        // The last reply object takes the text, the others copy it.
+        OVLReplyPtr reply(--replies == 0 ? new OVLReply(std::move(text)) : new OVLReply(text));
+        recipient.handler->onReplyComplete(reply);
     }
 }
 
-void AgentSession::enqueue(Write write) {
-    switch (m_state) {
-        case State::ready:
-            m_writes.push_back(std::move(write));
-            writeNext();
-            break;
-        case State::connecting:
-        case State::greeting:
-        case State::login:
-            m_held.push_back(std::move(write));
-            break;
-        default:
-            if (write.notify)
-                write.notify->onRequestError({OVLRequestErrorData::kClosed, "not connected to an agent"});
-            break;
+void AgentSession::submit(Write write, const std::string* id, Done done) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_gate == Gate::idle || m_gate == Gate::closed) {
+        lock.unlock();
+        boost::asio::post(m_context, [notify = std::move(write.notify), done = std::move(done)] {
+            const OVLRequestErrorData err{OVLRequestErrorData::kClosed, "not connected to an agent"};
+            if (notify)
+                notify->onRequestError(err);
+            if (done)
+                done(err.m_code, err.m_message);
+        });
+        return;
     }
+    // Registered before the bytes can go out, so that the reply finds its request.
+    if (id != nullptr)
+        m_pending[*id] = Pending{write.notify, std::move(done)};
+    if (m_gate == Gate::held) {
+        m_held.push_back(std::move(write));
+        return;
+    }
+    const bool first = m_writes.empty() && !m_writing;
+    if (first && writeDirectly(write)) {
+        const bool post = !m_written.empty() && !m_writtenPosted;
+        m_writtenPosted = m_writtenPosted || post;
+        lock.unlock();
+        if (post)
+            boost::asio::post(m_context, [self = shared_from_this()] { self->notifyWritten(); });
+        return;
+    }
+    m_writes.push_back(std::move(write));
+    const bool kick = !m_writing && !m_writeKicked;
+    m_writeKicked = m_writeKicked || kick;
+    lock.unlock();
+    if (kick)
+        boost::asio::post(m_context, [self = shared_from_this()] { self->writeNext(); });
+}
+
+bool AgentSession::writeDirectly(Write& write) {
+    if (m_directSocket < 0)
+        return false;
+    const ssize_t n =
+        ::send(m_directSocket, write.bytes.data(), write.bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0)
+        write.written = static_cast<std::size_t>(n);
+    // A full socket buffer leaves the rest to the I/O thread, a failure too: its write reports it.
+    if (write.written < write.bytes.size())
+        return false;
+    if (write.notify && write.notify->wantsWriteFinished())
+        m_written.push_back(std::move(write.notify));
+    return true;
+}
+
+void AgentSession::notifyWritten() {
+    std::vector<OVLTaskHandlerPrototypePtr> written;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_written.empty())
+            return;
+        written.swap(m_written);
+        m_writtenPosted = false;
+    }
+    for (auto& handler : written)
+        handler->onWriteFinished();
 }
 
 void AgentSession::writeNext() {
-    if (m_writing || m_writes.empty() || m_state == State::closed)
+    boost::asio::const_buffer buffer;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_writeKicked = false;
+        if (m_writing || m_writes.empty() || m_gate == Gate::closed || m_state == State::closed)
+            return;
+        m_writing = true;
+        // Other threads only append to the queue: the front's bytes stay where they are.
+        const Write& front = m_writes.front();
+        buffer = boost::asio::buffer(front.bytes.data() + front.written, front.bytes.size() - front.written);
+    }
+    m_transport->asyncWrite(buffer, [self = shared_from_this()](const boost::system::error_code& ec,
+                                                                std::size_t) { self->onWritten(ec); });
+}
+
+void AgentSession::onWritten(const boost::system::error_code& ec) {
+    Write done;
+    const bool closed = m_state == State::closed;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_writing = false;
+        if (!m_writes.empty() && (!ec || closed)) {
+            done = std::move(m_writes.front());
+            m_writes.pop_front();
+        }
+    }
+    if (closed) {
+        // The write that was under way when the connection closed; a request had its answer.
+        if (done.notify && !done.request) {
+            if (ec)
+                done.notify->onRequestError(m_closeError);
+            else
+                done.notify->onWriteFinished();
+        }
         return;
-    m_writing = true;
-    const Write& front = m_writes.front();
-    m_transport->asyncWrite(boost::asio::buffer(front.bytes),
-                            [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {
-                                self->m_writing = false;
-                                if (self->m_state == State::closed)
-                                    return;
-                                if (ec) {
-                                    self->fail({OVLRequestErrorData::kClosed,
-                                                "writing to " + self->where() + " failed: " + errorText(ec)});
-                                    return;
-                                }
-                                Write done = std::move(self->m_writes.front());
-                                self->m_writes.pop_front();
-                                if (done.notify)
-                                    done.notify->onWriteFinished();
-                                self->writeNext();
-                            });
+    }
+    if (ec) {
+        fail({OVLRequestErrorData::kClosed, "writing to " + where() + " failed: " + errorText(ec)});
+        return;
+    }
+    if (done.notify)
+        done.notify->onWriteFinished();
+    writeNext();
 }
 
 void AgentSession::subscribe(const OVLTaskHandlerPrototypePtr& handler) {
@@ -364,35 +478,27 @@ void AgentSession::subscribe(const OVLTaskHandlerPrototypePtr& handler) {
 }
 
 void AgentSession::writeRaw(std::string bytes, const OVLTaskHandlerPrototypePtr& handler) {
-    boost::asio::post(m_context, [self = shared_from_this(), bytes = std::move(bytes), handler]() mutable {
-        self->enqueue({std::move(bytes), handler});
-    });
+    submit({std::move(bytes), handler}, nullptr, nullptr);
 }
 
 void AgentSession::request(const std::string& id, std::string frame,
                            const OVLTaskHandlerPrototypePtr& handler, Done done) {
-    boost::asio::post(m_context, [self = shared_from_this(), id, frame = std::move(frame), handler,
-                                  done = std::move(done)]() mutable {
-        const State state = self->m_state;
-        if (state == State::closed || state == State::idle) {
-            const OVLRequestErrorData err{OVLRequestErrorData::kClosed, "not connected to an agent"};
-            if (handler)
-                handler->onRequestError(err);
-            if (done)
-                done(err.m_code, err.m_message);
-            return;
-        }
-        self->m_pending[id] = Pending{handler, std::move(done)};
-        self->enqueue({std::move(frame), handler, true});
-    });
+    submit({std::move(frame), handler, true}, &id, std::move(done));
 }
 
 void AgentSession::cancel(const std::string& id) {
-    boost::asio::post(m_context, [self = shared_from_this(), id] { self->m_pending.erase(id); });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.erase(id);
 }
 
 void AgentSession::disconnect() {
     m_started = true;  // a later connect() on this session is refused
+    {
+        // Writes from now on are refused; the shutdown on the I/O thread ends what is under way.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_gate = Gate::closed;
+        m_directSocket = -1;
+    }
     boost::asio::post(m_context, [self = shared_from_this()] {
         if (self->m_state == State::closed)
             return;
@@ -412,6 +518,13 @@ void AgentSession::fail(OVLRequestErrorData err) {
     }
     Log.put(4, "agent client: %s", err.m_message.c_str());
     OVLConnectionHandlerPrototypePtr handler = std::move(m_handler);
+    {
+        // The gate closed before the shutdown: the caller's disconnect() is under way, and after
+        // it no connection callback comes.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_gate == Gate::closed)
+            handler.reset();
+    }
     shutdown(err);
     if (handler) {
         if (wasReady)
@@ -423,14 +536,24 @@ void AgentSession::fail(OVLRequestErrorData err) {
 
 void AgentSession::shutdown(const OVLRequestErrorData& err) {
     m_state = State::closed;
+    m_closeError = err;
     m_connected = false;
     m_timer.cancel();
+    std::unordered_map<std::string, Pending> pending;
+    std::deque<Write> unwritten;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_gate = Gate::closed;
+        m_directSocket = -1;
+        pending.swap(m_pending);
+        unwritten.swap(m_held);
+        // The write under way keeps its buffer until its handler has run.
+        const auto keep = m_writes.begin() + (m_writing && !m_writes.empty() ? 1 : 0);
+        std::move(keep, m_writes.end(), std::back_inserter(unwritten));
+        m_writes.erase(keep, m_writes.end());
+    }
     if (m_transport)
         m_transport->close();
-    std::unordered_map<std::string, Pending> pending;
-    pending.swap(m_pending);
-    std::deque<Write> held;
-    held.swap(m_held);
     m_subscribers.clear();
     m_routes.clear();
     m_current = Route();
@@ -441,13 +564,11 @@ void AgentSession::shutdown(const OVLRequestErrorData& err) {
         if (request.done)
             request.done(err.m_code != 0 ? err.m_code : OVLRequestErrorData::kClosed, err.m_message);
     }
-    for (Write& write : held) {
+    // Raw writes that never went out; the requests among them had their answer above.
+    for (Write& write : unwritten) {
         if (write.notify && !write.request)
             write.notify->onRequestError(err);
     }
-    // The write under way keeps its buffer until its handler has run.
-    while (m_writes.size() > (m_writing ? 1u : 0u))
-        m_writes.pop_back();
 }
 
 }  // namespace OVL::Agent

@@ -2,9 +2,12 @@
 // One connection to an agent: transport, greeting and login, the read loop that splits frames and
 // routes them to task handlers, and the write queue.
 //
-// The public operations may be called on any thread; they post their work to the library's I/O
-// thread, where all state lives and every callback is made. Pending asynchronous operations hold
-// the session through shared_from_this, so it outlives its owner until they have finished.
+// The public operations may be called on any thread. Reading, routing and every callback happen
+// on the library's I/O thread. Writes and the table of pending requests are shared under one
+// mutex: a caller's write goes straight to the socket from the caller's thread when nothing is
+// queued before it and the transport allows it (TCP, Unix socket), else it joins the queue that
+// the I/O thread writes. Pending asynchronous operations hold the session through
+// shared_from_this, so it outlives its owner until they have finished.
 
 #include <atomic>
 #include <deque>
@@ -30,7 +33,7 @@ class AgentSession : public std::enable_shared_from_this<AgentSession> {
 public:
     // Completion of a synchronous request: code 0 and the reply's text, or a nonzero code
     // (OVLRequestErrorData codes) and a message.
-    using Done = std::function<void(int code, const std::string& textOrError)>;
+    using Done = std::function<void(int code, std::string textOrError)>;
 
     AgentSession();
     ~AgentSession();
@@ -56,10 +59,14 @@ public:
 
 private:
     enum class State { idle, connecting, greeting, login, ready, closed };
+    // What a write made now becomes: refused (idle, closed), held until the login completed, or
+    // written (ready).
+    enum class Gate { idle, held, ready, closed };
     struct Write {
         std::string bytes;
         OVLTaskHandlerPrototypePtr notify;
-        bool request = false;  // a parsed request, also in m_pending
+        bool request = false;     // a parsed request, also in m_pending
+        std::size_t written = 0;  // bytes that went out already
     };
     struct Pending {
         OVLTaskHandlerPrototypePtr handler;
@@ -84,10 +91,13 @@ private:
     void handleSetupFrame(std::string_view frame);
     void handleFrame(std::string_view frame);
     void emitPieces(const char* bytes, std::size_t n);
-    bool decideRoute(bool force);
+    bool decideRoute(std::string_view head, bool force);
     void deliverPiece(const char* bytes, std::size_t n);
-    void enqueue(Write write);
+    void submit(Write write, const std::string* id, Done done);
+    bool writeDirectly(Write& write);
     void writeNext();
+    void onWritten(const boost::system::error_code& ec);
+    void notifyWritten();
     void becomeReady(const OVLEID& eid);
     void fail(OVLRequestErrorData err);
     void shutdown(const OVLRequestErrorData& err);
@@ -104,13 +114,25 @@ private:
     OVLConnectionHandlerPrototypePtr m_handler;
     std::string m_loginId;
     std::vector<OVLTaskHandlerPrototypePtr> m_subscribers;
-    std::unordered_map<std::string, Pending> m_pending;
-    std::deque<Write> m_writes;  // front is being written while m_writing
-    std::deque<Write> m_held;    // requests made before the login completed
-    bool m_writing = false;
-    Route m_current;             // the frame being received
-    std::string m_head;          // its first bytes while its route is undecided
-    std::deque<Route> m_routes;  // frames received completely, waiting for handleFrame
+    OVLRequestErrorData m_closeError;  // why the session closed, for writes still under way
+    Route m_current;                   // the frame being received
+    std::string m_head;                // its first bytes while its route is undecided (after a read)
+    std::deque<Route> m_routes;        // frames received completely, waiting for handleFrame
+
+    // Shared by the callers' threads and the I/O thread. A direct write happens under m_mutex, and
+    // the I/O thread clears m_directSocket under it before it closes the transport, so no write
+    // can reach a descriptor that was closed (and perhaps reused).
+    std::mutex m_mutex;
+    Gate m_gate = Gate::idle;                            // guarded by m_mutex
+    int m_directSocket = -1;                             // guarded by m_mutex
+    std::unordered_map<std::string, Pending> m_pending;  // guarded by m_mutex
+    std::deque<Write> m_writes;  // guarded by m_mutex; front is being written while m_writing
+    std::deque<Write> m_held;    // guarded by m_mutex; writes made before the login completed
+    bool m_writing = false;      // guarded by m_mutex
+    bool m_writeKicked = false;  // guarded by m_mutex; a writeNext is posted
+    // Handlers of direct writes still to get onWriteFinished on the I/O thread; guarded by m_mutex.
+    std::vector<OVLTaskHandlerPrototypePtr> m_written;
+    bool m_writtenPosted = false;  // guarded by m_mutex
 
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_connected{false};

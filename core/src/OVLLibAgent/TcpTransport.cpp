@@ -35,4 +35,8 @@ std::string TcpTransport::describe() const {
     return "tcp " + m_host + ":" + std::to_string(m_port);
 }
 
+int TcpTransport::directWriteSocket() {
+    return m_socket.is_open() ? m_socket.native_handle() : -1;
+}
+
 }  // namespace OVL::Agent

@@ -19,6 +19,7 @@ public:
     void asyncWrite(boost::asio::const_buffer buffer, IoHandler done) override;
     void close() override;
     std::string describe() const override;
+    int directWriteSocket() override;
 
 private:
     std::shared_ptr<boost::asio::ip::tcp::resolver> m_resolver;

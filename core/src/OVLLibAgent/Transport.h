@@ -36,6 +36,10 @@ public:
     virtual std::string describe() const = 0;
     // What the transport learnt about a failure beyond the error code (an ssh client's messages).
     virtual std::string diagnostics() { return {}; }
+    // A connected socket that other threads may write to with a non-blocking send() while no
+    // asyncWrite is under way, or -1 when writes must stay on the I/O thread (TLS keeps its state in
+    // one SSL object; the ssh pipe is not a socket). Valid until close().
+    virtual int directWriteSocket() { return -1; }
 
     // The transport for the info's type name; null with `error` set for an unknown type or port.
     static std::unique_ptr<Transport> create(boost::asio::io_context& context, const OVLConnectionInfo& info,

@@ -40,4 +40,8 @@ std::string UnixTransport::describe() const {
     return "unix " + m_path;
 }
 
+int UnixTransport::directWriteSocket() {
+    return m_socket.is_open() ? m_socket.native_handle() : -1;
+}
+
 }  // namespace OVL::Agent

@@ -18,6 +18,7 @@ public:
     void asyncWrite(boost::asio::const_buffer buffer, IoHandler done) override;
     void close() override;
     std::string describe() const override;
+    int directWriteSocket() override;
 
 private:
     boost::asio::local::stream_protocol::socket m_socket;

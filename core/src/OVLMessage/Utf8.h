@@ -4,11 +4,11 @@
 #include <cstddef>
 #include <string_view>
 
+#include "OVLCommon/Utf8.h"
+
 namespace OVL::detail {
 
-// Length of the longest prefix of `text` that is valid UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF) without a zero byte; text.size() when all of it is.
-std::size_t validUtf8Prefix(std::string_view text) noexcept;
+using OVL::validUtf8Prefix;
 
 inline bool isValidUtf8(std::string_view text) noexcept {
     return validUtf8Prefix(text) == text.size();

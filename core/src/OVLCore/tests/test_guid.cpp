@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <mutex>
 #include <regex>
 #include <set>
@@ -117,6 +121,35 @@ TEST(GenerateID, FormatAndCounter) {
     ASSERT_TRUE(std::regex_match(b, mb, shape)) << b;
     EXPECT_EQ(std::stoul(mb[1], nullptr, 16), std::stoul(ma[1], nullptr, 16) + 1);
     EXPECT_NE(a, b);
+}
+
+// The last field is the calling thread's id: right on every thread, and in a forked child too,
+// although the id is asked of the kernel only once per thread.
+TEST(GenerateID, EndsWithTheCallingThreadsIdAlsoAfterFork) {
+    auto threadField = [](const std::string& id) { return std::stoul(id.substr(id.rfind('r') + 1), nullptr, 16); };
+    auto kernelTid = [] { return static_cast<unsigned long>(syscall(SYS_gettid)); };
+    std::string id;
+    generateID(id);
+    generateID(id);
+    EXPECT_EQ(threadField(id), kernelTid());
+    unsigned long inThread = 0, expected = 1;
+    std::thread([&] {
+        std::string other;
+        generateID(other);
+        inThread = threadField(other);
+        expected = kernelTid();
+    }).join();
+    EXPECT_EQ(inThread, expected);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::string inChild;
+        generateID(inChild);
+        _exit(threadField(inChild) == kernelTid() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's ids carry the parent's thread id";
 }
 
 TEST(GenerateID, UniqueAcrossThreads) {

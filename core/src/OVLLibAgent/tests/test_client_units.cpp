@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <memory>
+#include <thread>
 
 #include "ClientPacket.h"
 #include "OVLConnection/OVLReply.h"
+#include "ReplyWaiter.h"
 
 using OVL::Agent::findPacketId;
 using OVL::Agent::withPacketId;
@@ -68,4 +72,37 @@ TEST(OVLReply, GivesAMallocdCopyAndRefusesToCutTheTextShort) {
     EXPECT_EQ(reply->finish(), 0);
     EXPECT_EQ(reply->finish(), -1);
     EXPECT_EQ(reply->getText(0, error, 0), nullptr);
+}
+
+// Both orders of the race between the I/O thread completing and the caller going to sleep, many
+// times over: a lost wake-up would show as a wait that runs into its long time-out.
+TEST(ReplyWaiter, CompletionBeforeOrDuringTheWaitIsSeenAndATimeOutIsReported) {
+    using namespace std::chrono_literals;
+    OVL::Agent::ReplyWaiter early;
+    early.complete(0, "first");
+    EXPECT_TRUE(early.wait(0ms));
+    EXPECT_EQ(early.text(), "first");
+
+    auto late = std::make_shared<OVL::Agent::ReplyWaiter>();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(late->wait(30ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+    late->complete(5, "after the caller gave up");  // harmless
+
+    for (int i = 0; i < 2000; ++i) {
+        auto waiter = std::make_shared<OVL::Agent::ReplyWaiter>();
+        std::thread completer([waiter, i] {
+            if (i % 2 == 0)
+                std::this_thread::yield();
+            waiter->complete(i, std::to_string(i));
+        });
+        const auto begin = std::chrono::steady_clock::now();
+        const bool completed = waiter->wait(10s);
+        const auto waited = std::chrono::steady_clock::now() - begin;
+        completer.join();
+        ASSERT_TRUE(completed) << i;
+        ASSERT_LT(waited, 5s) << "woken only by the time-out, round " << i;
+        EXPECT_EQ(waiter->code(), i);
+        EXPECT_EQ(waiter->text(), std::to_string(i));
+    }
 }

@@ -97,4 +97,7 @@ TEST(Utf8, AcceptsWellFormedAndRejectsTheRest) {
     EXPECT_FALSE(isValidUtf8("\xf4\x90\x80\x80"));  // above U+10FFFF
     EXPECT_FALSE(isValidUtf8("abcdefgh\xe2\x82"));  // truncated at the end
     EXPECT_FALSE(isValidUtf8("\x80"));
+    // A zero byte is a character like any other here (frames never hold one).
+    EXPECT_TRUE(isValidUtf8(std::string_view("a\0b\0", 4)));
+    EXPECT_FALSE(isValidUtf8(std::string_view("a\0\x80", 3)));
 }

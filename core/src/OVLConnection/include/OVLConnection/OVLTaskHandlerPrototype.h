@@ -36,10 +36,18 @@ public:
     // A request of this handler will get no reply: the connection ended before it came, or the
     // request could not be written. Also for a write that failed.
     virtual void onRequestError(const OVLRequestErrorData& err);
-    // A write of this handler's task reached the connection.
+    // A write of this handler's task reached the connection. The default does nothing and marks
+    // the handler as having no use for the call: the library then stops making it for writes that
+    // go out from the caller's thread, each of which would otherwise cost a wake-up of the I/O
+    // thread. Override it to get every one (an override that calls the default gets no more).
     virtual void onWriteFinished();
     // One piece of a frame (see above). The default asks for the complete frame.
     virtual bool onReplyPiece(const char* bytes, std::size_t length, std::size_t& used);
+
+    // False once the default onWriteFinished ran. Any thread.
+    bool wantsWriteFinished() const noexcept {
+        return !m_writeFinishedUnused.load(std::memory_order_relaxed);
+    }
 
     bool isRaw() const noexcept { return m_raw.load(std::memory_order_relaxed); }
     void setRaw(bool raw) noexcept { m_raw.store(raw, std::memory_order_relaxed); }
@@ -47,6 +55,9 @@ public:
 protected:
     // Raw mode of the owner's display; the library itself does not read it.
     std::atomic<bool> m_raw{false};
+
+private:
+    std::atomic<bool> m_writeFinishedUnused{false};
 };
 
 using OVLTaskHandlerPrototypePtr = boost::intrusive_ptr<OVLTaskHandlerPrototype>;
