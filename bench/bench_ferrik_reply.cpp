@@ -23,6 +23,7 @@
 
 #include "AgentHarness.h"
 #include "FerrikDlg.h"
+#include "qt_bench_main.h"
 #include "PasswordHash.h"
 
 extern char** environ;
@@ -169,13 +170,5 @@ BENCHMARK(BM_Ovlsend_SendToPrinted)->Unit(benchmark::kMillisecond)->UseRealTime(
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    fixture().window.reset();
-    return 0;
+    return ferrik_bench::runQtBenchmarks(argc, argv, [] { fixture().window.reset(); });
 }

@@ -27,6 +27,7 @@
 extern char** environ;
 
 #include "FerrikDlg.h"
+#include "qt_bench_main.h"
 #include "TextOps.h"
 #include "ferrik_reply.h"
 
@@ -316,12 +317,5 @@ BENCHMARK(BM_Startup_MinimalWindow)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return ferrik_bench::runQtBenchmarks(argc, argv);
 }

@@ -22,6 +22,7 @@
 
 #include "FerMsgHistoryModel.h"
 #include "FerrikDlg.h"
+#include "qt_bench_main.h"
 #include "HostRecord.h"
 #include "OVLFunctionalityCore/OVLRealm.h"
 #include "OVLMessage/OVLMessage.h"
@@ -194,14 +195,8 @@ BENCHMARK(BM_Save_Window)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::printf("settings file: %lld bytes\n",
-                static_cast<long long>(std::filesystem::file_size(localPath())));
-    return 0;
+    return ferrik_bench::runQtBenchmarks(argc, argv, [] {
+        std::printf("settings file: %lld bytes\n",
+                    static_cast<long long>(std::filesystem::file_size(localPath())));
+    });
 }
