@@ -1,6 +1,7 @@
 // The agent client library against a raw socket client, over TCP to the same ovagent in the same
 // run: small-packet round trips (parsed and raw sending, and the synchronous request), and what
-// 1,000 connect/disconnect cycles leave behind (descriptors, threads, resident memory).
+// 1,000 connect/disconnect cycles leave behind (descriptors, threads, resident memory). The round
+// trips run with one client and with 8 clients at once (each on its own connection and thread).
 //
 // The agent is started by this program as a child process. Run with the release preset:
 //   build/release/bin/bench_client [--benchmark_filter=...]
@@ -177,6 +178,11 @@ BENCHMARK(BM_RawSocketRoundTrip)->UseRealTime();
 BENCHMARK(BM_LibraryParsedRoundTrip)->UseRealTime();
 BENCHMARK(BM_LibraryRawRoundTrip)->UseRealTime();
 BENCHMARK(BM_LibraryRequestSync)->UseRealTime();
+// Load: 8 clients at once, each on its own connection and thread, one request outstanding each.
+BENCHMARK(BM_RawSocketRoundTrip)->UseRealTime()->Threads(8);
+BENCHMARK(BM_LibraryParsedRoundTrip)->UseRealTime()->Threads(8);
+BENCHMARK(BM_LibraryRawRoundTrip)->UseRealTime()->Threads(8);
+BENCHMARK(BM_LibraryRequestSync)->UseRealTime()->Threads(8);
 BENCHMARK(BM_ConnectDisconnectCycles)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 int main(int argc, char** argv) {
