@@ -144,6 +144,9 @@ private:
         QPointer<QTextFrame> frame;
         qsizetype done = 0;
     };
+    // Adds the entry's next piece to its pane (the first one makes its frame); true when the entry
+    // is complete.
+    bool addPiece(PendingEntry& entry);
     // Starts an entry in its pane: whole, or its first piece when it is long (then queued first).
     void startEntry(PendingEntry entry);
     // Adds the next piece of the first queued entry, or starts the next queued entries.

@@ -47,24 +47,32 @@ void FerrikDlg::appendText(QTextEdit* pane, const QString& text, bool html, bool
     startEntry(std::move(entry));
 }
 
-void FerrikDlg::startEntry(PendingEntry entry) {
-    QTextEdit* pane = entry.pane;
-    QScrollBar* bar = pane->verticalScrollBar();
+bool FerrikDlg::addPiece(PendingEntry& entry) {
+    QScrollBar* bar = entry.pane->verticalScrollBar();
     const bool follow = atEnd(bar);
 
-    QTextCursor cursor(pane->document());
-    cursor.beginEditBlock();
-    cursor.movePosition(QTextCursor::End);
-    QTextFrame* frame = cursor.insertFrame(QTextFrameFormat());
-    bool complete = true;
+    QTextCursor cursor;
+    if (entry.started) {
+        cursor = entry.frame->lastCursorPosition();
+        cursor.joinPreviousEditBlock();  // the entry stays one undo step
+    } else {
+        cursor = QTextCursor(entry.pane->document());
+        cursor.beginEditBlock();
+        cursor.movePosition(QTextCursor::End);
+        entry.frame = cursor.insertFrame(QTextFrameFormat());
+        entry.started = true;
+    }
     if (entry.html) {
         cursor.insertFragment(QTextDocumentFragment::fromHtml(entry.text));
+        entry.done = entry.text.size();
     } else {
-        const qsizetype end = pieceEnd(entry.text, 0);
-        cursor.insertText(end == entry.text.size() ? entry.text : entry.text.left(end));
-        complete = end == entry.text.size();
+        const qsizetype end = pieceEnd(entry.text, entry.done);
+        cursor.insertText(entry.done == 0 && end == entry.text.size()
+                              ? entry.text
+                              : entry.text.mid(entry.done, end - entry.done));
         entry.done = end;
     }
+    const bool complete = entry.done == entry.text.size();
     if (complete && entry.rule) {
         insertRule(cursor);
     }
@@ -73,9 +81,11 @@ void FerrikDlg::startEntry(PendingEntry entry) {
     if (follow || scroll) {
         bar->setValue(bar->maximum());
     }
-    if (!complete) {
-        entry.started = true;
-        entry.frame = frame;
+    return complete;
+}
+
+void FerrikDlg::startEntry(PendingEntry entry) {
+    if (!addPiece(entry)) {
         pendingEntries.push_front(std::move(entry));
         entryTimer->start();
     }
@@ -97,22 +107,7 @@ void FerrikDlg::continueEntries() {
             }
             continue;
         }
-        QScrollBar* bar = entry.pane->verticalScrollBar();
-        const bool follow = atEnd(bar);
-        QTextCursor cursor = entry.frame->lastCursorPosition();
-        cursor.joinPreviousEditBlock();  // the entry stays one undo step
-        const qsizetype end = pieceEnd(entry.text, entry.done);
-        cursor.insertText(entry.text.mid(entry.done, end - entry.done));
-        entry.done = end;
-        const bool complete = end == entry.text.size();
-        if (complete && entry.rule) {
-            insertRule(cursor);
-        }
-        cursor.endEditBlock();
-        if (follow || scroll) {
-            bar->setValue(bar->maximum());
-        }
-        if (complete) {
+        if (addPiece(entry)) {
             pendingEntries.pop_front();
         }
         if (!pendingEntries.empty()) {

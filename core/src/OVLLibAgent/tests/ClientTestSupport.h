@@ -14,6 +14,7 @@
 #include "OVLLibAgent/OVLAccessAgentPrototype.h"
 #include "OVLLibAgent/OVLAccessPointPrototype.h"
 #include "OVLLibAgent/OVLSystemAgent.h"
+#include "OVLMessage/OVLMessageBody.h"
 
 namespace client_test {
 
@@ -152,6 +153,10 @@ std::string agentEid(const agent_test::AgentProcess& agent);
 
 // The id attribute of a packet's root.
 std::string packetId(const std::string& text);
+
+// An echo request of `text` to the system target, and a message body made from packet text.
+std::string echoPacket(const std::string& text);
+OVL::OVLMessageBodyPtr bodyOf(const std::string& text);
 
 // Descriptor and thread counts of this process.
 int countFds();

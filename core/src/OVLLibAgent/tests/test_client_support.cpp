@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTestSupport.h"
+#include "OVLMessage/OVLMessage.h"
 
 namespace client_test {
 
@@ -36,6 +37,17 @@ Connected connectOrFail(const OVL::OVLConnectionInfo& info) {
 std::string agentEid(const agent_test::AgentProcess& agent) {
     agent_test::Client client = agent_test::Client::tcp(agent.tcpPort());
     return OVL::Wire::childText(client.login()->result(), "eid");
+}
+
+std::string echoPacket(const std::string& text) {
+    return "<packet><target>system</target><data><system><echo><text>" + text +
+           "</text></echo></system></data></packet>";
+}
+
+OVL::OVLMessageBodyPtr bodyOf(const std::string& text) {
+    OVL::OVLMessagePtr message = OVL::OVLMessage::getFactory()->createNew();
+    EXPECT_EQ(message->parse(text.c_str()), 0);
+    return message->getBody(0);
 }
 
 std::string packetId(const std::string& text) {

@@ -12,17 +12,6 @@ using namespace client_test;
 
 namespace {
 
-std::string echoPacket(const std::string& text) {
-    return "<packet><target>system</target><data><system><echo><text>" + text +
-           "</text></echo></system></data></packet>";
-}
-
-OVL::OVLMessageBodyPtr bodyOf(const std::string& text) {
-    OVL::OVLMessagePtr message = OVL::OVLMessage::getFactory()->createNew();
-    EXPECT_EQ(message->parse(text.c_str()), 0);
-    return message->getBody(0);
-}
-
 class ClientTcp : public ::testing::Test {
 protected:
     agent_test::AgentProcess agent{agent_test::testConfig()};

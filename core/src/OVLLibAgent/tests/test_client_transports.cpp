@@ -33,11 +33,6 @@ private:
     bool m_had = false;
 };
 
-std::string echoPacket(const std::string& text) {
-    return "<packet><target>system</target><data><system><echo><text>" + text +
-           "</text></echo></system></data></packet>";
-}
-
 void expectEcho(const OVL::OVLAccessAgentPrototypePtr& agent) {
     std::string reply, error;
     ASSERT_EQ(agent->requestSync(echoPacket("over the wire"), reply, error), 0) << error;
