@@ -9,11 +9,13 @@
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
+#include <sys/socket.h>
 
 #include <condition_variable>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "AgentHarness.h"
 #include "OVLLibAgent/OVLAccessAgentPrototype.h"
@@ -92,6 +94,38 @@ void BM_RawSocketRoundTrip(benchmark::State& state) {
         client.sendRaw(frame);
         benchmark::DoNotOptimize(client.readFrame());
     }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The least any client with its own reading thread can do: the raw socket client, but a second
+// thread reads the replies and signals the benchmark thread (like a library's I/O thread calling a
+// handler). No library code: it shows what the hand-over alone costs on this machine.
+void BM_RawSocketReaderThreadRoundTrip(benchmark::State& state) {
+    agent_test::Client client = agent_test::Client::tcp(g_agent->tcpPort());
+    client.login();
+    std::mutex mutex;
+    std::condition_variable cv;
+    long replies = 0;  // guarded by mutex
+    std::thread reader([&] {
+        while (!client.closed) {
+            const std::string frame = client.readFrame(std::chrono::hours(1));
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                replies += client.closed ? 0 : 1;
+            }
+            cv.notify_all();
+        }
+    });
+    const std::string frame = kEcho + '\0';
+    long expected = 0;
+    for (auto _ : state) {
+        client.sendRaw(frame);
+        std::unique_lock<std::mutex> lock(mutex);
+        ++expected;
+        cv.wait(lock, [&] { return replies >= expected; });
+    }
+    ::shutdown(client.fd(), SHUT_RDWR);
+    reader.join();
     state.SetItemsProcessed(state.iterations());
 }
 
@@ -175,6 +209,7 @@ void BM_ConnectDisconnectCycles(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_RawSocketRoundTrip)->UseRealTime();
+BENCHMARK(BM_RawSocketReaderThreadRoundTrip)->UseRealTime();
 BENCHMARK(BM_LibraryParsedRoundTrip)->UseRealTime();
 BENCHMARK(BM_LibraryRawRoundTrip)->UseRealTime();
 BENCHMARK(BM_LibraryRequestSync)->UseRealTime();
