@@ -1,6 +1,7 @@
 #include "EnvironmentStore.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <pugixml.hpp>
@@ -54,10 +55,91 @@ bool writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-EnvironmentStore::EnvironmentStore(std::string path) : m_path(std::move(path)) {}
+// Holds flock on the store's lock file for one operation; nothing when the store has none.
+class EnvironmentStore::FileLock {
+public:
+    FileLock(int fd, int operation) : m_fd(fd) {
+        if (m_fd < 0)
+            return;
+        while (::flock(m_fd, operation) != 0) {
+            if (errno != EINTR) {
+                AGENT_LOG(AgentLog::error, "state file: cannot lock: %s", std::strerror(errno));
+                m_fd = -1;
+                return;
+            }
+        }
+    }
+    ~FileLock() {
+        if (m_fd >= 0)
+            ::flock(m_fd, LOCK_UN);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int m_fd;
+};
+
+bool EnvironmentStore::FileStamp::operator==(const FileStamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+}
+
+EnvironmentStore::EnvironmentStore(std::string path) : m_path(std::move(path)) {
+    const std::string lockPath = m_path + ".lock";
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_lockFd < 0) {
+        AGENT_LOG(AgentLog::error,
+                  "state file: cannot open %s (%s); changes by other agent processes "
+                  "on this state directory may be overwritten",
+                  lockPath.c_str(), std::strerror(errno));
+    }
+}
+
+EnvironmentStore::~EnvironmentStore() {
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+bool EnvironmentStore::stampOf(FileStamp& stamp) const {
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0)
+        return false;
+    stamp = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    return true;
+}
+
+bool EnvironmentStore::refresh(std::string& error) {
+    FileStamp now;
+    if (stampOf(now) && now == m_stamp)
+        return true;
+    return load(error);
+}
+
+void EnvironmentStore::refreshForRead() {
+    FileLock fileLock(m_lockFd, LOCK_SH);
+    std::string error;
+    if (!refresh(error))
+        AGENT_LOG(AgentLog::error, "state file: cannot read it again, answering from memory: %s",
+                  error.c_str());
+}
+
+bool EnvironmentStore::reloadForChange() {
+    std::string error;
+    if (load(error))
+        return true;
+    // Removed from under the agent: the change writes it again from what this store holds.
+    if (!std::filesystem::exists(m_path))
+        return true;
+    AGENT_LOG(AgentLog::error, "state file: cannot read it again before a change: %s", error.c_str());
+    return false;
+}
 
 bool EnvironmentStore::open(const std::vector<EnvironmentSeed>& seeds, std::string& error) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // Exclusive: of two processes starting on a new state directory, one creates the file.
+    FileLock fileLock(m_lockFd, LOCK_EX);
     if (std::filesystem::exists(m_path))
         return load(error);
     if (m_agentId.generate() != 0) {
@@ -76,6 +158,12 @@ bool EnvironmentStore::open(const std::vector<EnvironmentSeed>& seeds, std::stri
 }
 
 bool EnvironmentStore::load(std::string& error) {
+    // The stamp before the read: a replacement during the read makes the next refresh read again.
+    FileStamp stamp;
+    if (!stampOf(stamp)) {
+        error = m_path + ": " + std::strerror(errno);
+        return false;
+    }
     pugi::xml_document doc;
     pugi::xml_parse_result parsed = doc.load_file(m_path.c_str());
     if (!parsed) {
@@ -83,11 +171,12 @@ bool EnvironmentStore::load(std::string& error) {
         return false;
     }
     pugi::xml_node root = doc.child("ovagentState");
-    if (!root || m_agentId.fromString(root.child_value("agentId")) != 0) {
+    OVLGUIDBase agentId;
+    if (!root || agentId.fromString(root.child_value("agentId")) != 0) {
         error = m_path + ": not an agent state file";
         return false;
     }
-    m_envs.clear();
+    std::vector<Environment> envs;
     for (pugi::xml_node node : root.child("environments").children("environment")) {
         Environment env;
         if (env.id.fromString(node.attribute("id").value()) != 0) {
@@ -100,12 +189,15 @@ bool EnvironmentStore::load(std::string& error) {
         env.revision = node.attribute("revision").as_ullong(1);
         env.config = readFields(node.child("config"));
         env.altConfig = readFields(node.child("altConfig"));
-        m_envs.push_back(std::move(env));
+        envs.push_back(std::move(env));
     }
+    m_agentId = agentId;
+    m_envs = std::move(envs);
+    m_stamp = stamp;
     return true;
 }
 
-bool EnvironmentStore::save(const std::vector<Environment>& envs, std::string& error) const {
+bool EnvironmentStore::save(const std::vector<Environment>& envs, std::string& error) {
     pugi::xml_document doc;
     pugi::xml_node root = doc.append_child("ovagentState");
     root.append_attribute("version") = 1;
@@ -144,6 +236,9 @@ bool EnvironmentStore::save(const std::vector<Environment>& envs, std::string& e
         ::fsync(dirFd);
         ::close(dirFd);
     }
+    // The file is this store's own until the lock is released; an unknown stamp reads it again.
+    if (!stampOf(m_stamp))
+        m_stamp = FileStamp();
     return true;
 }
 
@@ -152,13 +247,15 @@ OVLGUIDBase EnvironmentStore::agentId() const {
     return m_agentId;
 }
 
-std::vector<Environment> EnvironmentStore::list() const {
+std::vector<Environment> EnvironmentStore::list() {
     std::lock_guard<std::mutex> lock(m_mutex);
+    refreshForRead();
     return m_envs;
 }
 
-std::optional<Environment> EnvironmentStore::get(const OVLGUIDBase& id) const {
+std::optional<Environment> EnvironmentStore::get(const OVLGUIDBase& id) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    refreshForRead();
     for (const Environment& env : m_envs) {
         if (env.id == id)
             return env;
@@ -168,6 +265,9 @@ std::optional<Environment> EnvironmentStore::get(const OVLGUIDBase& id) const {
 
 EnvironmentStore::Result EnvironmentStore::create(Environment& env, std::size_t maxEnvironments) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    FileLock fileLock(m_lockFd, LOCK_EX);
+    if (!reloadForChange())
+        return Result::ioError;
     if (m_envs.size() >= maxEnvironments)
         return Result::full;
     if (!env.id.isValid() && env.id.generate() != 0)
@@ -196,6 +296,9 @@ EnvironmentStore::Result EnvironmentStore::change(const OVLGUIDBase& id,
                                                   std::optional<std::uint64_t> expectedRevision,
                                                   Environment& out) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    FileLock fileLock(m_lockFd, LOCK_EX);
+    if (!reloadForChange())
+        return Result::ioError;
     std::vector<Environment> next = m_envs;
     Environment* target = nullptr;
     for (Environment& env : next) {
@@ -231,6 +334,9 @@ EnvironmentStore::Result EnvironmentStore::change(const OVLGUIDBase& id,
 
 EnvironmentStore::Result EnvironmentStore::destroy(const OVLGUIDBase& id) {
     std::lock_guard<std::mutex> lock(m_mutex);
+    FileLock fileLock(m_lockFd, LOCK_EX);
+    if (!reloadForChange())
+        return Result::ioError;
     std::vector<Environment> next;
     next.reserve(m_envs.size());
     for (const Environment& env : m_envs) {

@@ -3,8 +3,17 @@
 // Every change rewrites the file atomically (temporary file, fsync, rename, fsync of the directory),
 // so a crash at any moment leaves either the old or the new complete file.
 // Thread-safe: all members lock one mutex; a change is visible only once it is on disk.
+//
+// Several processes may share one state file (the daemon and the --stdio sessions that ssh starts
+// next to it). They take a lock on `<state file>.lock` (flock: shared to read, exclusive to
+// change); a change reads the file again under the exclusive lock and applies itself to what is
+// there, so no process overwrites another's change, and a read takes the file again when another
+// process replaced it since.
+
+#include <sys/stat.h>
 
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +40,7 @@ public:
 
     // `path`: the state file. Nothing is read until open().
     explicit EnvironmentStore(std::string path);
+    ~EnvironmentStore();
     EnvironmentStore(const EnvironmentStore&) = delete;
     EnvironmentStore& operator=(const EnvironmentStore&) = delete;
 
@@ -39,8 +49,8 @@ public:
     bool open(const std::vector<EnvironmentSeed>& seeds, std::string& error);
 
     OVL::OVLGUIDBase agentId() const;
-    std::vector<Environment> list() const;
-    std::optional<Environment> get(const OVL::OVLGUIDBase& id) const;
+    std::vector<Environment> list();
+    std::optional<Environment> get(const OVL::OVLGUIDBase& id);
 
     // `env.id` nil: a new id is assigned. Names and ids are unique (conflict otherwise).
     // On success `env` holds the stored environment.
@@ -54,11 +64,34 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
-    bool save(const std::vector<Environment>& envs, std::string& error) const;  // caller holds m_mutex
+    class FileLock;
+    // The identity of the state file as this store last read or wrote it: another process's
+    // change replaces the file (rename), which changes it.
+    struct FileStamp {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        timespec modified{};
+        timespec changed{};
+        bool operator==(const FileStamp&) const;
+    };
+
+    // The callers hold m_mutex and the file lock.
+    bool save(const std::vector<Environment>& envs, std::string& error);
     bool load(std::string& error);
+    // Reads the file again when it is not the one this store knows; false with `error` when that fails.
+    bool refresh(std::string& error);
+    // Takes the shared lock and refreshes; on failure logs and keeps what is in memory.
+    void refreshForRead();
+    // Reads the file again before a change; logs and returns false when that fails.
+    bool reloadForChange();
+    bool stampOf(FileStamp& stamp) const;
 
     const std::string m_path;
+    int m_lockFd = -1;  // `<path>.lock`; -1 when it cannot be opened (then nothing is locked)
     mutable std::mutex m_mutex;
+    FileStamp m_stamp;  // guarded by m_mutex
+
     OVL::OVLGUIDBase m_agentId;       // guarded by m_mutex
     std::vector<Environment> m_envs;  // guarded by m_mutex
 };

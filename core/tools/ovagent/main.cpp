@@ -166,9 +166,11 @@ int main(int argc, char** argv) {
         std::cerr << "ovagent: cannot create the state directory " << stateDir << "\n";
         return 1;
     }
-    // One listening agent per state directory: a second one would overwrite the first one's state
-    // file. A --stdio session (what ssh starts) serves one client next to a running daemon and
-    // takes no lock, or ssh logins to a host whose daemon runs would always be refused.
+    // One listening agent per state directory: a second daemon there is a mistake (the same log,
+    // certificate and environments behind other ports). A --stdio session (what ssh starts) serves
+    // one client next to a running daemon and takes no lock, or ssh logins to a host whose daemon
+    // runs would always be refused; the environment store locks the state file for each read and
+    // change, so both keep each other's changes.
     const int lockFd =
         stdio ? -1 : ::open((stateDir + "/ovagent.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (!stdio && (lockFd < 0 || ::flock(lockFd, LOCK_EX | LOCK_NB) != 0)) {

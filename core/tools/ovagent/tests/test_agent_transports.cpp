@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include "AgentHarness.h"
 
@@ -146,6 +147,40 @@ TEST(AgentTransports, StdioServesOneSessionOverPipes) {
     const int status = finish(agent);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// What ssh starts on a host whose daemon runs: both serve the same state file, and neither may
+// lose the other's environment changes.
+TEST(AgentTransports, StdioSessionAndDaemonKeepEachOthersEnvironmentChanges) {
+    ferrik_test::TempDir dir, state;
+    auto env = [](const std::string& id, const std::string& op, const std::string& body) {
+        return request(id, "environments", "environments", op, body);
+    };
+    AgentProcess daemon(testConfig(), {}, &state);
+    Client client = Client::tcp(daemon.tcpPort());
+    ASSERT_EQ(client.login()->errorCode(), 0);
+    ASSERT_EQ(
+        client.call(env("d1", "create", "<name>by-daemon</name><config><t>1</t></config>"))->errorCode(), 0);
+
+    const std::string config = dir.file("agent.xml");
+    std::ofstream(config) << testConfig();
+    Child session =
+        spawn({OVAGENT_PATH, "--config", config, "--state-dir", state.path().string(), "--stdio"});
+    readUntil(session.out, std::string(1, '\0'), std::chrono::seconds(10));
+    writeAll(session.in, loginPacket() + '\0' +
+                             env("s1", "create", "<name>by-ssh</name><config><t>2</t></config>") + '\0' +
+                             env("s2", "list", "") + '\0');
+    const std::string replies = readUntil(session.out, "</ns2:listResult>", std::chrono::seconds(10));
+    EXPECT_NE(replies.find("by-daemon"), std::string::npos) << replies;
+
+    // The daemon sees the session's environment and keeps it when it changes the file itself.
+    ASSERT_EQ(
+        client.call(env("d2", "create", "<name>by-daemon-2</name><config><t>3</t></config>"))->errorCode(),
+        0);
+    const std::string list = client.call(env("d3", "list", ""))->text;
+    for (const char* name : {"by-daemon", "by-ssh", "by-daemon-2"})
+        EXPECT_NE(list.find(std::string(">") + name + "<"), std::string::npos) << name << " in " << list;
+    EXPECT_EQ(finish(session), 0);
 }
 
 TEST(AgentTransports, HashPasswordVersionHelpAndBadArguments) {

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "AgentConfig.h"
@@ -200,4 +203,76 @@ TEST(EnvironmentStore, ChangesAreOnDiskAndAFailedWriteChangesNothing) {
     EnvironmentStore broken(dir.file("broken.xml"));
     EXPECT_FALSE(broken.open({}, error));
     EXPECT_FALSE(error.empty());
+}
+
+// The daemon and the --stdio sessions next to it share one state file: each store applies its
+// change to what is on disk, so none overwrites another's, also when processes write at once.
+TEST(EnvironmentStore, StoresSharingTheFileKeepEachOthersChanges) {
+    ferrik_test::TempDir dir;
+    const std::string path = dir.file("state.xml");
+    using R = EnvironmentStore::Result;
+    EnvironmentStore first(path), second(path);
+    std::string error;
+    ASSERT_TRUE(first.open({}, error)) << error;
+    ASSERT_TRUE(second.open({}, error)) << error;
+    EXPECT_EQ(first.agentId(), second.agentId());
+    Environment a, b, same;
+    a.name = same.name = "from-first";
+    b.name = "from-second";
+    ASSERT_EQ(first.create(a, 100), R::ok);
+    ASSERT_EQ(second.create(b, 100), R::ok);
+    EXPECT_EQ(first.list().size(), 2u);
+    EXPECT_EQ(second.create(same, 100), R::conflict);
+    EXPECT_EQ(second.create(same, 2), R::full);
+    ASSERT_EQ(second.destroy(a.id), R::ok);
+    Environment out;
+    EXPECT_EQ(first.change(a.id, std::string("renamed"), std::nullopt, std::nullopt, std::nullopt, out),
+              R::notFound);
+    EXPECT_FALSE(first.get(a.id).has_value());
+    ASSERT_TRUE(first.get(b.id).has_value());
+
+    constexpr int kChildren = 4, kEach = 25;
+    std::vector<pid_t> children;
+    for (int c = 0; c < kChildren; ++c) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            EnvironmentStore mine(path);
+            std::string childError;
+            int failures = mine.open({}, childError) ? 0 : 1;
+            for (int i = 0; i < kEach; ++i) {
+                Environment env;
+                env.name = "p" + std::to_string(c) + "-" + std::to_string(i);
+                failures += mine.create(env, 1000) != R::ok;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+        ASSERT_GT(pid, 0);
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(first.list().size(), 1u + kChildren * kEach);
+    EnvironmentStore reopened(path);
+    ASSERT_TRUE(reopened.open({}, error)) << error;
+    EXPECT_EQ(reopened.list().size(), 1u + kChildren * kEach);
+
+    // A file removed from under the store is written again from memory; one that another program
+    // broke is left as it is, and the change is refused.
+    std::filesystem::remove(path);
+    Environment c;
+    c.name = "after-removal";
+    EXPECT_EQ(first.create(c, 1000), R::ok);
+    EnvironmentStore again(path);
+    ASSERT_TRUE(again.open({}, error)) << error;
+    EXPECT_EQ(again.list().size(), 2u + kChildren * kEach);
+    std::ofstream(path) << "<ovagentState><agentId>zz";
+    Environment d;
+    d.name = "over-a-broken-file";
+    EXPECT_EQ(first.create(d, 1000), R::ioError);
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "<ovagentState><agentId>zz");
+    EXPECT_EQ(first.list().size(), 2u + kChildren * kEach) << "reads answer from memory";
 }
