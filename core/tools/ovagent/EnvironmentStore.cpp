@@ -110,17 +110,13 @@ bool EnvironmentStore::stampOf(FileStamp& stamp) const {
     return true;
 }
 
-bool EnvironmentStore::refresh(std::string& error) {
-    FileStamp now;
-    if (stampOf(now) && now == m_stamp)
-        return true;
-    return load(error);
-}
-
 void EnvironmentStore::refreshForRead() {
     FileLock fileLock(m_lockFd, LOCK_SH);
+    FileStamp now;
+    if (stampOf(now) && now == m_stamp)
+        return;
     std::string error;
-    if (!refresh(error))
+    if (!load(error))
         AGENT_LOG(AgentLog::error, "state file: cannot read it again, answering from memory: %s",
                   error.c_str());
 }

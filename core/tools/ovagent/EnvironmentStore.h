@@ -79,19 +79,18 @@ private:
     // The callers hold m_mutex and the file lock.
     bool save(const std::vector<Environment>& envs, std::string& error);
     bool load(std::string& error);
-    // Reads the file again when it is not the one this store knows; false with `error` when that fails.
-    bool refresh(std::string& error);
-    // Takes the shared lock and refreshes; on failure logs and keeps what is in memory.
+    // Under the shared lock, reads the file again when it is not the one this store knows; on
+    // failure logs and keeps what is in memory.
     void refreshForRead();
-    // Reads the file again before a change; logs and returns false when that fails.
+    // Reads the file again before a change (a file removed from under the store counts as read:
+    // the change writes it again); logs and returns false when that fails.
     bool reloadForChange();
     bool stampOf(FileStamp& stamp) const;
 
     const std::string m_path;
     int m_lockFd = -1;  // `<path>.lock`; -1 when it cannot be opened (then nothing is locked)
     mutable std::mutex m_mutex;
-    FileStamp m_stamp;  // guarded by m_mutex
-
+    FileStamp m_stamp;                // guarded by m_mutex
     OVL::OVLGUIDBase m_agentId;       // guarded by m_mutex
     std::vector<Environment> m_envs;  // guarded by m_mutex
 };
