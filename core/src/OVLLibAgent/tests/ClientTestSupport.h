@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "AgentHarness.h"
 #include "OVLLibAgent/OVLAccessAgentPrototype.h"
 #include "OVLLibAgent/OVLAccessPointPrototype.h"
@@ -157,6 +159,12 @@ std::string packetId(const std::string& text);
 // An echo request of `text` to the system target, and a message body made from packet text.
 std::string echoPacket(const std::string& text);
 OVL::OVLMessageBodyPtr bodyOf(const std::string& text);
+
+// A test with its own ovagent (the test configuration), started before and stopped after it.
+class WithAgent : public ::testing::Test {
+protected:
+    agent_test::AgentProcess agent{agent_test::testConfig()};
+};
 
 // Descriptor and thread counts of this process.
 int countFds();

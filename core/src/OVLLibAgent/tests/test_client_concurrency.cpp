@@ -62,10 +62,7 @@ public:
 };
 using RecordingHandlerPtr = boost::intrusive_ptr<RecordingHandler>;
 
-class ClientConcurrency : public ::testing::Test {
-protected:
-    agent_test::AgentProcess agent{agent_test::testConfig()};
-};
+class ClientConcurrency : public WithAgent {};
 
 // Each thread alternates parsed requests and raw packets without waiting for replies; every fifth
 // packet is large, so that the socket buffer fills and writes go partly from the caller's thread

@@ -12,10 +12,7 @@ using namespace client_test;
 
 namespace {
 
-class ClientTcp : public ::testing::Test {
-protected:
-    agent_test::AgentProcess agent{agent_test::testConfig()};
-};
+class ClientTcp : public WithAgent {};
 
 TEST_F(ClientTcp, LogsInAndReportsTheAgentsEidOnTheLibraryThread) {
     Connected c = connectOrFail(tcpInfo(agent));

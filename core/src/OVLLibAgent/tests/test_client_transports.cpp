@@ -53,9 +53,8 @@ OVL::OVLRequestErrorData connectError(const OVL::OVLConnectionInfo& info) {
     return handler->lastError();
 }
 
-class ClientTransports : public ::testing::Test {
+class ClientTransports : public WithAgent {
 protected:
-    agent_test::AgentProcess agent{agent_test::testConfig()};
     ferrik_test::TempDir dir;
 };
 
