@@ -1,4 +1,5 @@
 #include "OVLCommon/Files.h"
+#include "OVLCommon/SysCall.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -25,22 +26,29 @@ HANDLE CreateFileAU(const char* path, unsigned long desiredAccess, unsigned long
         flags |= O_RDONLY;
 
     switch (creationDisposition) {
-        case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-        case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-        case OPEN_EXISTING: break;
-        case OPEN_ALWAYS: flags |= O_CREAT; break;
-        case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
-        default: errno = EINVAL; return INVALID_HANDLE_VALUE;
+        case CREATE_NEW:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case CREATE_ALWAYS:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            break;
+        case TRUNCATE_EXISTING:
+            flags |= O_TRUNC;
+            break;
+        default:
+            errno = EINVAL;
+            return INVALID_HANDLE_VALUE;
     }
     if ((flags & O_TRUNC) && !write) {  // truncation needs write access on POSIX
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
-    int fd;
-    do {
-        fd = ::open(path, flags, 0644);
-    } while (fd < 0 && errno == EINTR);
-    return fdToHandle(fd);
+    return fdToHandle(retryOnEintr([&] { return ::open(path, flags, 0644); }));
 }
 
 bool CloseHandleU(HANDLE h) noexcept {

@@ -3,13 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+
+#include "OVLCommon/SysCall.h"
 
 namespace OVL {
 
@@ -22,8 +24,8 @@ constexpr size_t kMaxLine = 4096;
 
 struct LoggerState {
     std::mutex mutex;
-    Logger::Sink sink;      // guarded by mutex
-    std::string filePath;   // guarded by mutex; empty: standard error
+    Logger::Sink sink;     // guarded by mutex
+    std::string filePath;  // guarded by mutex; empty: standard error
     std::atomic<int> threshold{3};
 };
 
@@ -35,11 +37,9 @@ LoggerState& state() {
 
 void writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+        const ssize_t n = retryOnEintr([&] { return ::write(fd, data, size); });
+        if (n < 0)
             return;
-        }
         data += n;
         size -= static_cast<size_t>(n);
     }
@@ -60,8 +60,10 @@ size_t formatPrefix(char* buf, size_t size, int level) {
 
 void Logger::vput(int level, const char* format, va_list args) noexcept {
     LoggerState& s = state();
-    if (level > s.threshold.load(std::memory_order_relaxed)) return;
-    if (format == nullptr) format = "(null format)";
+    if (level > s.threshold.load(std::memory_order_relaxed))
+        return;
+    if (format == nullptr)
+        format = "(null format)";
     const int savedErrno = errno;  // logging must not disturb the caller's last error
     try {
         char text[kMaxLine];
@@ -112,9 +114,13 @@ void Logger::put(const char* format, ...) noexcept {
     va_end(args);
 }
 
-void Logger::setThreshold(int level) noexcept { state().threshold.store(level); }
+void Logger::setThreshold(int level) noexcept {
+    state().threshold.store(level);
+}
 
-int Logger::threshold() const noexcept { return state().threshold.load(); }
+int Logger::threshold() const noexcept {
+    return state().threshold.load();
+}
 
 Logger::Sink Logger::setSink(Sink sink) {
     LoggerState& s = state();
@@ -126,7 +132,8 @@ Logger::Sink Logger::setSink(Sink sink) {
 
 bool Logger::setFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     ::close(fd);
     LoggerState& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLPdhQuery.h"
 #include "OVLCore/OVLSysCalls.h"
 
@@ -145,23 +146,18 @@ private:
 }  // namespace
 
 bool readWholeFile(const char* path, std::string& out) {
-    int fd;
-    do {
-        fd = sys::calls().open(path, O_RDONLY | O_CLOEXEC, 0);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = retryOnEintr([&] { return sys::calls().open(path, O_RDONLY | O_CLOEXEC, 0); });
     if (fd < 0)
         return false;
     out.clear();
     char buffer[8192];
     bool ok = true;
     for (;;) {
-        const ssize_t n = sys::calls().read(fd, buffer, sizeof buffer);
+        const ssize_t n = retryOnEintr([&] { return sys::calls().read(fd, buffer, sizeof buffer); });
         if (n > 0) {
             out.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            ok = false;
+        } else {
+            ok = n == 0;
             break;
         }
     }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLSysCalls.h"
 
 namespace OVL {
@@ -30,11 +31,8 @@ bool lockRange(int fd, long long start, long long length, bool dontWait) noexcep
         return false;
     }
     struct flock fl = rangeOf(F_WRLCK, start, length);
-    int rc;
-    do {
-        rc = sys::calls().lockControl(fd, dontWait ? F_OFD_SETLK : F_OFD_SETLKW, &fl);
-    } while (rc < 0 && errno == EINTR);
-    return rc == 0;
+    return retryOnEintr(
+               [&] { return sys::calls().lockControl(fd, dontWait ? F_OFD_SETLK : F_OFD_SETLKW, &fl); }) == 0;
 }
 
 void unlockRange(int fd, long long start, long long length) noexcept {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLSysCalls.h"
 
 namespace OVL {
@@ -16,11 +17,7 @@ constexpr int kOpenFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
 constexpr mode_t kMode = 0644;
 
 int openLog(const std::string& name) {
-    int fd;
-    do {
-        fd = sys::calls().open(name.c_str(), kOpenFlags, kMode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return retryOnEintr([&] { return sys::calls().open(name.c_str(), kOpenFlags, kMode); });
 }
 
 }  // namespace
@@ -59,10 +56,7 @@ void OVLFileWriterEngine::writeMessage(const std::string& text) {
     length += count;
     record[length++] = '\n';
 
-    ssize_t written;
-    do {
-        written = sys::calls().write(fd, record, length);
-    } while (written < 0 && errno == EINTR);
+    retryOnEintr([&] { return sys::calls().write(fd, record, length); });
     sys::calls().close(fd);
 }
 

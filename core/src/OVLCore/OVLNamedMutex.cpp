@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "OVLCommon/Files.h"
+#include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLSysCalls.h"
 #include "OVLFileLocks.h"
 
@@ -63,10 +64,8 @@ std::string namedMutexPath(const std::string& name) {
 void* createNamedMutex(const std::string& name) noexcept {
     try {
         const std::string path = namedMutexPath(name);
-        int fd;
-        do {
-            fd = sys::calls().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-        } while (fd < 0 && errno == EINTR);
+        const int fd = retryOnEintr(
+            [&] { return sys::calls().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666); });
         if (fd < 0)
             return INVALID_HANDLE_VALUE;
         ::fchmod(fd, 0666);  // other users' processes share the mutex too; umask would narrow it

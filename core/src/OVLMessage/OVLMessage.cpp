@@ -11,8 +11,9 @@
 
 #include <boost/make_shared.hpp>
 
-#include "AtomicFile.h"
+#include "OVLCommon/AtomicFile.h"
 #include "OVLCommon/Errors.h"
+#include "OVLCommon/SysCall.h"
 #include "Utf8.h"
 
 namespace OVL {
@@ -114,11 +115,11 @@ private:
 
 class ChunkSinkWriter final : public pugi::xml_writer {
 public:
-    explicit ChunkSinkWriter(detail::ChunkSink& sink) : m_sink(sink) {}
+    explicit ChunkSinkWriter(ChunkSink& sink) : m_sink(sink) {}
     void write(const void* data, std::size_t size) override { m_sink.put(data, size); }
 
 private:
-    detail::ChunkSink& m_sink;
+    ChunkSink& m_sink;
 };
 
 unsigned formatFlags(int flags) {
@@ -296,10 +297,8 @@ int OVLMessage::load(const char* path) {
             }
             text.resize(text.size() + 4096);
         }
-        const ssize_t r = ::read(fd, text.data() + used, text.size() - used);
+        const ssize_t r = retryOnEintr([&] { return ::read(fd, text.data() + used, text.size() - used); });
         if (r < 0) {
-            if (errno == EINTR)
-                continue;
             const int err = errno;
             ::close(fd);
             return fail(std::string("cannot read ") + path + ": " +
@@ -323,9 +322,9 @@ int OVLMessage::save(const char* path) const {
         return fail("empty message");
     std::string error;
     const pugi::xml_document& doc = *m_tree;
-    const int r = detail::replaceFileAtomically(
+    const int r = replaceFileAtomically(
         path,
-        [&doc](detail::ChunkSink& sink) {
+        [&doc](ChunkSink& sink) {
             ChunkSinkWriter writer(sink);
             print(doc, writer, kIndent | kDeclaration);
         },

@@ -1,27 +1,12 @@
 #pragma once
-// The system calls through which OVLMessage::save() writes files. Tests replace them to force
-// failures (ENOSPC on write, EIO on fsync, a failing rename) that a real disk rarely gives.
+// The system calls through which OVLMessage::save() writes files: those of the common library's
+// atomic file replacement (OVLCommon/AtomicFile.h), which tests replace to force failures.
 // Not for production use.
 
-#include <sys/types.h>
-
-#include "OVLMessage/OVLMessageExport.h"
+#include "OVLCommon/AtomicFile.h"
 
 namespace OVL::detail {
 
-struct OVLFileSysCalls {
-    int (*open)(const char* path, int flags, mode_t mode);
-    ssize_t (*write)(int fd, const void* data, size_t size);
-    int (*fsync)(int fd);
-    int (*close)(int fd);
-    int (*rename)(const char* from, const char* to);
-    int (*unlink)(const char* path);
-};
-
-// The real calls.
-OVLMESSAGE_EXPORT const OVLFileSysCalls& realFileSysCalls() noexcept;
-// Makes save() use `calls` (which must outlive their use); null restores the real calls.
-// Not thread-safe with concurrent saves.
-OVLMESSAGE_EXPORT void setFileSysCalls(const OVLFileSysCalls* calls) noexcept;
+using OVLFileSysCalls = FileSysCalls;
 
 }  // namespace OVL::detail

@@ -1,4 +1,4 @@
-#include "AtomicFile.h"
+#include "OVLCommon/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,20 +10,35 @@
 
 #include "OVLCommon/Errors.h"
 #include "OVLCommon/Logger.h"
-#include "OVLMessage/detail/OVLFileSysCalls.h"
+#include "OVLCommon/SysCall.h"
 
-namespace OVL::detail {
+namespace OVL {
+namespace detail {
 namespace {
 
 int realOpen(const char* path, int flags, mode_t mode) {
     return ::open(path, flags, mode);
 }
 
-const OVLFileSysCalls kReal = {&realOpen, &::write, &::fsync, &::close, &::rename, &::unlink};
-std::atomic<const OVLFileSysCalls*> g_calls{&kReal};
+const FileSysCalls kReal = {&realOpen, &::write, &::fsync, &::close, &::rename, &::unlink};
+std::atomic<const FileSysCalls*> g_calls{&kReal};
 
-const OVLFileSysCalls& sys() {
-    return *g_calls.load(std::memory_order_acquire);
+}  // namespace
+
+const FileSysCalls& realFileSysCalls() noexcept {
+    return kReal;
+}
+
+void setFileSysCalls(const FileSysCalls* calls) noexcept {
+    g_calls.store(calls != nullptr ? calls : &kReal, std::memory_order_release);
+}
+
+}  // namespace detail
+
+namespace {
+
+const detail::FileSysCalls& sys() {
+    return *detail::g_calls.load(std::memory_order_acquire);
 }
 
 std::string systemError(const char* what, const std::string& path, int err) {
@@ -63,10 +78,8 @@ private:
 
     bool writeAll(const char* p, std::size_t n) {
         while (n > 0) {
-            const ssize_t w = sys().write(m_fd, p, n);
+            const ssize_t w = retryOnEintr([&] { return sys().write(m_fd, p, n); });
             if (w < 0) {
-                if (errno == EINTR)
-                    continue;
                 m_errno = errno;
                 return false;
             }
@@ -96,16 +109,12 @@ std::string directoryOf(const std::string& path) {
 
 }  // namespace
 
-const OVLFileSysCalls& realFileSysCalls() noexcept {
-    return kReal;
-}
-
-void setFileSysCalls(const OVLFileSysCalls* calls) noexcept {
-    g_calls.store(calls != nullptr ? calls : &kReal, std::memory_order_release);
+std::string temporaryPrefix(const std::string& path) {
+    return path + ".tmp";
 }
 
 int replaceFileAtomically(const std::string& path, const std::function<void(ChunkSink&)>& produce,
-                          std::string& error) {
+                          std::string& error, mode_t newFileMode) {
     if (path.empty() || path.back() == '/') {
         error = "not a file name: " + path;
         return -1;
@@ -114,7 +123,7 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     bool keepMode = false;
     if (::stat(path.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
-            error = "not a regular file: " + path;
+            error = (S_ISDIR(st.st_mode) ? "a directory, not a file: " : "not a regular file: ") + path;
             return -1;
         }
         // Replacing needs only a writable directory, but a file that its owner made read-only
@@ -131,8 +140,10 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-        fd = sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temp = temporaryPrefix(path) + "-" + std::to_string(::getpid()) + "-" +
+               std::to_string(counter.fetch_add(1));
+        fd = retryOnEintr(
+            [&] { return sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode); });
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -171,10 +182,10 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
 
     // The new content is in place; flushing the directory makes the rename itself durable.
     const std::string dir = directoryOf(path);
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = retryOnEintr([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (dirFd >= 0) {
         if (sys().fsync(dirFd) != 0 && errno != EINVAL) {
-            OVL::Log.put(1, "OVLMessage: cannot flush directory %s: %s", dir.c_str(),
+            OVL::Log.put(1, "cannot flush directory %s: %s", dir.c_str(),
                          formatWin32Error(static_cast<unsigned long>(errno)).c_str());
         }
         ::close(dirFd);
@@ -182,4 +193,10 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     return 0;
 }
 
-}  // namespace OVL::detail
+int replaceFileAtomically(const std::string& path, std::string_view content, std::string& error,
+                          mode_t newFileMode) {
+    return replaceFileAtomically(
+        path, [content](ChunkSink& sink) { sink.put(content.data(), content.size()); }, error, newFileMode);
+}
+
+}  // namespace OVL
