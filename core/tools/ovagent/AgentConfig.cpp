@@ -208,6 +208,8 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
             !readNumber<int>(limits, "maxDepth", l.maxDepth, 4, 1000, error) ||
             !readNumber<int>(limits, "maxConnections", l.maxConnections, 1, 1000000, error) ||
             !readNumber<int>(limits, "maxEnvironments", l.maxEnvironments, 1, 10000000, error) ||
+            !readNumber<std::size_t>(limits, "maxStateSize", l.maxStateSize, 4096, std::size_t(1) << 40,
+                                     error) ||
             !readNumber<int>(limits, "workerThreads", config.workerThreads, 0, 256, error) ||
             !readMillis(limits, "loginTimeoutMs", l.loginTimeout, error) ||
             !readMillis(limits, "idleTimeoutMs", l.idleTimeout, error)) {

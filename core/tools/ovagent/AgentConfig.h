@@ -49,6 +49,7 @@ struct Limits {
     std::chrono::milliseconds idleTimeout{300000};
     std::chrono::milliseconds failedLoginDelay{1000};
     int maxEnvironments = 10000;
+    std::size_t maxStateSize = std::size_t(64) << 20;  // EnvironmentStore::stateSize() summed
     Limits();
 };
 

@@ -17,7 +17,9 @@ inline constexpr const char* kAgentVersion = "0.1.0";
 class AgentContext {
 public:
     AgentContext(std::shared_ptr<const AgentConfig> config, EnvironmentStore& environments)
-        : m_config(std::move(config)), m_environments(environments) {}
+        : m_config(std::move(config)), m_environments(environments) {
+        m_environments.setMaxStateSize(m_config->limits.maxStateSize);
+    }
     AgentContext(const AgentContext&) = delete;
     AgentContext& operator=(const AgentContext&) = delete;
 
@@ -28,6 +30,7 @@ public:
     }
     void setConfig(std::shared_ptr<const AgentConfig> config) {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_environments.setMaxStateSize(config->limits.maxStateSize);
         m_config = std::move(config);
     }
     EnvironmentStore& environments() { return m_environments; }

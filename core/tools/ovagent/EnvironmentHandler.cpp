@@ -86,6 +86,10 @@ void EnvironmentHandler::handle(const Request& request, const SessionState& stat
             case EnvironmentStore::Result::full:
                 fail(kErrBadArgument, "the agent holds its maximum number of environments");
                 break;
+            case EnvironmentStore::Result::tooLarge:
+                fail(kErrBadArgument, "the agent's stored environments would exceed maxStateSize (" +
+                                          std::to_string(store.maxStateSize()) + " bytes); nothing was changed");
+                break;
             default:
                 fail(kErrInternal, "the state file could not be written; nothing was changed");
                 break;

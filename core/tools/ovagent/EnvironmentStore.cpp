@@ -1,17 +1,23 @@
 #include "EnvironmentStore.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <pugixml.hpp>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <limits>
+#include <set>
 
 #include "AgentLog.h"
+#include "OVLCommon/AtomicFile.h"
+#include "OVLCommon/SysCall.h"
 
 namespace ovagent {
 
@@ -19,10 +25,13 @@ using OVL::OVLGUIDBase;
 
 namespace {
 
-class StringWriter final : public pugi::xml_writer {
+class SinkWriter final : public pugi::xml_writer {
 public:
-    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
-    std::string text;
+    explicit SinkWriter(OVL::ChunkSink& sink) : m_sink(sink) {}
+    void write(const void* data, size_t size) override { m_sink.put(data, size); }
+
+private:
+    OVL::ChunkSink& m_sink;
 };
 
 void writeFields(pugi::xml_node parent, const char* name, const ConfigFields& fields) {
@@ -40,18 +49,18 @@ ConfigFields readFields(pugi::xml_node node) {
     return fields;
 }
 
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+// A whole number in [min, max] written in decimal digits (a leading '-' for negative numbers).
+bool parseNumber(const char* text, long long min, long long max, long long& value) {
+    if (*text == '\0')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoll(text, &end, 10);
+    return errno == 0 && *end == '\0' && value >= min && value <= max;
 }
+
+// Freed blocks stay in the heap's arenas; this much freed at once is given back to the system.
+constexpr std::size_t kTrimThreshold = 1 << 20;
 
 }  // namespace
 
@@ -61,12 +70,9 @@ public:
     FileLock(int fd, int operation) : m_fd(fd) {
         if (m_fd < 0)
             return;
-        while (::flock(m_fd, operation) != 0) {
-            if (errno != EINTR) {
-                AGENT_LOG(AgentLog::error, "state file: cannot lock: %s", std::strerror(errno));
-                m_fd = -1;
-                return;
-            }
+        if (OVL::retryOnEintr([&] { return ::flock(m_fd, operation); }) != 0) {
+            AGENT_LOG(AgentLog::error, "state file: cannot lock: %s", std::strerror(errno));
+            m_fd = -1;
         }
     }
     ~FileLock() {
@@ -136,7 +142,9 @@ bool EnvironmentStore::open(const std::vector<EnvironmentSeed>& seeds, std::stri
     std::lock_guard<std::mutex> lock(m_mutex);
     // Exclusive: of two processes starting on a new state directory, one creates the file.
     FileLock fileLock(m_lockFd, LOCK_EX);
-    if (std::filesystem::exists(m_path))
+    removeStaleTemporaries();
+    std::error_code ec;
+    if (std::filesystem::symlink_status(m_path, ec).type() != std::filesystem::file_type::not_found)
         return load(error);
     if (m_agentId.generate() != 0) {
         error = "no random bytes for the agent id";
@@ -149,47 +157,149 @@ bool EnvironmentStore::open(const std::vector<EnvironmentSeed>& seeds, std::stri
     }
     if (!save(envs, error))
         return false;
-    m_envs = std::move(envs);
+    replaceEnvironments(std::move(envs));
     return true;
+}
+
+void EnvironmentStore::removeStaleTemporaries() {
+    // Writers create their temporary file only under the exclusive lock that the caller holds, so
+    // every one there now is a left-over.
+    const std::filesystem::path path(m_path);
+    const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
+    const std::string prefix = OVL::temporaryPrefix(path.filename().string());
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0 || !it->is_regular_file(ec))
+            continue;
+        if (std::filesystem::remove(it->path(), ec))
+            AGENT_LOG(AgentLog::warning, "state file: removed %s, left by a write that did not finish",
+                      it->path().c_str());
+    }
+}
+
+std::size_t EnvironmentStore::stateSize(const Environment& env) {
+    constexpr std::size_t kOverhead = 64;
+    std::size_t size = kOverhead + env.name.size();
+    for (const ConfigFields* fields : {&env.config, &env.altConfig}) {
+        for (const auto& [key, value] : *fields)
+            size += kOverhead + key.size() + value.size();
+    }
+    return size;
+}
+
+bool EnvironmentStore::fits(const std::vector<Environment>& next) const {
+    std::size_t size = 0;
+    for (const Environment& env : next)
+        size += stateSize(env);
+    return size <= maxStateSize() || size <= m_stateSize;
+}
+
+void EnvironmentStore::replaceEnvironments(std::vector<Environment> next) {
+    std::size_t size = 0;
+    for (const Environment& env : next)
+        size += stateSize(env);
+    const std::size_t before = m_stateSize;
+    m_envs = std::move(next);
+    m_stateSize = size;
+    // The old vector is gone now; malloc_trim returns free pages of every arena, also those that
+    // earlier large replies and frames left.
+    if (before > size && before - size >= kTrimThreshold)
+        ::malloc_trim(0);
 }
 
 bool EnvironmentStore::load(std::string& error) {
     // The stamp before the read: a replacement during the read makes the next refresh read again.
     FileStamp stamp;
-    if (!stampOf(stamp)) {
+    struct stat st {};
+    if (!stampOf(stamp) || ::stat(m_path.c_str(), &st) != 0) {
         error = m_path + ": " + std::strerror(errno);
         return false;
     }
-    pugi::xml_document doc;
-    pugi::xml_parse_result parsed = doc.load_file(m_path.c_str());
-    if (!parsed) {
-        error = m_path + ": " + parsed.description();
-        return false;
-    }
-    pugi::xml_node root = doc.child("ovagentState");
-    OVLGUIDBase agentId;
-    if (!root || agentId.fromString(root.child_value("agentId")) != 0) {
-        error = m_path + ": not an agent state file";
+    if (!S_ISREG(st.st_mode)) {
+        error = m_path + (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file") +
+                ", not a state file; move it away and start again";
         return false;
     }
     std::vector<Environment> envs;
+    OVLGUIDBase agentId;
+    {
+        pugi::xml_document doc;
+        const pugi::xml_parse_result parsed = doc.load_file(m_path.c_str());
+        if (!parsed) {
+            error = m_path + ": malformed XML at byte " + std::to_string(parsed.offset) + ": " +
+                    parsed.description();
+            return false;
+        }
+        if (!parseState(doc, agentId, envs, error)) {
+            error = m_path + ": " + error;
+            return false;
+        }
+    }
+    m_agentId = agentId;
+    replaceEnvironments(std::move(envs));
+    m_stamp = stamp;
+    // The document of a large file is freed now.
+    if (static_cast<std::size_t>(st.st_size) >= kTrimThreshold)
+        ::malloc_trim(0);
+    return true;
+}
+
+bool EnvironmentStore::parseState(const pugi::xml_document& doc, OVLGUIDBase& agentId,
+                                  std::vector<Environment>& envs, std::string& error) {
+    pugi::xml_node root = doc.child("ovagentState");
+    if (!root || agentId.fromString(root.child_value("agentId")) != 0) {
+        error = "not an agent state file";
+        return false;
+    }
+    std::set<OVLGUIDBase> ids;
+    std::set<std::string> names;
     for (pugi::xml_node node : root.child("environments").children("environment")) {
         Environment env;
-        if (env.id.fromString(node.attribute("id").value()) != 0) {
-            error = m_path + ": an environment has no valid id";
+        const char* idText = node.attribute("id").value();
+        if (env.id.fromString(idText) != 0) {
+            error = "an environment has no valid id ('" + std::string(idText) + "')";
+            return false;
+        }
+        const std::string which = "environment " + env.id.toString();
+        if (!ids.insert(env.id).second) {
+            error = "the environment id " + env.id.toString() + " appears twice";
             return false;
         }
         env.name = node.attribute("name").value();
-        env.created = node.attribute("created").as_llong();
-        env.changed = node.attribute("changed").as_llong();
-        env.revision = node.attribute("revision").as_ullong(1);
+        if (env.name.empty()) {
+            error = which + " has no name";
+            return false;
+        }
+        if (!names.insert(env.name).second) {
+            error = "the environment name '" + env.name + "' appears twice";
+            return false;
+        }
+        struct Number {
+            const char* attribute;
+            long long min;
+            long long fallback;
+            long long value;
+        } numbers[] = {{"created", std::numeric_limits<long long>::min(), 0, 0},
+                       {"changed", std::numeric_limits<long long>::min(), 0, 0},
+                       {"revision", 1, 1, 0}};
+        for (Number& n : numbers) {
+            const pugi::xml_attribute attribute = node.attribute(n.attribute);
+            n.value = n.fallback;
+            if (attribute &&
+                !parseNumber(attribute.value(), n.min, std::numeric_limits<long long>::max(), n.value)) {
+                error = which + " has " + n.attribute + "=\"" + attribute.value() +
+                        "\"; it must be a whole number" + (n.min == 1 ? " from 1" : "");
+                return false;
+            }
+        }
+        env.created = numbers[0].value;
+        env.changed = numbers[1].value;
+        env.revision = static_cast<std::uint64_t>(numbers[2].value);
         env.config = readFields(node.child("config"));
         env.altConfig = readFields(node.child("altConfig"));
         envs.push_back(std::move(env));
     }
-    m_agentId = agentId;
-    m_envs = std::move(envs);
-    m_stamp = stamp;
     return true;
 }
 
@@ -209,28 +319,14 @@ bool EnvironmentStore::save(const std::vector<Environment>& envs, std::string& e
         writeFields(node, "config", env.config);
         writeFields(node, "altConfig", env.altConfig);
     }
-    StringWriter writer;
-    doc.save(writer, "  ");
-
-    const std::string temp = m_path + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = "cannot create " + temp + ": " + std::strerror(errno);
+    if (OVL::replaceFileAtomically(
+            m_path,
+            [&doc](OVL::ChunkSink& sink) {
+                SinkWriter writer(sink);
+                doc.save(writer, "  ");
+            },
+            error, 0600) != 0) {
         return false;
-    }
-    const bool written = writeAll(fd, writer.text) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    if (!written || ::rename(temp.c_str(), m_path.c_str()) != 0) {
-        error = "cannot write " + m_path + ": " + std::strerror(written ? errno : savedErrno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    const std::string dir = std::filesystem::path(m_path).parent_path().string();
-    int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     // The file is this store's own until the lock is released; an unknown stamp reads it again.
     if (!stampOf(m_stamp))
@@ -276,12 +372,14 @@ EnvironmentStore::Result EnvironmentStore::create(Environment& env, std::size_t 
     env.revision = 1;
     std::vector<Environment> next = m_envs;
     next.push_back(env);
+    if (!fits(next))
+        return Result::tooLarge;
     std::string error;
     if (!save(next, error)) {
         AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
         return Result::ioError;
     }
-    m_envs = std::move(next);
+    replaceEnvironments(std::move(next));
     return Result::ok;
 }
 
@@ -319,12 +417,14 @@ EnvironmentStore::Result EnvironmentStore::change(const OVLGUIDBase& id,
     target->changed = static_cast<std::int64_t>(std::time(nullptr));
     ++target->revision;
     out = *target;
+    if (!fits(next))
+        return Result::tooLarge;
     std::string error;
     if (!save(next, error)) {
         AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
         return Result::ioError;
     }
-    m_envs = std::move(next);
+    replaceEnvironments(std::move(next));
     return Result::ok;
 }
 
@@ -346,7 +446,7 @@ EnvironmentStore::Result EnvironmentStore::destroy(const OVLGUIDBase& id) {
         AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
         return Result::ioError;
     }
-    m_envs = std::move(next);
+    replaceEnvironments(std::move(next));
     return Result::ok;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The agent's environments and its own environment id, kept in the state file state.xml.
-// Every change rewrites the file atomically (temporary file, fsync, rename, fsync of the directory),
-// so a crash at any moment leaves either the old or the new complete file.
+// Every change rewrites the file atomically (OVL::replaceFileAtomically), so a crash at any moment
+// leaves either the old or the new complete file; open() removes the temporary files such a crash
+// leaves behind.
 // Thread-safe: all members lock one mutex; a change is visible only once it is on disk.
 //
 // Several processes may share one state file (the daemon and the --stdio sessions that ssh starts
@@ -12,12 +13,16 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <pugixml.hpp>
 
 #include "AgentConfig.h"
 #include "OVLCore/OVLGUIDBase.h"
@@ -36,7 +41,9 @@ struct Environment {
 
 class EnvironmentStore {
 public:
-    enum class Result { ok, notFound, conflict, full, ioError };
+    // full: at the caller's maximum number of environments; tooLarge: the change would make the
+    // stored state larger than maxStateSize().
+    enum class Result { ok, notFound, conflict, full, tooLarge, ioError };
 
     // `path`: the state file. Nothing is read until open().
     explicit EnvironmentStore(std::string path);
@@ -45,7 +52,9 @@ public:
     EnvironmentStore& operator=(const EnvironmentStore&) = delete;
 
     // Loads the state file. When it does not exist, starts from `seeds` with a new agent id and
-    // writes the file. False with `error` set when the file is unreadable or cannot be created.
+    // writes the file. False with `error` set when the file is unreadable, is not a valid state file
+    // (two environments with one id or name, a revision that is not a whole number from 1...) or
+    // cannot be created.
     bool open(const std::vector<EnvironmentSeed>& seeds, std::string& error);
 
     OVL::OVLGUIDBase agentId() const;
@@ -63,6 +72,15 @@ public:
 
     const std::string& path() const { return m_path; }
 
+    // Bound of the stored state: the sum of stateSize() over the environments. A create or change
+    // that would pass it, and grow the state, is refused with tooLarge (a state over the bound,
+    // loaded from disk, may still shrink). Thread-safe; applies from the next change.
+    void setMaxStateSize(std::size_t bytes) { m_maxStateSize.store(bytes, std::memory_order_relaxed); }
+    std::size_t maxStateSize() const { return m_maxStateSize.load(std::memory_order_relaxed); }
+    // What one environment counts towards the bound: its name, each configuration field's name and
+    // text, and a fixed 64 bytes per environment and per field for what the file adds around them.
+    static std::size_t stateSize(const Environment& env);
+
 private:
     class FileLock;
     // The identity of the state file as this store last read or wrote it: another process's
@@ -79,6 +97,8 @@ private:
     // The callers hold m_mutex and the file lock.
     bool save(const std::vector<Environment>& envs, std::string& error);
     bool load(std::string& error);
+    static bool parseState(const pugi::xml_document& doc, OVL::OVLGUIDBase& agentId,
+                           std::vector<Environment>& envs, std::string& error);
     // Under the shared lock, reads the file again when it is not the one this store knows; on
     // failure logs and keeps what is in memory.
     void refreshForRead();
@@ -86,6 +106,12 @@ private:
     // the change writes it again); logs and returns false when that fails.
     bool reloadForChange();
     bool stampOf(FileStamp& stamp) const;
+    // The temporary files that a writer killed half-way left; called under the exclusive lock.
+    void removeStaleTemporaries();
+    // Checks a change's result against maxStateSize().
+    bool fits(const std::vector<Environment>& next) const;
+    // Replaces m_envs and gives the heap's free memory back to the system when much was freed.
+    void replaceEnvironments(std::vector<Environment> next);
 
     const std::string m_path;
     int m_lockFd = -1;  // `<path>.lock`; -1 when it cannot be opened (then nothing is locked)
@@ -93,6 +119,8 @@ private:
     FileStamp m_stamp;                // guarded by m_mutex
     OVL::OVLGUIDBase m_agentId;       // guarded by m_mutex
     std::vector<Environment> m_envs;  // guarded by m_mutex
+    std::size_t m_stateSize = 0;      // guarded by m_mutex; the sum of stateSize() over m_envs
+    std::atomic<std::size_t> m_maxStateSize{std::numeric_limits<std::size_t>::max()};
 };
 
 }  // namespace ovagent

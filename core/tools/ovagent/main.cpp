@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -19,6 +18,7 @@
 #include "AgentContext.h"
 #include "AgentLog.h"
 #include "EnvironmentStore.h"
+#include "OVLCommon/AtomicFile.h"
 #include "OVLWire/Protocol.h"
 #include "PasswordHash.h"
 #include "Server.h"
@@ -84,15 +84,12 @@ int hashPassword(int argc, char** argv) {
     return 0;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush())
-            return false;
-    }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
+// A start that fails after the log is open says so there too, so that the log's last record
+// tells why the agent is not running.
+int startFailed(const std::string& message) {
+    AGENT_LOG(AgentLog::error, "start failed: %s", message.c_str());
+    std::cerr << "ovagent: " << message << "\n";
+    return 1;
 }
 
 void raiseFileLimit() {
@@ -185,11 +182,8 @@ int main(int argc, char** argv) {
     raiseFileLimit();
 
     EnvironmentStore store(stateDir + "/state.xml");
-    if (!store.open(config->environments, error)) {
-        AGENT_LOG(AgentLog::error, "%s", error.c_str());
-        std::cerr << "ovagent: " << error << "\n";
-        return 1;
-    }
+    if (!store.open(config->environments, error))
+        return startFailed(error);
     AgentContext context(config, store);
     Server server(context, stateDir);
 
@@ -224,18 +218,14 @@ int main(int argc, char** argv) {
         server.runStdio();
         return 0;
     }
-    if (!server.listen(*config, error)) {
-        AGENT_LOG(AgentLog::error, "%s", error.c_str());
-        std::cerr << "ovagent: " << error << "\n";
-        return 1;
-    }
+    if (!server.listen(*config, error))
+        return startFailed(error);
     const std::string listeners = server.describeListeners();
+    // Whoever waits for the ports file finds it complete or not at all.
+    if (!portsFile.empty() && OVL::replaceFileAtomically(portsFile, listeners, error) != 0)
+        return startFailed("cannot write the ports file: " + error);
     AGENT_LOG(AgentLog::info, "%s %s started%s, state in %s, listening on:\n%s", kAgentName, kAgentVersion,
               demo ? " in demo mode" : "", stateDir.c_str(), listeners.c_str());
-    if (!portsFile.empty() && !writeFileAtomically(portsFile, listeners)) {
-        std::cerr << "ovagent: cannot write " << portsFile << "\n";
-        return 1;
-    }
     if (demo)
         std::cerr << "ovagent demo: log in as \"peadmin\" / \"5t6y7u\", realm \"System\"\n" << listeners;
     server.run(config->workerThreads);

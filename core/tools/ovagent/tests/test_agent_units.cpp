@@ -276,3 +276,85 @@ TEST(EnvironmentStore, StoresSharingTheFileKeepEachOthersChanges) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "<ovagentState><agentId>zz");
     EXPECT_EQ(first.list().size(), 2u + kChildren * kEach) << "reads answer from memory";
 }
+
+// State files that another program wrote or broke: each refusal names what is wrong.
+TEST(EnvironmentStore, InvalidStateFilesAreRefusedWithTheReason) {
+    const std::string a = "0f6d2b1e-8a4c-4d3b-9e7f-1a2b3c4d5e60", b = "3a9c7e15-2b4d-4f6a-8c1e-9d0b2a3c4e70";
+    auto file = [](const std::string& environments) {
+        return "<ovagentState version=\"1\"><agentId>6a9f7ffc-db33-4c55-b086-6a5d3f4b6e52</agentId>"
+               "<environments>" +
+               environments + "</environments></ovagentState>";
+    };
+    auto env = [](const std::string& id, const std::string& name, const std::string& extra = {}) {
+        return "<environment id=\"" + id + "\" name=\"" + name + "\" " + extra + "/>";
+    };
+    const struct {
+        std::string text;
+        std::string reason;
+    } cases[] = {
+        {file(env(a, "one") + env(a, "two")), "the environment id " + a + " appears twice"},
+        {file(env(a, "one") + env(b, "one")), "the environment name 'one' appears twice"},
+        {file(env(a, "one", "revision=\"-5\"")), "revision=\"-5\"; it must be a whole number from 1"},
+        {file(env(a, "one", "revision=\"0\"")), "from 1"},
+        {file(env(a, "one", "revision=\"2x\"")), "from 1"},
+        {file(env(a, "one", "created=\"\"")), "created=\"\""},
+        {file(env("nope", "one")), "no valid id ('nope')"},
+        {file(env(a, "")), "has no name"},
+        {"<ovagentState><agentId>zz", "malformed XML"},
+    };
+    for (const auto& c : cases) {
+        ferrik_test::TempDir dir;
+        std::ofstream(dir.file("state.xml")) << c.text;
+        EnvironmentStore store(dir.file("state.xml"));
+        std::string error;
+        EXPECT_FALSE(store.open({}, error)) << c.text;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_NE(error.find(dir.file("state.xml")), std::string::npos) << error;
+    }
+    ferrik_test::TempDir dir;
+    std::filesystem::create_directory(dir.file("state.xml"));
+    EnvironmentStore store(dir.file("state.xml"));
+    std::string error;
+    EXPECT_FALSE(store.open({}, error));
+    EXPECT_NE(error.find("state.xml is a directory, not a state file"), std::string::npos) << error;
+
+    // What a writer killed half-way left is removed at the start; other files stay.
+    ferrik_test::TempDir stale;
+    std::ofstream(stale.file("state.xml")) << file(env(a, "one", "revision=\"3\""));
+    for (const char* name : {"state.xml.tmp", "state.xml.tmp-4242-0", "state.xml.bak"})
+        std::ofstream(stale.file(name)) << "<half";
+    EnvironmentStore restarted(stale.file("state.xml"));
+    ASSERT_TRUE(restarted.open({}, error)) << error;
+    OVL::OVLGUIDBase idA;
+    idA.fromString(a.c_str());
+    ASSERT_TRUE(restarted.get(idA).has_value());
+    EXPECT_EQ(restarted.get(idA)->revision, 3u);
+    EXPECT_FALSE(std::filesystem::exists(stale.file("state.xml.tmp")));
+    EXPECT_FALSE(std::filesystem::exists(stale.file("state.xml.tmp-4242-0")));
+    EXPECT_TRUE(std::filesystem::exists(stale.file("state.xml.bak")));
+}
+
+TEST(EnvironmentStore, TheStateSizeIsBoundedAndAStateOverTheBoundMayShrink) {
+    ferrik_test::TempDir dir;
+    using R = EnvironmentStore::Result;
+    EnvironmentStore store(dir.file("state.xml"));
+    std::string error;
+    ASSERT_TRUE(store.open({}, error)) << error;
+    Environment big;
+    big.name = "big";
+    big.config = {{"blob", std::string(5000, 'x')}};
+    ASSERT_EQ(store.create(big, 100), R::ok);
+    store.setMaxStateSize(4096);
+    Environment small;
+    small.name = "small";
+    EXPECT_EQ(store.create(small, 100), R::tooLarge);
+    Environment out;
+    const ConfigFields larger = {{"blob", std::string(6000, 'x')}};
+    EXPECT_EQ(store.change(big.id, std::nullopt, larger, std::nullopt, std::nullopt, out), R::tooLarge);
+    EXPECT_EQ(store.get(big.id)->config, big.config) << "a refused change changes nothing";
+    const ConfigFields shorter = {{"blob", std::string(4500, 'x')}};
+    EXPECT_EQ(store.change(big.id, std::nullopt, shorter, std::nullopt, std::nullopt, out), R::ok);
+    EXPECT_EQ(store.destroy(big.id), R::ok);
+    EXPECT_EQ(store.create(small, 100), R::ok);
+    EXPECT_EQ(EnvironmentStore::stateSize(small), 64u + 5u);
+}
