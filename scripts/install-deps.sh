@@ -8,7 +8,7 @@ packages=(
     build-essential cmake ninja-build g++ clang pkg-config git
     # libraries
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libboost-dev libssl-dev openssl libpugixml-dev uuid-dev
+    libboost-dev libssl-dev openssl libpugixml-dev libexpat1-dev uuid-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core libxml2-utils

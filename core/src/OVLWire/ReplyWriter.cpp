@@ -1,6 +1,7 @@
 #include "OVLWire/ReplyWriter.h"
 
 #include "OVLWire/Protocol.h"
+#include "OVLWire/Utf8.h"
 
 namespace OVL::Wire {
 
@@ -12,14 +13,51 @@ std::string prefixed(const char* prefix, std::string_view name) {
     return result;
 }
 
+// What XML can carry of `text`; the text itself when all of it (the common case).
+class XmlText {
+public:
+    explicit XmlText(std::string_view text) : m_view(text) {
+        if (!isXmlText(text)) {
+            m_cleaned = toXmlText(text);
+            m_view = m_cleaned;
+        }
+    }
+    std::string_view view() const { return m_view; }
+    // As a C string, for pugixml's attribute and name setters.
+    std::string string() const { return std::string(m_view); }
+
+private:
+    std::string m_cleaned;
+    std::string_view m_view;
+};
+
+void setText(pugi::xml_node node, std::string_view text) {
+    const XmlText clean(text);
+    node.append_child(pugi::node_pcdata).set_value(clean.view().data(), clean.view().size());
+}
+
+// Appends pugixml's output, writing a carriage return as "&#13;": pugixml escapes it in attribute
+// values only, and a raw one in text would reach the reader as a line feed. Text is the only place
+// the output can hold one (the writers here put no comments or processing instructions).
 class StringWriter final : public pugi::xml_writer {
 public:
     explicit StringWriter(std::string& out) : m_out(out) {}
-    void write(const void* data, size_t size) override { m_out.append(static_cast<const char*>(data), size); }
+    void write(const void* data, size_t size) override {
+        std::string_view chunk(static_cast<const char*>(data), size);
+        for (std::size_t cr = chunk.find('\r'); cr != std::string_view::npos; cr = chunk.find('\r')) {
+            m_out.append(chunk.substr(0, cr)).append("&#13;");
+            chunk.remove_prefix(cr + 1);
+        }
+        m_out.append(chunk);
+    }
 
 private:
     std::string& m_out;
 };
+
+// pugixml escapes the tab, line feed and carriage return in attribute values as references; the
+// values hold nothing else below U+0020 (XmlText dropped it), so no reference is one that XML forbids.
+constexpr unsigned kSaveFlags = pugi::format_indent;
 
 }  // namespace
 
@@ -34,9 +72,9 @@ ReplyWriter::ReplyWriter(std::string_view id, std::string_view origin, std::stri
         packet.append_attribute("xmlns:ns2").set_value(std::string(interfaceNamespace).c_str());
     }
     if (!id.empty())
-        packet.append_attribute("id").set_value(std::string(id).c_str());
-    packet.append_attribute("origin").set_value(std::string(origin).c_str());
-    packet.append_child("ns1:target").text().set(std::string(target).c_str());
+        packet.append_attribute("id").set_value(XmlText(id).string().c_str());
+    packet.append_attribute("origin").set_value(XmlText(origin).string().c_str());
+    setText(packet.append_child("ns1:target"), target);
     m_data = packet.append_child("ns1:data");
 }
 
@@ -48,19 +86,19 @@ pugi::xml_node ReplyWriter::result(std::string_view interface, std::string_view 
 void ReplyWriter::error(int code, std::string_view message) {
     pugi::xml_node error = m_data.append_child("ns1:error");
     error.append_child("ns1:code").text().set(code);
-    error.append_child("ns1:message").text().set(std::string(message).c_str());
+    setText(error.append_child("ns1:message"), message);
 }
 
 pugi::xml_node ReplyWriter::add(pugi::xml_node parent, std::string_view name, std::string_view text) {
     pugi::xml_node node = parent.append_child(prefixed("ns2:", name).c_str());
     if (!text.empty())
-        node.append_child(pugi::node_pcdata).set_value(text.data(), text.size());
+        setText(node, text);
     return node;
 }
 
 void ReplyWriter::appendFrame(std::string& out) const {
     StringWriter writer(out);
-    m_doc.save(writer, "", pugi::format_indent | pugi::format_skip_control_chars, pugi::encoding_utf8);
+    m_doc.save(writer, "", kSaveFlags, pugi::encoding_utf8);
     if (!out.empty() && out.back() == '\n')
         out.pop_back();
     out.push_back('\0');
@@ -79,19 +117,16 @@ void appendRequestFrame(std::string& out, std::string_view id, std::string_view 
     pugi::xml_document doc;
     pugi::xml_node packet = doc.append_child("packet");
     if (!id.empty())
-        packet.append_attribute("id").set_value(std::string(id).c_str());
-    packet.append_child("target").append_child(pugi::node_pcdata).set_value(target.data(), target.size());
+        packet.append_attribute("id").set_value(XmlText(id).string().c_str());
+    setText(packet.append_child("target"), target);
     pugi::xml_node op = packet.append_child("data")
                             .append_child(std::string(interface).c_str())
                             .append_child(std::string(operation).c_str());
     for (const auto& [name, value] : arguments) {
-        op.append_child(std::string(name).c_str())
-            .append_child(pugi::node_pcdata)
-            .set_value(value.data(), value.size());
+        setText(op.append_child(std::string(name).c_str()), value);
     }
     StringWriter writer(out);
-    doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration | pugi::format_skip_control_chars,
-             pugi::encoding_utf8);
+    doc.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
     out.push_back('\0');
 }
 

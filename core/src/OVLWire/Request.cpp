@@ -4,6 +4,7 @@
 
 #include "OVLWire/Protocol.h"
 #include "OVLWire/Utf8.h"
+#include "OVLWire/WellFormed.h"
 
 namespace OVL::Wire {
 
@@ -86,14 +87,23 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
         message = "packet is not valid UTF-8";
         return kErrMalformed;
     }
-    pugi::xml_parse_result parsed =
+    const bool wellFormed = checkWellFormed({frame.data(), frame.size()}, message);
+    const pugi::xml_parse_result parsed =
         m_doc.load_buffer_inplace(frame.data(), frame.size(), pugi::parse_default, pugi::encoding_utf8);
+    pugi::xml_node root = m_doc.document_element();
+    if (!wellFormed) {
+        // What the lenient parser could read of the packet still gives the error reply its id.
+        if (parsed && root && localName(root) == "packet") {
+            m_id = root.attribute("id").value();
+            m_target = childText(root, "target");
+        }
+        return kErrMalformed;
+    }
     if (!parsed) {
-        message = std::string("malformed XML at offset ") + std::to_string(parsed.offset) + ": " +
+        message = std::string("malformed XML at byte ") + std::to_string(parsed.offset) + ": " +
                   parsed.description();
         return kErrMalformed;
     }
-    pugi::xml_node root = m_doc.document_element();
     if (!root || localName(root) != "packet") {
         message = "the root element must be 'packet'";
         return kErrMalformed;

@@ -5,6 +5,7 @@
 #include "OVLWire/Protocol.h"
 #include "OVLWire/ReplyWriter.h"
 #include "OVLWire/Request.h"
+#include "OVLWire/WellFormed.h"
 
 using namespace OVL::Wire;
 
@@ -63,4 +64,31 @@ TEST(RequestFrame, RoundTripsThroughTheRequestParser) {
     EXPECT_EQ(childText(request.operationNode(), "login"), "pe<admin>");
     EXPECT_EQ(childText(request.operationNode(), "password"), "a&b\"c");
     EXPECT_TRUE(childByLocalName(request.operationNode(), "domain"));
+}
+
+// Text from the state file or the host may hold what XML cannot carry; the reply stays well-formed
+// and keeps every character it can carry, the carriage return included.
+TEST(ReplyWriter, EveryReplyIsWellFormedWhateverItsTexts) {
+    const std::string hostile = "cr\rlf\ntab\tctl\x01\x1b nc\xEF\xBF\xBE\xEF\xBF\xBF bad\xff ]]> &amp; <";
+    ReplyWriter writer(hostile, "ovagent", hostile, kSystemNamespace);
+    ReplyWriter::add(writer.result("system", "echoResult"), "text", hostile);
+    std::string out;
+    writer.appendFrame(out);
+    out.pop_back();
+    std::string message;
+    ASSERT_TRUE(checkWellFormed(out, message)) << message << "\n" << out;
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(out.c_str()));
+    const std::string carried = "cr\rlf\ntab\tctl nc bad ]]> &amp; <";
+    EXPECT_EQ(childText(doc.document_element(), "target"), carried);
+    EXPECT_EQ(doc.document_element().attribute("id").value(), carried);
+    EXPECT_EQ(doc.select_node("//ns2:text").node().child_value(), carried);
+
+    out.clear();
+    appendRequestFrame(out, "i\td", "system", "system", "echo", {{"text", hostile}});
+    out.pop_back();
+    Request request;
+    ASSERT_EQ(request.parse({out.data(), out.size()}, ParseLimits{}, message), 0) << message;
+    EXPECT_EQ(request.id(), "i\td");
+    EXPECT_EQ(childText(request.operationNode(), "text"), carried);
 }

@@ -3,8 +3,10 @@
 #include <string>
 
 #include "OVLWire/Protocol.h"
+#include "OVLWire/ReplyWriter.h"
 #include "OVLWire/Request.h"
 #include "OVLWire/Utf8.h"
+#include "OVLWire/WellFormed.h"
 
 using namespace OVL::Wire;
 
@@ -100,4 +102,79 @@ TEST(Utf8, AcceptsWellFormedAndRejectsTheRest) {
     // A zero byte is a character like any other here (frames never hold one).
     EXPECT_TRUE(isValidUtf8(std::string_view("a\0b\0", 4)));
     EXPECT_FALSE(isValidUtf8(std::string_view("a\0\x80", 3)));
+}
+
+// The lenient DOM parser alone accepts each of these; the strict check answers 400 with the place.
+TEST(Request, FramesThatAreNotWellFormedAreRefusedWithTheirPosition) {
+    const std::string echo = "<target>system</target><data><system><echo/></system></data>";
+    const struct {
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {"<packet id=\"a\">" + echo + "</packet><packet id=\"b\">" + echo + "</packet>",
+         "line 1, column 85: junk after document element"},
+        {"<packet id=\"a\">" + echo + "</packet>\ngarbage", "line 2, column 1: junk after document element"},
+        {"<packet id=\"a\"><target>&nope;</target></packet>", "undefined entity"},
+        {"<packet id=\"a\" id=\"b\">" + echo + "</packet>", "duplicate attribute"},
+        {"<packet id=\"a\"><target>sys\x01tem</target></packet>", "not well-formed (invalid token)"},
+        {"<packet id=\"a\"><target>&#1;</target></packet>", "reference to invalid character number"},
+        {"<packet id=\"a&#xFFFE;\">" + echo + "</packet>", "reference to invalid character number"},
+        {"<packet id=\"a\"><target>\xEF\xBF\xBF</target></packet>", "not well-formed (invalid token)"},
+        {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><packet id=\"a\">" + echo + "</packet>",
+         "declares the encoding 'UTF-16'; packets are UTF-8"},
+        {"<!DOCTYPE packet [<!ENTITY e \"system\">]><packet id=\"a\"><target>&e;</target></packet>",
+         "document type declarations are not accepted"},
+    };
+    for (const auto& c : cases) {
+        Request request;
+        std::string message;
+        EXPECT_EQ(parse(c.text, request, message), kErrMalformed) << c.text;
+        EXPECT_NE(message.find("malformed XML at line "), std::string::npos) << message;
+        EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    }
+    Request request;
+    std::string message;
+    parse("<packet id=\"a\">" + echo + "</packet><packet id=\"b\">" + echo + "</packet>", request, message);
+    EXPECT_EQ(request.id(), "a") << "the error reply carries the id that could be read";
+    for (const char* fine : {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", "<a b='&#9;&lt;&#x10FFFF;'/>",
+                             "<!-- c --><a><![CDATA[<&\x0d]]><?pi x?></a>\n"})
+        EXPECT_TRUE(checkWellFormed(fine, message)) << fine << ": " << message;
+}
+
+// An id is the attribute's value as XML reads it: tab, line feed and carriage return written as
+// references are kept; written raw they are white space, which XML reads as a space.
+TEST(Request, IdsKeepTheirWhiteSpaceThroughTheReply) {
+    Request request;
+    std::string message;
+    ASSERT_EQ(parse("<packet id=\"a&#9;b&#10;c&#13;d\te\">" +
+                        std::string("<target>system</target><data><system><echo/></system></data></packet>"),
+                    request, message),
+              0)
+        << message;
+    EXPECT_EQ(request.id(), "a\tb\nc\rd e");
+    std::string out;
+    appendErrorFrame(out, request.id(), "ovagent", "system", kErrBadArgument, "m");
+    out.pop_back();
+    ASSERT_TRUE(checkWellFormed(out, message)) << message;
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(out.c_str()));
+    EXPECT_EQ(std::string(doc.document_element().attribute("id").value()), request.id());
+}
+
+TEST(Utf8, XmlTextDropsOnlyWhatXmlCannotCarry) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"tab\tlf\ncr\r \xE2\x82\xAC \xEF\xBF\xBD \xF0\x9F\x98\x80", ""},
+        {"a\x01" "b\x1f", "ab"},
+        {"x\xEF\xBF\xBEy\xEF\xBF\xBFz", "xyz"},
+        {"bad\xff\xc0\xafutf8\xed\xa0\x80", "badutf8"},
+        {std::string("zero\0byte", 9), "zerobyte"},
+    };
+    for (const auto& c : cases) {
+        const std::string expected = c.out.empty() ? c.in : c.out;
+        EXPECT_EQ(isXmlText(c.in), c.out.empty()) << c.in;
+        EXPECT_EQ(toXmlText(c.in), expected);
+    }
 }

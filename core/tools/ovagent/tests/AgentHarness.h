@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "OVLWire/Request.h"
+#include "OVLWire/WellFormed.h"
 #include "PasswordHash.h"
 #include "test_utils.h"
 
@@ -259,6 +260,9 @@ public:
         reply->text = readFrame(timeout);
         if (closed && reply->text.empty())
             throw std::runtime_error("connection closed");
+        // Every frame of the agent is checked as strictly as a conforming XML parser would.
+        if (std::string why; !OVL::Wire::checkWellFormed(reply->text, why))
+            throw std::runtime_error("reply is not well-formed XML (" + why + "): " + reply->text);
         if (!reply->doc.load_string(reply->text.c_str()))
             throw std::runtime_error("unparsable reply: " + reply->text);
         return reply;

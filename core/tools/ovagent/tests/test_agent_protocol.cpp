@@ -153,6 +153,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BadPacket{"not xml at all", 400}, BadPacket{"", 400},
                       BadPacket{"<packet><target>\xc3\x28</target><data><a><b/></a></data></packet>", 400},
                       BadPacket{"<other><target>system</target></other>", 400},
+                      // Not well-formed, though a lenient parser reads them: each gets one 400.
+                      BadPacket{echo("one", "1") + echo("two", "2"), 400},
+                      BadPacket{echo("g", "1") + " trailing", 400}, BadPacket{echo("e", "&undefined;"), 400},
+                      BadPacket{"<packet id=\"1\" id=\"2\"><target>system</target></packet>", 400},
+                      BadPacket{echo("c", "\x01"), 400}, BadPacket{echo("r", "&#1;"), 400},
+                      BadPacket{echo("f", "&#xFFFF;"), 400},
+                      BadPacket{"<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + echo("u", "x"), 400},
                       BadPacket{request("u", "nowhere", "x", "y"), 404},
                       BadPacket{request("u", "system", "elsewhere", "echo"), 404},
                       BadPacket{request("u", "system", "system", "reboot"), 405},
@@ -163,6 +170,22 @@ INSTANTIATE_TEST_SUITE_P(
                           "<a><a><a><a><a><a/></a></a></a></a></a></a></a></a></a></a></a></a></a></a></a>"
                           "</echo></system></data></packet>",
                           431}));
+
+// A client matching replies by id finds each one: white space written as references in an id, and
+// a carriage return in a text, come back as they were sent.
+TEST_F(AgentProtocol, IdsAndTextsComeBackExactly) {
+    Client client = Client::tcp(s_agent->tcpPort());
+    ASSERT_EQ(client.login()->errorCode(), 0);
+    auto reply = client.call(echo("a&#9;b&#10;c&#13;d", "x&#13;y\r\nz &lt;&amp;"));
+    EXPECT_EQ(reply->id(), "a\tb\nc\rd");
+    EXPECT_EQ(childText(reply->result(), "text"), "x\ry\nz <&");
+    auto refused = client.call(echo("two&#9;roots", "1") + echo("second", "2"));
+    EXPECT_EQ(refused->errorCode(), 400);
+    EXPECT_EQ(refused->id(), "two\troots");
+    const std::string message = childText(childByLocalName(refused->data(), "error"), "message");
+    EXPECT_NE(message.find("malformed XML at line 1, column "), std::string::npos) << message;
+    EXPECT_NE(message.find("junk after document element"), std::string::npos) << message;
+}
 
 TEST_F(AgentProtocol, SeveralFramesInOneWriteAndAFrameSplitOverWrites) {
     Client client = Client::tcp(s_agent->tcpPort());
