@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <filesystem>
 #include <random>
 
 #include "AgentHarness.h"
@@ -24,7 +27,94 @@ std::map<std::string, std::string> fields(pugi::xml_node node) {
     return out;
 }
 
+struct AgentRun {
+    int status = -1;
+    std::string output;  // standard error and, with <log file="/dev/stderr"/>, the log
+};
+
+// Runs ovagent to its end with writes to files limited to `fileSizeLimit` bytes: past it a write
+// fails with EFBIG, as on a full disk (pipes, such as its standard error, are not limited).
+AgentRun runWithFullDisk(const std::vector<std::string>& arguments, rlim_t fileSizeLimit) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 2);
+        ::close(pipeFds[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{fileSizeLimit, fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::vector<char*> argv{const_cast<char*>(OVAGENT_PATH)};
+        for (const std::string& a : arguments)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    AgentRun run;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+        run.output.append(chunk, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    ::waitpid(pid, &run.status, 0);
+    return run;
+}
+
+int temporaries(const std::string& dir) {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        n += entry.path().filename().string().find(".tmp") != std::string::npos;
+    return n;
+}
+
 }  // namespace
+
+TEST(AgentEnvironments, AStartOnAFullDiskFailsSaysSoAndLeavesNoTemporaryFile) {
+    ferrik_test::TempDir dir;
+    const std::string state = dir.file("state"), ports = dir.file("ports"), config = dir.file("agent.xml");
+    std::filesystem::create_directory(state);
+    std::string text = testConfig({}, "<log file=\"/dev/stderr\"/>");
+    text.replace(text.find("@SOCKET@"), 8, dir.file("agent.sock"));
+    std::ofstream(config) << text;
+    const std::vector<std::string> args = {"--config", config, "--state-dir", state, "--ports-file", ports};
+
+    // The first start cannot write its state file.
+    AgentRun run = runWithFullDisk(args, 16);
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.output;
+    EXPECT_NE(run.output.find("start failed: cannot write"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("state.xml"), std::string::npos) << run.output;
+    EXPECT_EQ(temporaries(state), 0);
+
+    // With the state file and certificate in place, the ports file is the one write left.
+    {
+        AgentProcess once(testConfig(), {}, nullptr);
+        std::filesystem::remove_all(state);
+        std::filesystem::copy(once.stateDir(), state);
+        std::filesystem::remove(state + "/ovagent.log");
+    }
+    run = runWithFullDisk(args, 16);
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.output;
+    EXPECT_NE(run.output.find("start failed: cannot write the ports file"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("started"), std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(ports));
+    EXPECT_EQ(temporaries(dir.path().string()), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("agent.sock"))) << "the listeners are closed";
+}
+
+TEST(AgentEnvironments, TheStoredStateIsBoundedWithAClearError) {
+    AgentProcess agent(testConfig("maxStateSize=\"4096\""));
+    Client client = Client::tcp(agent.tcpPort());
+    ASSERT_EQ(client.login()->errorCode(), 0);
+    const std::string blob = "<config><blob>" + std::string(5000, 'x') + "</blob></config>";
+    auto refused = client.call(envRequest("big", "create", "<name>big</name>" + blob));
+    EXPECT_EQ(refused->errorCode(), 422);
+    const std::string message = childText(childByLocalName(refused->data(), "error"), "message");
+    EXPECT_NE(message.find("would exceed maxStateSize (4096 bytes)"), std::string::npos) << message;
+    EXPECT_EQ(client.call(envRequest("l", "list"))->result().select_nodes("*").size(), 2u);
+    EXPECT_EQ(client.call(envRequest("s", "create", "<name>small</name>"))->errorCode(), 0);
+}
 
 TEST(AgentEnvironments, ListCreateChangeDestroyAndPersistAcrossRestart) {
     ferrik_test::TempDir state;
