@@ -20,7 +20,7 @@ namespace OVL::Agent {
 
 namespace {
 
-constexpr std::size_t kMaxReplySize = std::size_t(256) << 20;
+constexpr std::size_t kDefaultMaxReplySize = std::size_t(256) << 20;
 constexpr std::size_t kReadSize = 64 * 1024;
 // A frame whose root start tag is not complete after this many bytes is routed without an id.
 constexpr std::size_t kMaxHead = 64 * 1024;
@@ -44,8 +44,18 @@ int AgentSession::requestTimeoutMs() {
     return envMs("OVL_REQUEST_TIMEOUT_MS", 15000);
 }
 
+std::size_t AgentSession::maxReplySize() {
+    const char* text = std::getenv("OVL_MAX_REPLY_SIZE");
+    if (text == nullptr || *text < '0' || *text > '9')
+        return kDefaultMaxReplySize;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    return *end == '\0' && value >= 1024 && value <= (1ULL << 32) ? static_cast<std::size_t>(value)
+                                                                    : kDefaultMaxReplySize;
+}
+
 AgentSession::AgentSession()
-    : m_context(IoThread::context()), m_timer(m_context), m_splitter(kMaxReplySize, kReadSize) {}
+    : m_context(IoThread::context()), m_timer(m_context), m_splitter(maxReplySize(), kReadSize) {}
 
 AgentSession::~AgentSession() {
     if (m_transport)
@@ -162,7 +172,8 @@ void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
         const Wire::FrameSplitter::Status status = m_splitter.next(frame);
         if (status == Wire::FrameSplitter::Status::tooLarge) {
             fail({OVLRequestErrorData::kProtocol, "the agent at " + where() + " sent a frame over " +
-                                                      std::to_string(kMaxReplySize >> 20) + " MiB"});
+                                                      std::to_string(m_splitter.maxFrameSize()) +
+                                                      " bytes (OVL_MAX_REPLY_SIZE)"});
             return;
         }
         if (status == Wire::FrameSplitter::Status::needMore)

@@ -56,6 +56,7 @@ public:
 
     static int connectTimeoutMs();
     static int requestTimeoutMs();
+    static std::size_t maxReplySize();
 
 private:
     enum class State { idle, connecting, greeting, login, ready, closed };

@@ -1,12 +1,15 @@
 #include "SendOptions.h"
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
@@ -30,6 +33,8 @@ const char* const kUsage =
     "  --raw                    send the input bytes as they are (else each packet is parsed and\n"
     "                           sent with its own id)\n"
     "  --timeout MS             time to wait for the connection and for each reply (default 15000)\n"
+    "  --max-reply-size BYTES   longest reply accepted; a longer one ends the connection\n"
+    "                           (default 16777216, 16 MiB)\n"
     "Exit status: 0 all replies received, 1 failure (usage, connection, login, input, time-out),\n"
     "2 every reply received but at least one is an error reply of the agent.\n";
 
@@ -45,6 +50,14 @@ bool parsePort(const std::string& text, int& port) {
         return false;
     port = std::atoi(text.c_str());
     return port > 0 && port <= 65535;
+}
+
+// Removes the line end that getline leaves of a CR LF line (and, for fgets, the LF).
+void stripLineEnd(std::string& line) {
+    if (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
 }
 
 }  // namespace
@@ -119,6 +132,18 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
                 return false;
             }
             options.timeoutMs = static_cast<int>(n);
+        } else if (arg == "--max-reply-size") {
+            std::string bytes;
+            if (!value(bytes))
+                return false;
+            char* end = nullptr;
+            const unsigned long long n = std::strtoull(bytes.c_str(), &end, 10);
+            if (bytes.empty() || !std::isdigit(static_cast<unsigned char>(bytes[0])) || *end != '\0' ||
+                n < 1024 || n > (1ULL << 30)) {
+                error = "invalid reply size '" + bytes + "' (bytes, 1024 to 1073741824)";
+                return false;
+            }
+            options.maxReplySize = static_cast<std::size_t>(n);
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             error = "unknown option " + arg;
             return false;
@@ -153,6 +178,10 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
         error = "--password-stdin needs the packets in files";
         return false;
     }
+    if (login.empty()) {
+        error = "no login given (-l LOGIN)";
+        return false;
+    }
     options.info = OVL::OVLConnectionInfo(type, host, port, OVL::OVLAuthName(login, domain, realmId));
     return true;
 }
@@ -163,16 +192,27 @@ bool readPassword(const SendOptions& options, std::string& password, std::string
         case SendOptions::PasswordFrom::none:
             return true;
         case SendOptions::PasswordFrom::file: {
+            struct stat st {};
+            if (::stat(options.passwordFile.c_str(), &st) != 0) {
+                error = "cannot read the password file " + options.passwordFile + ": " + std::strerror(errno);
+                return false;
+            }
+            if (!S_ISREG(st.st_mode)) {
+                error = "the password file " + options.passwordFile +
+                        (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file");
+                return false;
+            }
             std::ifstream in(options.passwordFile);
-            if (!in) {
+            if (!in || (!std::getline(in, password) && in.bad())) {
                 error = "cannot read the password file " + options.passwordFile;
                 return false;
             }
-            std::getline(in, password);
+            stripLineEnd(password);
             return true;
         }
         case SendOptions::PasswordFrom::standardInput:
             std::getline(std::cin, password);
+            stripLineEnd(password);
             return true;
         case SendOptions::PasswordFrom::prompt:
             break;
@@ -202,8 +242,7 @@ bool readPassword(const SendOptions& options, std::string& password, std::string
         return false;
     }
     password = line;
-    while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
-        password.pop_back();
+    stripLineEnd(password);
     return true;
 }
 

@@ -9,6 +9,8 @@
 
 namespace ovlsend {
 
+inline constexpr std::size_t kDefaultMaxReplySize = std::size_t(16) << 20;
+
 struct SendOptions {
     OVL::OVLConnectionInfo info;
     enum class PasswordFrom { prompt, file, standardInput, none } passwordFrom = PasswordFrom::prompt;
@@ -16,6 +18,7 @@ struct SendOptions {
     std::vector<std::string> inputs;  // files; "-" is standard input; none: standard input
     bool raw = false;
     int timeoutMs = 15000;
+    std::size_t maxReplySize = kDefaultMaxReplySize;  // longest reply frame accepted, in bytes
     bool help = false;
 };
 
@@ -29,8 +32,9 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
 // names ("SSH1", "NamedPipe", "TCP", "SSL") or the console's ("SSH", "Named PIPE"), in any case.
 bool typeName(const std::string& given, std::string& name);
 
-// Reads the password as the options say: the first line of a file or of standard input, or
-// typed at the terminal without echo. False with `error` set on failure.
+// Reads the password as the options say: the first line of a file or of standard input (its line
+// end, LF or CR LF, removed), or typed at the terminal without echo. False with `error` set on
+// failure, also for a password file that is not a readable regular file.
 bool readPassword(const SendOptions& options, std::string& password, std::string& error);
 
 // Splits input into packets at zero bytes; pieces of only white space are dropped.

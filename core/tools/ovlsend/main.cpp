@@ -1,5 +1,6 @@
 // ovlsend: sends packets to an agent and prints the replies (see SendOptions.cpp for the usage).
 
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -96,12 +97,17 @@ int main(int argc, char** argv) {
     }
 
     const std::chrono::milliseconds timeout(options.timeoutMs);
+    // The library reads its limits from the environment; set before it starts its thread. Its own
+    // connect time-out is the option's, and ovlsend waits a little longer, so that the library's
+    // message says which step did not finish (no TCP connection, no greeting, no login reply).
+    ::setenv("OVL_CONNECT_TIMEOUT_MS", std::to_string(options.timeoutMs).c_str(), 1);
+    ::setenv("OVL_MAX_REPLY_SIZE", std::to_string(options.maxReplySize).c_str(), 1);
     boost::intrusive_ptr<ovlsend::ReplyCollector> collector(new ovlsend::ReplyCollector);
     OVL::OVLAccessAgentPrototypePtr agent =
         OVL::OVLAccessAgentPrototype::createInstance(nullptr, nullptr, nullptr);
     agent->connect(options.info, OVL::OVLConnectionHandlerPrototypePtr(collector.get()));
     OVL::eid_t eid;
-    if (!collector->waitConnected(timeout, eid, error))
+    if (!collector->waitConnected(timeout + std::chrono::seconds(2), eid, error))
         return fail(error);
 
     OVL::OVLTaskHandlerPrototypePtr handler(collector.get());

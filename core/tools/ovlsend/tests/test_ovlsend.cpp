@@ -30,7 +30,7 @@ TEST(OvlsendOptions, HostPortTypeAndRealmLikeTheConsole) {
     EXPECT_EQ(o.inputs, std::vector<std::string>{"f.xml"});
 
     SendOptions p;
-    ASSERT_TRUE(parseOptions({"-t", "Named PIPE", "-H", "/run/a:b.sock", "-r",
+    ASSERT_TRUE(parseOptions({"-l", "me", "-t", "Named PIPE", "-H", "/run/a:b.sock", "-r",
                               "8b2e4c61-7d3f-4e9a-a1b2-3c4d5e6f7a80", "--no-password"},
                              p, error));
     EXPECT_EQ(p.info.getTypeName(), "NamedPipe");
@@ -48,6 +48,10 @@ TEST(OvlsendOptions, BadUsageIsNamed) {
         {{"--password-stdin"}, "needs the packets in files"},
         {{"--bogus"}, "unknown option"},
         {{"-l"}, "needs a value"},
+        {{"-H", "box", "--no-password"}, "no login given (-l LOGIN)"},
+        {{"-l", "", "--no-password"}, "no login given"},
+        {{"-l", "me", "--max-reply-size", "12"}, "invalid reply size"},
+        {{"-l", "me", "--max-reply-size", "-2000"}, "invalid reply size"},
     };
     for (const auto& [args, expected] : cases) {
         SendOptions o;
@@ -140,9 +144,37 @@ TEST_F(OvlsendAgent, FailuresExitNonzeroWithAMessage) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("cannot read"), std::string::npos) << r.out;
 
-    r = run("--no-password -H 127.0.0.1:1", echo("x"), dir);
+    r = run("--no-password -l tester -H 127.0.0.1:1", echo("x"), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("cannot connect"), std::string::npos) << r.out;
+
+    // A directory as the password file is refused before connecting, not sent as an empty password.
+    r = run(base + "--password-file " + dir.path().string(), echo("x"), dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is a directory"), std::string::npos) << r.out;
+
+    // Plain TCP against the TLS port connects, and the greeting never comes.
+    r = run("--no-password -l tester --timeout 800 -H 127.0.0.1:" + std::to_string(agent.tlsPort()), echo("x"),
+            dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("sent no greeting within 800 ms"), std::string::npos) << r.out;
+}
+
+// A password file written on another system ends its line with CR LF.
+TEST_F(OvlsendAgent, APasswordLineEndingInCrLfLogsIn) {
+    std::ofstream(dir.file("crlf"), std::ios::binary) << agent_test::kPassword << "\r\n";
+    const Outcome r = run(base + "--password-file " + dir.file("crlf"), echo("crlf"), dir);
+    EXPECT_EQ(r.status, 0) << r.out;
+}
+
+// A reply over the size cap ends the connection with a message instead of growing without end.
+TEST_F(OvlsendAgent, RepliesOverTheSizeCapAreRefused) {
+    const std::string big(4000, 'b');
+    Outcome r = run(base + "--max-reply-size 2048 --password-file " + dir.file("password"), echo(big), dir);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("sent a frame over 2048 bytes"), std::string::npos) << r.out;
+    r = run(base + "--max-reply-size 8192 --password-file " + dir.file("password"), echo(big), dir);
+    EXPECT_EQ(r.status, 0) << r.out;
 }
 
 }  // namespace

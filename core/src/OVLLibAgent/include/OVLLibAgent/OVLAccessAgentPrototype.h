@@ -14,6 +14,8 @@
 // Settings from the environment (all optional):
 //   OVL_CONNECT_TIMEOUT_MS   time for connecting and logging in (default 15000)
 //   OVL_REQUEST_TIMEOUT_MS   time the synchronous calls wait for a reply (default 15000)
+//   OVL_MAX_REPLY_SIZE       longest frame accepted from the agent, in bytes (default 268435456,
+//                            256 MiB); a longer one ends the connection with an error
 //   OVL_KNOWN_AGENTS_FILE    the trust-on-first-use store of TLS certificates (default
 //                            $XDG_CONFIG_HOME/ovl/known_agents, else ~/.config/ovl/known_agents)
 //   OVL_CA_FILE              PEM bundle of certificate authorities that TLS accepts as well
