@@ -255,7 +255,8 @@ void stateMemory(benchmark::State& state) {
                op + "></environments></data></packet>" + std::string(1, '\0');
     };
     for (auto _ : state) {
-        BenchClient client(g_agent, Transport::tcp);
+        auto owned = std::make_unique<BenchClient>(g_agent, Transport::tcp);
+        BenchClient& client = *owned;
         client.login();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const long before = rssKiB(g_agent.pid);
@@ -274,6 +275,9 @@ void stateMemory(benchmark::State& state) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const long after = rssKiB(g_agent.pid);
+        owned.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        state.counters["rss_closed_MB"] = static_cast<double>(rssKiB(g_agent.pid)) / 1024.0;
         state.counters["list_MB"] = static_cast<double>(listBytes) / 1e6;
         state.counters["rss_before_MB"] = static_cast<double>(before) / 1024.0;
         state.counters["rss_full_MB"] = static_cast<double>(full) / 1024.0;

@@ -199,13 +199,17 @@ void EnvironmentStore::replaceEnvironments(std::vector<Environment> next) {
     std::size_t size = 0;
     for (const Environment& env : next)
         size += stateSize(env);
-    const std::size_t before = m_stateSize;
+    if (m_stateSize > size)
+        m_freedSinceTrim += m_stateSize - size;
     m_envs = std::move(next);
     m_stateSize = size;
     // The old vector is gone now; malloc_trim returns free pages of every arena, also those that
-    // earlier large replies and frames left.
-    if (before > size && before - size >= kTrimThreshold)
+    // earlier large replies and frames left. Counted over several changes, so that deleting large
+    // environments one by one gives the memory back as well.
+    if (m_freedSinceTrim >= kTrimThreshold) {
         ::malloc_trim(0);
+        m_freedSinceTrim = 0;
+    }
 }
 
 bool EnvironmentStore::load(std::string& error) {
