@@ -92,12 +92,25 @@ void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule,
         normaliseBreaks(entry.text);
     }
     pending.push_back(std::move(entry));
-    if (pending.size() == 1) {
-        insertPending();  // at once: a short entry is in when this returns
+    searchText.clear();
+    if (pending.size() > 1 || stepTimer->isActive()) {
+        return;  // follows the entries before it
+    }
+    // A short entry is in when this returns, unless this turn of the event loop has already spent
+    // its budget on entries (a burst of replies): then it goes in on the next turn.
+    if (!turnClock.isValid()) {
+        turnClock.start();
+        QTimer::singleShot(0, this, [this] { turnClock.invalidate(); });
+    }
+    if (turnClock.elapsed() < kTurnBudgetMs) {
+        insertPending();
+    } else {
+        stepTimer->start();
     }
 }
 
 void FerrikPacketHistory::clear() {
+    searchText.clear();
     pending.clear();
     stepTimer->stop();
     entryStarts.clear();
@@ -353,6 +366,39 @@ QString FerrikPacketHistory::textBetween(int from, int to) const {
         }
     }
     return text;
+}
+
+QTextCursor FerrikPacketHistory::findText(const QString& text, const QTextCursor& from,
+                                          QTextDocument::FindFlags flags) const {
+    if (text.isEmpty()) {
+        return QTextCursor();
+    }
+    if (searchText.isEmpty()) {
+        searchText = document()->toRawText();  // one character per document position
+    }
+    const Qt::CaseSensitivity cs =
+        flags.testFlag(QTextDocument::FindCaseSensitively) ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    const bool backward = flags.testFlag(QTextDocument::FindBackward);
+    const QStringView haystack(searchText);
+    qsizetype at = backward ? std::min<qsizetype>(from.selectionStart() - 1, haystack.size() - text.size())
+                            : from.selectionEnd();
+    while (at >= 0 && at <= haystack.size()) {
+        at = backward ? haystack.lastIndexOf(text, at, cs) : haystack.indexOf(text, at, cs);
+        if (at < 0) {
+            break;
+        }
+        const qsizetype end = at + text.size();
+        const bool whole = (at == 0 || !haystack[at - 1].isLetterOrNumber()) &&
+                           (end == haystack.size() || !haystack[end].isLetterOrNumber());
+        if (!flags.testFlag(QTextDocument::FindWholeWords) || whole) {
+            QTextCursor match(document());
+            match.setPosition(int(at));
+            match.setPosition(int(end), QTextCursor::KeepAnchor);
+            return match;
+        }
+        at += backward ? -1 : 1;
+    }
+    return QTextCursor();
 }
 
 QMimeData* FerrikPacketHistory::createMimeDataFromSelection() const {

@@ -6,8 +6,8 @@
 // the first block of every entry, so that "Select packet" finds the entry under the mouse by binary
 // search. Its cost per entry does not grow with the number of entries already shown:
 // - text goes in in steps of at most kStepChars characters, as many as fit in kTurnBudgetMs per
-//   turn of the event loop; a long reply therefore never blocks the window, and entries appended
-//   meanwhile follow it in order;
+//   turn of the event loop; a long reply or a burst of replies therefore never blocks the window,
+//   and entries appended meanwhile follow in order;
 // - a line longer than kPieceChars is shown as several display pieces (blocks marked as the
 //   continuation of the line), so that no block is ever laid out whole when a reply has no line
 //   breaks; copying joins the pieces again, so copied text is the entry's exact text;
@@ -15,9 +15,11 @@
 //   each block keeps its end state, and every entry starts in plain text.
 // GUI thread only.
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPoint>
 #include <QString>
+#include <QTextDocument>
 
 #include <deque>
 #include <vector>
@@ -58,6 +60,11 @@ public:
     // The text between two document positions, display pieces of a line joined again and rules
     // left out.
     QString textBetween(int from, int to) const;
+
+    // Searches the pane from `from` for text, as QTextDocument::find does with these flags
+    // (backward, case-sensitive, whole words); the match selected, or a null cursor. The pane's
+    // text is read once and kept until the pane changes, so that each step only scans.
+    QTextCursor findText(const QString& text, const QTextCursor& from, QTextDocument::FindFlags flags) const;
 
     // The position (text-area coordinates) at which the context menu was requested; null while no
     // context menu is open. Set by contextMenuEvent, or by callers that run selectPacket directly.
@@ -101,5 +108,7 @@ private:
     std::vector<int> entryStarts;  // first block number of every entry, ascending
     std::deque<Pending> pending;
     QTimer* stepTimer;
+    QElapsedTimer turnClock;  // since the first entry appended in this turn of the event loop
     QObject* watchedWindow = nullptr;
+    mutable QString searchText;  // the document's raw text for findText; empty when stale
 };
