@@ -98,15 +98,19 @@ void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule,
     }
     // A short entry is in when this returns, unless this turn of the event loop has already spent
     // its budget on entries (a burst of replies): then it goes in on the next turn.
-    if (!turnClock.isValid()) {
-        turnClock.start();
-        QTimer::singleShot(0, this, [this] { turnClock.invalidate(); });
-    }
-    if (turnClock.elapsed() < kTurnBudgetMs) {
+    if (turnElapsed() < kTurnBudgetMs) {
         insertPending();
     } else {
         stepTimer->start();
     }
+}
+
+qint64 FerrikPacketHistory::turnElapsed() {
+    if (!turnClock.isValid()) {
+        turnClock.start();
+        QTimer::singleShot(0, this, [this] { turnClock.invalidate(); });
+    }
+    return turnClock.elapsed();
 }
 
 void FerrikPacketHistory::clear() {
@@ -121,8 +125,6 @@ void FerrikPacketHistory::clear() {
 void FerrikPacketHistory::insertPending() {
     QScrollBar* bar = verticalScrollBar();
     bool follow = bar->value() >= bar->maximum();
-    QElapsedTimer clock;
-    clock.start();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
@@ -132,7 +134,7 @@ void FerrikPacketHistory::insertPending() {
         if (insertStep(cursor, entry)) {
             pending.pop_front();
         }
-    } while (!pending.empty() && clock.elapsed() < kTurnBudgetMs);
+    } while (!pending.empty() && turnElapsed() < kTurnBudgetMs);
     cursor.endEditBlock();
     if (follow) {
         bar->setValue(bar->maximum());

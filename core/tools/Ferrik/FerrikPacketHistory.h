@@ -34,7 +34,7 @@ class FerrikPacketHistory : public QPlainTextEdit {
 public:
     static constexpr qsizetype kPieceChars = 2048;      // longest display piece of a line
     static constexpr qsizetype kStepChars = 64 * 1024;  // characters inserted at a time
-    static constexpr int kTurnBudgetMs = 20;            // insertion time per event-loop turn
+    static constexpr int kTurnBudgetMs = 16;            // insertion time per event-loop turn
 
     explicit FerrikPacketHistory(QWidget* parent = nullptr);
     ~FerrikPacketHistory() override;
@@ -90,7 +90,9 @@ private:
         qsizetype done = 0;      // characters of text in the pane
         qsizetype lineEnd = -1;  // index of the line feed (or text end) that ends the current line
     };
-    // Inserts what fits into this turn's budget; restarts the timer when something is left.
+    // Milliseconds spent on entries in this turn of the event loop.
+    qint64 turnElapsed();
+    // Inserts what fits into this turn's budget (at least one step); restarts the timer when something is left.
     void insertPending();
     // Inserts the next step of entry; true when the entry is complete.
     bool insertStep(QTextCursor& cursor, Pending& entry);
