@@ -97,8 +97,9 @@ void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule,
         return;  // follows the entries before it
     }
     // A short entry is in when this returns, unless this turn of the event loop has already spent
-    // its budget on entries (a burst of replies): then it goes in on the next turn.
-    if (turnElapsed() < kTurnBudgetMs) {
+    // its budget on entries (a burst of replies): then it goes in on the next turn. A long one
+    // starts on the next turn too, since the turn that produced it has usually spent a while on it.
+    if (pending.back().text.size() <= kStepChars && turnElapsed() < kTurnBudgetMs) {
         insertPending();
     } else {
         stepTimer->start();

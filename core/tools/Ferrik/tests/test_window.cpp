@@ -365,9 +365,9 @@ TEST(Output, LongEntryGoesInStepByStepWhileTheWindowRuns) {
     window.appendText(pane, "before", false, true);
     window.appendText(pane, reply, false, true);
     window.appendText(pane, "after", false, true);
-    // Only the first steps are in; the entry after it waits for its turn.
+    // The long entry starts on the next turn; the entry after it waits for its turn.
     EXPECT_TRUE(window.isAppending());
-    EXPECT_EQ(pane->entryCount(), 2);
+    EXPECT_EQ(pane->entryCount(), 1);
     EXPECT_FALSE(pane->toPlainText().contains("after"));
 
     // The event loop runs between steps: a timer of the window's thread fires before the end.
@@ -378,6 +378,21 @@ TEST(Output, LongEntryGoesInStepByStepWhileTheWindowRuns) {
     ASSERT_EQ(pane->entryCount(), 3);
     EXPECT_EQ(pane->entryText(1), reply);
     EXPECT_EQ(pane->entryText(2), "after");
+}
+
+TEST(Output, ABurstOfEntriesKeepsEveryEntryInOrder) {
+    FerrikDlg window;
+    FerrikPacketHistory* pane = window.histOutput;
+    const QString body = QString(QStringLiteral("<line/>\n")).repeated(100);
+    for (int i = 0; i < 3000; ++i) {  // more than one turn's budget: the rest follows later
+        window.appendText(pane, QString::number(i) + body, false, i % 2 == 0);
+    }
+    finishAppending(window);
+    ASSERT_EQ(pane->entryCount(), 3000);
+    for (int i : {0, 1, 1499, 2998, 2999}) {
+        EXPECT_EQ(pane->entryText(i), QString::number(i) + body) << i;
+        EXPECT_EQ(pane->entryHasRule(i), i % 2 == 0) << i;
+    }
 }
 
 TEST(Output, ALineWithoutBreaksIsShownInPiecesAndCopiedWhole) {
