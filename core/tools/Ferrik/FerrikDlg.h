@@ -8,6 +8,7 @@
 // FerrikDlg_sending.cpp, FerrikDlg_settings.cpp and FerrikDlg_history.cpp.
 
 #include <QByteArray>
+#include <QFuture>
 #include <QMetaType>
 #include <QModelIndex>
 #include <QPointer>
@@ -41,6 +42,8 @@ public:
     // entry goes in over several turns of the event loop; isAppending() tells whether any entry of
     // either pane is still going in.
     void appendText(FerrikPacketHistory* pane, const QString& text, bool html, bool rule);
+    // The same for plain text still being prepared on another thread (a long reply).
+    void appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule);
     bool isAppending() const { return histOutput->isAppending() || histInput->isAppending(); }
 
     // Persistence of options, host records and history in the settings file. The file's path is

@@ -1,4 +1,6 @@
 // FerrikDlg: the transcript panes and the processing of agent replies.
+#include <QtConcurrent/QtConcurrentRun>
+
 #include "FerrikDlg.h"
 #include "TextOps.h"
 
@@ -6,7 +8,30 @@ void FerrikDlg::appendText(FerrikPacketHistory* pane, const QString& text, bool 
     pane->appendEntry(text, html, rule, scroll);
 }
 
+void FerrikDlg::appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule) {
+    pane->appendEntry(text, rule, scroll);
+}
+
 void FerrikDlg::onReadFinished(const QString& s) {
+    if (s.size() > FerrikPacketHistory::kStepChars) {
+        // A long reply is stripped and indented on a pool thread, so that the window keeps
+        // painting meanwhile; its entry keeps its place before anything appended later.
+        const bool strip = strip_namespaces;
+        const bool indent = indent_output;
+        const int unit = tab;
+        appendText(histOutput, QtConcurrent::run([s, strip, indent, unit] {
+                       QString text = s;
+                       if (strip) {
+                           ferrik::stripNamespaces(text);
+                       }
+                       if (indent) {
+                           ferrik::indentXml(text, unit);
+                       }
+                       return text;
+                   }),
+                   true);
+        return;
+    }
     QString text = s;
     if (strip_namespaces) {
         ferrik::stripNamespaces(text);

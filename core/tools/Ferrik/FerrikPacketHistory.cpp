@@ -91,10 +91,40 @@ void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule,
     if (!html) {
         normaliseBreaks(entry.text);
     }
+    queueEntry(std::move(entry));
+}
+
+void FerrikPacketHistory::appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow) {
+    Pending entry;
+    entry.rule = rule;
+    entry.alwaysFollow = alwaysFollow;
+    entry.preparing = new QFutureWatcher<QString>(this);
+    QFutureWatcher<QString>* watcher = entry.preparing;
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { textPrepared(watcher); });
+    watcher->setFuture(text);
+    queueEntry(std::move(entry));
+}
+
+void FerrikPacketHistory::textPrepared(QFutureWatcher<QString>* watcher) {
+    watcher->deleteLater();
+    for (Pending& entry : pending) {
+        if (entry.preparing == watcher) {
+            entry.text = watcher->future().resultCount() > 0 ? watcher->result() : QString();
+            normaliseBreaks(entry.text);
+            entry.preparing = nullptr;
+            if (&entry == &pending.front() && !stepTimer->isActive()) {
+                stepTimer->start();
+            }
+            return;
+        }
+    }
+}
+
+void FerrikPacketHistory::queueEntry(Pending entry) {
     pending.push_back(std::move(entry));
     searchText.clear();
-    if (pending.size() > 1 || stepTimer->isActive()) {
-        return;  // follows the entries before it
+    if (pending.size() > 1 || stepTimer->isActive() || pending.back().preparing) {
+        return;  // follows the entries before it, or waits for its text
     }
     // A short entry is in when this returns, unless this turn of the event loop has already spent
     // its budget on entries (a burst of replies): then it goes in on the next turn. A long one
@@ -116,6 +146,12 @@ qint64 FerrikPacketHistory::turnElapsed() {
 
 void FerrikPacketHistory::clear() {
     searchText.clear();
+    for (const Pending& entry : pending) {
+        if (entry.preparing) {
+            entry.preparing->disconnect(this);
+            entry.preparing->deleteLater();
+        }
+    }
     pending.clear();
     stepTimer->stop();
     entryStarts.clear();
@@ -124,6 +160,9 @@ void FerrikPacketHistory::clear() {
 }
 
 void FerrikPacketHistory::insertPending() {
+    if (pending.empty() || pending.front().preparing) {
+        return;  // textPrepared starts it again
+    }
     QScrollBar* bar = verticalScrollBar();
     bool follow = bar->value() >= bar->maximum();
     QTextCursor cursor(document());
@@ -135,12 +174,12 @@ void FerrikPacketHistory::insertPending() {
         if (insertStep(cursor, entry)) {
             pending.pop_front();
         }
-    } while (!pending.empty() && turnElapsed() < kTurnBudgetMs);
+    } while (!pending.empty() && !pending.front().preparing && turnElapsed() < kTurnBudgetMs);
     cursor.endEditBlock();
     if (follow) {
         bar->setValue(bar->maximum());
     }
-    if (!pending.empty()) {
+    if (!pending.empty() && !pending.front().preparing) {
         stepTimer->start();
     }
 }
@@ -337,17 +376,20 @@ QTextCursor FerrikPacketHistory::entrySelection(int entry) const {
 }
 
 QString FerrikPacketHistory::entryText(int entry) const {
-    const QTextCursor cursor = entrySelection(entry);
-    if (!cursor.hasSelection() && (entry < 0 || entry >= entryCount())) {
+    if (entry < 0 || entry >= entryCount()) {
         return QString();
     }
+    const QTextCursor cursor = entrySelection(entry);
     return textBetween(cursor.selectionStart(), cursor.selectionEnd());
 }
 
 bool FerrikPacketHistory::entryHasRule(int entry) const {
-    const QTextCursor cursor = entrySelection(entry);
-    return entry >= 0 && entry < entryCount() && isRule(document()->findBlock(cursor.selectionEnd())) &&
-           document()->findBlock(cursor.selectionEnd()).blockNumber() != entryStarts[size_t(entry)];
+    if (entry < 0 || entry >= entryCount()) {
+        return false;
+    }
+    // The rule is the entry's last block, a block of its own after the first.
+    const QTextBlock last = document()->findBlock(entrySelection(entry).selectionEnd());
+    return last.blockNumber() != entryStarts[size_t(entry)] && isRule(last);
 }
 
 QString FerrikPacketHistory::textBetween(int from, int to) const {

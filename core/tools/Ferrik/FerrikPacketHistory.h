@@ -16,6 +16,8 @@
 // GUI thread only.
 
 #include <QElapsedTimer>
+#include <QFuture>
+#include <QFutureWatcher>
 #include <QPlainTextEdit>
 #include <QPoint>
 #include <QString>
@@ -43,6 +45,9 @@ public:
     // when html is set, closed by a rule when rule is set. The view follows the new text when it
     // stood at the bottom, or always when alwaysFollow is set; otherwise it stays where it is.
     void appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow);
+    // The same for plain text that is still being prepared off the GUI thread: the entry takes its
+    // place now and goes in once the text is ready; entries appended after it wait for it.
+    void appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow);
     // True while an entry is not completely in the pane yet.
     bool isAppending() const { return !pending.empty(); }
     // Empties the pane at once; entries still going in are dropped.
@@ -89,10 +94,14 @@ private:
         bool started = false;
         qsizetype done = 0;      // characters of text in the pane
         qsizetype lineEnd = -1;  // index of the line feed (or text end) that ends the current line
+        QFutureWatcher<QString>* preparing = nullptr;  // set while the text is not ready
     };
+    void queueEntry(Pending entry);
+    void textPrepared(QFutureWatcher<QString>* watcher);
     // Milliseconds spent on entries in this turn of the event loop.
     qint64 turnElapsed();
-    // Inserts what fits into this turn's budget (at least one step); restarts the timer when something is left.
+    // Inserts what fits into this turn's budget (at least one step); restarts the timer when something is
+    // left.
     void insertPending();
     // Inserts the next step of entry; true when the entry is complete.
     bool insertStep(QTextCursor& cursor, Pending& entry);

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QMetaMethod>
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include "FerrikDlg.h"
+#include "TextOps.h"
 
 namespace {
 
@@ -275,8 +277,10 @@ QString entryText(const FerrikPacketHistory* pane, int n) {
 }
 
 void finishAppending(const FerrikDlg& window) {
-    for (int turns = 0; window.isAppending() && turns < 10000; ++turns) {
-        QApplication::processEvents();
+    QElapsedTimer clock;
+    clock.start();
+    while (window.isAppending() && clock.elapsed() < 30000) {
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
     }
     ASSERT_FALSE(window.isAppending());
 }
@@ -331,6 +335,36 @@ TEST(Output, ReplyIsStrippedIndentedAndAppended) {
     window.indent_output = false;
     window.onReadFinished("\n<ns1:a>\n<b/>");
     EXPECT_EQ(entryText(window.histOutput, 0), "\n<ns1:a>\n<b/>");
+}
+
+TEST(Output, ALongReplyIsPreparedAsideAndKeepsItsPlace) {
+    FerrikDlg window;
+    FerrikPacketHistory* pane = window.histOutput;
+    window.strip_namespaces = true;
+    QString reply = QStringLiteral("\n<ns1:r>\n");
+    while (reply.size() <= 4 * FerrikPacketHistory::kStepChars) {
+        reply += QStringLiteral("<ns2:a b=\"1\">\n<ns2:c/>\n</ns2:a>\n");
+    }
+    reply += QStringLiteral("</ns1:r>");
+    QString expected = reply;
+    ferrik::stripNamespaces(expected);
+    ferrik::indentXml(expected, window.tab);
+
+    window.onReadFinished(reply);
+    window.appendText(pane, "<b>Disconnected:</b>", true, true);
+    EXPECT_TRUE(window.isAppending());
+    finishAppending(window);
+    ASSERT_EQ(pane->entryCount(), 2);
+    EXPECT_EQ(pane->entryText(0), expected);
+    EXPECT_TRUE(pane->entryHasRule(0));
+    EXPECT_EQ(pane->entryText(1), "Disconnected:");
+
+    // Cleared while the reply is still being prepared: it never shows up.
+    window.onReadFinished(reply);
+    pane->clear();
+    window.appendText(pane, "after", false, false);
+    finishAppending(window);
+    EXPECT_EQ(pane->toPlainText(), "after");
 }
 
 TEST(Output, ScrollFollowsOnlyWhenAtBottomOrAsked) {
