@@ -34,7 +34,7 @@ class QTimer;
 class FerrikPacketHistory : public QPlainTextEdit {
     Q_OBJECT
 public:
-    static constexpr qsizetype kPieceChars = 2048;      // longest display piece of a line
+    static constexpr qsizetype kPieceChars = 8192;      // longest display piece of a line
     static constexpr qsizetype kStepChars = 64 * 1024;  // characters inserted at a time
     static constexpr int kTurnBudgetMs = 16;            // insertion time per event-loop turn
 
