@@ -1,24 +1,30 @@
 // Ferrik's window: reply processing, output rendering and start-up, each next to its floor.
 //   (a) stripNamespaces + indentXml on a 10 MB reply of 200,000 lines, next to a plain copy of the
 //       reply and to `xmllint --format` of the same file (a child process, output discarded);
-//   (b) appendText into histOutput (with its highlighter), next to the same text inserted into a
-//       QPlainTextEdit;
+//   (b) the transcript pane: a 10 MB reply through onReadFinished, a 10 MB reply without line
+//       feeds, 10,000 small replies as queued calls, find and jumps in a 10 MB transcript, each
+//       next to the same text put into a bare QPlainTextEdit where there is one;
 //   (c) start-up to the shown window, next to a minimal window with a few widgets: whole processes
 //       (the probes next to this program) and, in-process, the window's construction alone.
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include <cstring>
+#include <ctime>
 #include <memory>
 
 #include <spawn.h>
@@ -27,9 +33,9 @@
 extern char** environ;
 
 #include "FerrikDlg.h"
-#include "qt_bench_main.h"
 #include "TextOps.h"
 #include "ferrik_reply.h"
+#include "qt_bench_main.h"
 
 namespace {
 
@@ -153,7 +159,193 @@ void BM_Reply_IndentXmlInsertingFormulation_1MB(benchmark::State& state) {
 }
 
 // --- (b) output rendering ---
+//
+// Every figure counts until the text is completely in and the window has repainted. Counters:
+// longest_turn_ms, the longest single turn of the event loop meanwhile (how long the window could
+// not repaint or take input at a stretch); first_paint_ms, from the call until the pane first
+// painted; peak_MB, the growth of the process's peak resident memory over the figure.
 
+// Peak resident memory (VmHWM) since the last reset, and the reset itself (Linux: clear_refs 5).
+double residentMB(const char* key) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(key)) {
+            return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
+    return 0;
+}
+struct PeakMemory {
+    double base = 0;
+    PeakMemory() {
+        QFile refs(QStringLiteral("/proc/self/clear_refs"));
+        if (refs.open(QIODevice::WriteOnly)) {
+            refs.write("5");
+        }
+        base = residentMB("VmRSS:");
+    }
+    double grownMB() const { return residentMB("VmHWM:") - base; }
+};
+
+// Notes when a widget is painted.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && firstPaint < 0 && clock.isValid()) {
+            firstPaint = clock.elapsed();
+        }
+        return false;
+    }
+    QElapsedTimer clock;
+    qint64 firstPaint = -1;
+};
+
+// Runs the event loop until done() and one more turn (the repaint), noting the longest turn.
+template <typename Done>
+qint64 runUntil(Done done) {
+    qint64 longest = 0;
+    do {
+        QElapsedTimer turn;
+        turn.start();
+        QApplication::processEvents();
+        longest = std::max(longest, turn.elapsed());
+    } while (!done());
+    QElapsedTimer turn;
+    turn.start();
+    QApplication::processEvents();
+    return std::max(longest, turn.elapsed());
+}
+
+std::unique_ptr<FerrikDlg> shownWindow() {
+    auto window = std::make_unique<FerrikDlg>();
+    window->resize(840, 842);
+    if (!QTest::qWaitForWindowExposed(window.get())) {
+        qFatal("window not exposed");
+    }
+    QApplication::processEvents();
+    return window;
+}
+std::unique_ptr<QPlainTextEdit> shownPlainTextEdit() {
+    auto pane = std::make_unique<QPlainTextEdit>();
+    pane->setReadOnly(true);
+    pane->resize(820, 300);
+    pane->show();
+    if (!QTest::qWaitForWindowExposed(pane.get())) {
+        qFatal("pane not exposed");
+    }
+    QApplication::processEvents();
+    return pane;
+}
+
+// The 10 MB reply as onReadFinished gets it (strip and indent on), and as it is shown.
+QString processedReply() {
+    QString text = deepCopy(reply());
+    ferrik::stripNamespaces(text);
+    ferrik::indentXml(text, 4);
+    return text;
+}
+const QString& replyWithoutLineFeeds() {
+    static const QString text = QString(reply()).remove(QLatin1Char('\n'));
+    return text;
+}
+
+void BM_Output_LargeReply_onReadFinished(benchmark::State& state) {
+    qint64 longest = 0;
+    qint64 firstPaint = 0;
+    double peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto window = shownWindow();
+        window->strip_namespaces = true;
+        window->indent_output = true;
+        PaintWatch watch(window->histOutput->viewport());
+        const QString text = deepCopy(reply());
+        const PeakMemory memory;
+        state.ResumeTiming();
+        watch.clock.start();
+        window->onReadFinished(text);
+        longest = runUntil([&] { return !window->isAppending(); });
+        state.PauseTiming();
+        peak = std::max(peak, memory.grownMB());
+        firstPaint = watch.firstPaint;
+        if (window->histOutput->entryCount() != 1 ||
+            window->histOutput->entryText(0).size() != processedReply().size()) {
+            state.SkipWithError("the reply is not shown whole");
+        }
+        window.reset();
+        state.ResumeTiming();
+    }
+    state.counters["longest_turn_ms"] = double(longest);
+    state.counters["first_paint_ms"] = double(firstPaint);
+    state.counters["peak_MB"] = peak;
+}
+// Floor: the same (processed) text into a bare QPlainTextEdit in one call.
+void BM_Output_LargeReply_QPlainTextEdit(benchmark::State& state) {
+    const QString text = processedReply();
+    double peak = 0;
+    qint64 longest = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto pane = shownPlainTextEdit();
+        const PeakMemory memory;
+        state.ResumeTiming();
+        QElapsedTimer turn;
+        turn.start();
+        pane->appendPlainText(text);
+        QApplication::processEvents();
+        longest = turn.elapsed();
+        state.PauseTiming();
+        peak = std::max(peak, memory.grownMB());
+        pane.reset();
+        state.ResumeTiming();
+    }
+    state.counters["longest_turn_ms"] = double(longest);
+    state.counters["peak_MB"] = peak;
+}
+
+// A 10 MB reply without a single line feed. Also times copying it back out ("Select packet").
+void BM_Output_ReplyWithoutLineFeeds_histOutput(benchmark::State& state) {
+    const QString& text = replyWithoutLineFeeds();
+    qint64 longest = 0;
+    qint64 firstPaint = 0;
+    double copyMs = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto window = shownWindow();
+        PaintWatch watch(window->histOutput->viewport());
+        state.ResumeTiming();
+        watch.clock.start();
+        window->appendText(window->histOutput, text, false, true);
+        longest = runUntil([&] { return !window->isAppending(); });
+        state.PauseTiming();
+        firstPaint = watch.firstPaint;
+        QElapsedTimer copy;
+        copy.start();
+        const QString back = window->histOutput->entryText(0);
+        copyMs = double(copy.nsecsElapsed()) / 1e6;
+        if (back != text) {
+            state.SkipWithError("the text does not come back exactly");
+        }
+        window.reset();
+        state.ResumeTiming();
+    }
+    state.counters["longest_turn_ms"] = double(longest);
+    state.counters["first_paint_ms"] = double(firstPaint);
+    state.counters["copy_ms"] = copyMs;
+}
+
+// 10,000 replies of 1 KB, each with a rule, each arriving as its own queued call, in ten waves of
+// 1,000; first_1000_ms and last_1000_ms (CPU time of the GUI thread, which the load of a shared
+// machine disturbs less than wall time) show whether the cost per entry stays flat.
+double threadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
 QStringList smallReplies() {
     QStringList replies;
     for (int i = 0; i < 10000; ++i) {
@@ -161,78 +353,136 @@ QStringList smallReplies() {
     }
     return replies;
 }
-
-void BM_Output_AppendLargeReply_histOutput(benchmark::State& state) {
+void BM_Output_10000SmallReplies_histOutput(benchmark::State& state) {
+    const QStringList replies = smallReplies();
+    qint64 longest = 0;
+    double first = 0;
+    double last = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto window = std::make_unique<FerrikDlg>();
-        QApplication::processEvents();
+        auto window = shownWindow();
+        FerrikDlg* w = window.get();
         state.ResumeTiming();
-        window->appendText(window->histOutput, reply(), false, true);
-        QApplication::processEvents();
-        while (window->isAppending()) {  // a long entry goes in piece by piece
+        for (int wave = 0; wave < 10; ++wave) {
+            const double start = threadCpuMs();
+            for (int i = wave * 1000; i < (wave + 1) * 1000; ++i) {
+                const QString r = replies[i];
+                QMetaObject::invokeMethod(
+                    w, [w, r] { w->appendText(w->histOutput, r, false, true); }, Qt::QueuedConnection);
+            }
+            longest =
+                std::max(longest, runUntil([&] {
+                             return !w->isAppending() && w->histOutput->entryCount() == (wave + 1) * 1000;
+                         }));
+            const double ms = threadCpuMs() - start;
+            if (wave == 0) {
+                first = ms;
+            }
+            last = ms;
+        }
+        state.PauseTiming();
+        if (w->histOutput->entryCount() != 10000 || w->histOutput->entryText(9999) != replies[9999]) {
+            state.SkipWithError("entries missing");
+        }
+        window.reset();
+        state.ResumeTiming();
+    }
+    state.counters["longest_turn_ms"] = double(longest);
+    state.counters["first_1000_ms"] = first;
+    state.counters["last_1000_ms"] = last;
+}
+void BM_Output_10000SmallReplies_QPlainTextEdit(benchmark::State& state) {
+    const QStringList replies = smallReplies();
+    double first = 0;
+    double last = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto pane = shownPlainTextEdit();
+        state.ResumeTiming();
+        for (int wave = 0; wave < 10; ++wave) {
+            const double start = threadCpuMs();
+            for (int i = wave * 1000; i < (wave + 1) * 1000; ++i) {
+                pane->appendPlainText(replies[i]);
+            }
             QApplication::processEvents();
+            const double ms = threadCpuMs() - start;
+            if (wave == 0) {
+                first = ms;
+            }
+            last = ms;
         }
-        state.PauseTiming();
-        window.reset();
-        state.ResumeTiming();
-    }
-    setBytes(state, reply().size());
-}
-
-void BM_Output_AppendLargeReply_QPlainTextEdit(benchmark::State& state) {
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto pane = std::make_unique<QPlainTextEdit>();
-        pane->setReadOnly(true);
-        pane->resize(820, 300);
-        pane->show();
-        QApplication::processEvents();
-        state.ResumeTiming();
-        pane->appendPlainText(reply());
-        QApplication::processEvents();
         state.PauseTiming();
         pane.reset();
         state.ResumeTiming();
     }
-    setBytes(state, reply().size());
+    state.counters["first_1000_ms"] = first;
+    state.counters["last_1000_ms"] = last;
 }
 
-void BM_Output_Append10000SmallReplies_histOutput(benchmark::State& state) {
-    const QStringList replies = smallReplies();
+// Find and jumps in a transcript that holds the 10 MB reply. Each iteration is one step; the
+// counters give the worst step.
+struct FilledWindow {
+    std::unique_ptr<FerrikDlg> window = shownWindow();
+    FilledWindow() {
+        window->onReadFinished(reply());
+        runUntil([&] { return !window->isAppending(); });
+        window->checkCase->setChecked(false);
+    }
+};
+void BM_Find_StepIn10MB(benchmark::State& state) {
+    FilledWindow filled;
+    FerrikDlg& w = *filled.window;
+    // A text that occurs near the start and near the end only: each step crosses the transcript.
+    w.editFind->setText(QStringLiteral("env-00000007 "));
+    w.histOutput->moveCursor(QTextCursor::Start);
+    const QString near = QStringLiteral("<name>env-%1 ").arg(199990 / 8);
+    w.histOutput->appendEntry(near, false, false, true);
+    w.editFind->setText(near.mid(6));
+    qint64 worst = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        auto window = std::make_unique<FerrikDlg>();
-        QApplication::processEvents();
-        state.ResumeTiming();
-        for (const QString& r : replies) {
-            window->appendText(window->histOutput, r, false, true);
+        QElapsedTimer step;
+        step.start();
+        if (state.iterations() % 2) {
+            w.findPrevious();
+        } else {
+            w.findNext();
         }
         QApplication::processEvents();
-        state.PauseTiming();
-        window.reset();
-        state.ResumeTiming();
+        worst = std::max(worst, step.elapsed());
+        if (!w.histOutput->textCursor().hasSelection()) {
+            state.SkipWithError("no match found");
+            break;
+        }
+    }
+    state.counters["worst_step_ms"] = double(worst);
+}
+void BM_Find_NotFoundIn10MB(benchmark::State& state) {
+    FilledWindow filled;
+    FerrikDlg& w = *filled.window;
+    w.editFind->setText(QStringLiteral("occurs nowhere"));
+    for (auto _ : state) {
+        w.findNext();
+        QApplication::processEvents();
     }
 }
-
-void BM_Output_Append10000SmallReplies_QPlainTextEdit(benchmark::State& state) {
-    const QStringList replies = smallReplies();
+void BM_Jump_EndAndStartOf10MB(benchmark::State& state) {
+    FilledWindow filled;
+    FerrikDlg& w = *filled.window;
+    QScrollBar* bar = w.histOutput->verticalScrollBar();
+    PaintWatch watch(w.histOutput->viewport());
+    qint64 worst = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        auto pane = std::make_unique<QPlainTextEdit>();
-        pane->setReadOnly(true);
-        pane->resize(820, 300);
-        pane->show();
-        QApplication::processEvents();
-        state.ResumeTiming();
-        for (const QString& r : replies) {
-            pane->appendPlainText(r);
+        watch.firstPaint = -1;
+        watch.clock.start();
+        bar->setValue(bar->value() == 0 ? bar->maximum() : 0);
+        QApplication::processEvents();  // colours the shown blocks and paints them
+        worst = std::max(worst, watch.clock.elapsed());
+        if (watch.firstPaint < 0) {
+            state.SkipWithError("not repainted");
+            break;
         }
-        QApplication::processEvents();
-        state.PauseTiming();
-        pane.reset();
-        state.ResumeTiming();
     }
+    state.counters["worst_paint_ms"] = double(worst);
 }
 
 // --- (c) start-up ---
@@ -304,11 +554,23 @@ BENCHMARK(BM_Reply_IndentXml)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reply_StripAndIndent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reply_XmllintFormat)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Reply_IndentXmlInsertingFormulation_1MB)->Unit(benchmark::kMillisecond)->Iterations(1);
-// Slow (minutes for the 10,000 entries into histOutput): one iteration each.
-BENCHMARK(BM_Output_AppendLargeReply_histOutput)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_Output_AppendLargeReply_QPlainTextEdit)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_Output_Append10000SmallReplies_histOutput)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_Output_Append10000SmallReplies_QPlainTextEdit)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Output_LargeReply_onReadFinished)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Output_LargeReply_QPlainTextEdit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Output_ReplyWithoutLineFeeds_histOutput)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_Output_10000SmallReplies_histOutput)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+BENCHMARK(BM_Output_10000SmallReplies_QPlainTextEdit)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+BENCHMARK(BM_Find_StepIn10MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+BENCHMARK(BM_Find_NotFoundIn10MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Jump_EndAndStartOf10MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 BENCHMARK(BM_Startup_Process_Ferrik)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Startup_Process_MinimalWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Startup_FerrikDlg)->Unit(benchmark::kMillisecond);

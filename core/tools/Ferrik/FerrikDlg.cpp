@@ -35,11 +35,6 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     findTimer->setSingleShot(true);
     connect(findTimer, &QTimer::timeout, frameFind, &QWidget::hide);
 
-    entryTimer = new QTimer(this);
-    entryTimer->setInterval(0);
-    entryTimer->setSingleShot(true);
-    connect(entryTimer, &QTimer::timeout, this, [this] { continueEntries(); });
-
     queueAction = new QAction(tr("Queue"), this);
     queueAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return));
     queueAction->setShortcutContext(Qt::WindowShortcut);

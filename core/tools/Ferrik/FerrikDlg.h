@@ -8,11 +8,11 @@
 // FerrikDlg_sending.cpp, FerrikDlg_settings.cpp and FerrikDlg_history.cpp.
 
 #include <QByteArray>
+#include <QFuture>
 #include <QMetaType>
 #include <QModelIndex>
 #include <QPointer>
 #include <QString>
-#include <QTextFrame>
 #include <QWidget>
 
 #include "FerrikConnHandler.h"
@@ -25,8 +25,6 @@
 #include "OVLLibAgent/OVLAccessPointPrototype.h"
 #include "ui_FerrikDlg.h"
 
-#include <deque>
-
 class FerMsgHistoryModel;
 class QAction;
 class QTextEdit;
@@ -38,17 +36,15 @@ public:
     explicit FerrikDlg(QWidget* parent = nullptr);
     ~FerrikDlg() override;
 
-    // Adds one entry (one text frame) at the end of pane: text as plain text, or as an HTML fragment
-    // when html is set, closed by a 90% horizontal rule when rule is set. The view follows the new
-    // entry when it stood at the bottom or the `scroll` option is on.
-    //
-    // Plain text longer than kEntryChunk characters (a large reply) goes in in pieces of about that
-    // size, one per turn of the event loop, so that the window repaints and takes input meanwhile;
-    // entries appended in the meantime follow it in order. isAppending() tells whether any entry
-    // is still going in.
-    void appendText(QTextEdit* pane, const QString& text, bool html, bool rule);
-    bool isAppending() const { return !pendingEntries.empty(); }
-    static constexpr qsizetype kEntryChunk = 256 * 1024;
+    // Adds one entry at the end of pane (FerrikPacketHistory::appendEntry): text as plain text, or
+    // as an HTML fragment when html is set, closed by a 90% horizontal rule when rule is set. The
+    // view follows the new entry when it stood at the bottom or the `scroll` option is on. A long
+    // entry goes in over several turns of the event loop; isAppending() tells whether any entry of
+    // either pane is still going in.
+    void appendText(FerrikPacketHistory* pane, const QString& text, bool html, bool rule);
+    // The same for plain text still being prepared on another thread (a long reply).
+    void appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule);
+    bool isAppending() const { return histOutput->isAppending() || histInput->isAppending(); }
 
     // Persistence of options, host records and history in the settings file. The file's path is
     // chosen by loadSettings, once: ferrik.xml beside the executable when that directory is
@@ -90,7 +86,6 @@ public:
     FerMsgHistoryModel* historyModel = nullptr;
     QAction* queueAction = nullptr;  // "Queue", Ctrl+Return anywhere in the window
     QTimer* findTimer = nullptr;     // hides the find bar 5 s after a search made outside its field
-    QTimer* entryTimer = nullptr;    // adds the next piece of a long entry on the next loop turn
 
     // Connection state. agent is set from the connect button until the connection ends; the task
     // handler of the last confirmed connection stays until the next one is confirmed.
@@ -133,25 +128,6 @@ private:
     // Renames an unreadable settings file aside; false when it is still in the way of a save.
     bool keepUnreadableSettings(const QString& reason);
     void warn(const QString& text);
-    // An entry of appendText that is not (completely) in its pane yet. `done` characters are in
-    // `frame` once started; a frame that vanished meanwhile (the pane was cleared) ends the entry.
-    struct PendingEntry {
-        QPointer<QTextEdit> pane;
-        QString text;
-        bool html = false;
-        bool rule = false;
-        bool started = false;
-        QPointer<QTextFrame> frame;
-        qsizetype done = 0;
-    };
-    // Adds the entry's next piece to its pane (the first one makes its frame); true when the entry
-    // is complete.
-    bool addPiece(PendingEntry& entry);
-    // Starts an entry in its pane: whole, or its first piece when it is long (then queued first).
-    void startEntry(PendingEntry entry);
-    // Adds the next piece of the first queued entry, or starts the next queued entries.
-    void continueEntries();
-    std::deque<PendingEntry> pendingEntries;
     // Parses and sends each zero-terminated packet of pendingPackets as its own message.
     void sendParsed();
 

@@ -45,14 +45,14 @@ void FerrikDlg::searchOutput(const QString& text, bool forward, bool backward) {
         if (checkWholeWords->isChecked()) {
             flags |= QTextDocument::FindWholeWords;
         }
-        result = document->find(text, cursor, flags);
+        result = histOutput->findText(text, cursor, flags);
         labelWrapped->hide();
         if (result.isNull()) {
             QTextCursor restart(document);
             if (backward) {
                 restart.movePosition(QTextCursor::End);
             }
-            result = document->find(text, restart, flags);
+            result = histOutput->findText(text, restart, flags);
             if (result.isNull()) {
                 palette.setColor(QPalette::Active, QPalette::Base, kNotFoundBase);
                 result = cursor;

@@ -22,8 +22,71 @@ const QRegularExpression& attributePattern() {
     return re;
 }
 
-bool startsWithAt(const QString& text, int pos, QLatin1StringView what) {
-    return QStringView(text).sliced(pos).startsWith(what);
+bool startsWithAt(QStringView text, int pos, QLatin1StringView what) {
+    return text.sliced(pos).startsWith(what);
+}
+
+using Marks = std::vector<signed char>;
+
+void mark(Marks* marks, int from, int count, FerrikSyntaxHighLighter::Format format) {
+    if (marks && count > 0) {
+        std::fill(marks->begin() + from, marks->begin() + from + count, static_cast<signed char>(format));
+    }
+}
+
+// The tag that starts (or continues) at pos; returns the position after it.
+int scanTag(QStringView text, int pos, int& state, Marks* marks) {
+    using H = FerrikSyntaxHighLighter;
+    const int len = int(text.size());
+    const int start = pos;
+    QChar quote;
+    int colon = -1;  // -1: none yet, -2: whitespace came first, else the prefix's colon
+    while (pos < len) {
+        const QChar c = text[pos];
+        if (!quote.isNull()) {
+            if (c == quote) {
+                quote = QChar();
+            }
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            quote = c;
+        } else if (c == QLatin1Char('>')) {
+            ++pos;
+            state = H::PlainText;
+            break;
+        } else if (c.isSpace()) {
+            // Whitespace ends the tag name: a colon after it (in an attribute) is no prefix, and
+            // one found before it stays the prefix's.
+            if (colon == -1) {
+                colon = -2;
+            }
+        } else if (c == QLatin1Char(':') && colon == -1) {
+            colon = pos;
+        }
+        ++pos;
+    }
+    if (!marks) {
+        return pos;
+    }
+    mark(marks, start, pos - start, H::Tag);
+    if (colon >= 0) {
+        mark(marks, start + 1, colon - start, H::Prefix);
+    }
+    // The expressions run over the whole line from the tag's start (a match may begin inside the
+    // tag and reach past it, as the line's text decides).
+    const QString line = text.toString();
+    for (const auto* re : {&stringPattern(), &attributePattern()}) {
+        const H::Format format = re == &stringPattern() ? H::String : H::Attribute;
+        qsizetype from = start;
+        for (;;) {
+            const QRegularExpressionMatch m = re->match(line, from);
+            if (!m.hasMatch() || m.capturedStart() >= pos) {
+                break;
+            }
+            mark(marks, int(m.capturedStart()), int(m.capturedLength()), format);
+            from = m.capturedEnd();
+        }
+    }
+    return pos;
 }
 
 }  // namespace
@@ -54,11 +117,15 @@ FerrikSyntaxHighLighter::~FerrikSyntaxHighLighter() = default;
 
 void FerrikSyntaxHighLighter::setTextFormat(Format index, const QTextCharFormat& format) {
     formats[index] = format;
-    rehighlight();
+    if (document()) {
+        rehighlight();
+    }
 }
 
-void FerrikSyntaxHighLighter::highlightBlock(const QString& text) {
-    int state = previousBlockState();
+int FerrikSyntaxHighLighter::scan(QStringView text, int state, Marks* marks) {
+    if (marks) {
+        marks->assign(size_t(text.size()), -1);
+    }
     int pos = 0;
     const int len = int(text.size());
     while (pos < len) {
@@ -72,10 +139,11 @@ void FerrikSyntaxHighLighter::highlightBlock(const QString& text) {
                 }
                 ++pos;
             }
-            setFormat(start, pos - start, formats[Comment]);
+            mark(marks, start, pos - start, Comment);
         } else if (state == InTag) {
-            pos = highlightTag(text, pos, state);
+            pos = scanTag(text, pos, state, marks);
         } else {
+            state = PlainText;
             while (pos < len) {
                 const QChar c = text[pos];
                 if (c == QLatin1Char('<')) {
@@ -85,7 +153,7 @@ void FerrikSyntaxHighLighter::highlightBlock(const QString& text) {
                 if (c == QLatin1Char('&')) {
                     const int semicolon = int(text.indexOf(QLatin1Char(';'), pos));
                     const int end = semicolon < 0 ? len : semicolon + 1;
-                    setFormat(pos, end - pos, formats[Reference]);
+                    mark(marks, pos, end - pos, Reference);
                     pos = end;
                 } else {
                     ++pos;
@@ -93,49 +161,31 @@ void FerrikSyntaxHighLighter::highlightBlock(const QString& text) {
             }
         }
     }
-    setCurrentBlockState(state);
+    return state;
 }
 
-// Colours the tag that starts (or continues) at pos; returns the position after it.
-int FerrikSyntaxHighLighter::highlightTag(const QString& text, int pos, int& state) {
-    const int len = int(text.size());
-    const int start = pos;
-    QChar quote;
-    int colon = -1;
-    while (pos < len) {
-        const QChar c = text[pos];
-        if (!quote.isNull()) {
-            if (c == quote) {
-                quote = QChar();
-            }
-        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            quote = c;
-        } else if (c == QLatin1Char('>')) {
-            ++pos;
-            state = PlainText;
-            break;
-        } else if (c.isSpace()) {
-            colon = -2;
-        } else if (c == QLatin1Char(':') && colon == -1) {
-            colon = pos;
+QList<QTextLayout::FormatRange> FerrikSyntaxHighLighter::formatRanges(QStringView text, int& state) const {
+    Marks marks;
+    state = scan(text, state, &marks);
+    QList<QTextLayout::FormatRange> ranges;
+    const int len = int(marks.size());
+    for (int i = 0; i < len;) {
+        int j = i + 1;
+        while (j < len && marks[size_t(j)] == marks[size_t(i)]) {
+            ++j;
         }
-        ++pos;
-    }
-    setFormat(start, pos - start, formats[Tag]);
-    if (colon >= 0) {
-        setFormat(start + 1, colon - start, formats[Prefix]);
-    }
-    for (const auto* re : {&stringPattern(), &attributePattern()}) {
-        const Format format = re == &stringPattern() ? String : Attribute;
-        qsizetype from = start;
-        for (;;) {
-            const QRegularExpressionMatch m = re->match(text, from);
-            if (!m.hasMatch() || m.capturedStart() >= pos) {
-                break;
-            }
-            setFormat(int(m.capturedStart()), int(m.capturedLength()), formats[format]);
-            from = m.capturedEnd();
+        if (marks[size_t(i)] >= 0) {
+            ranges.append({i, j - i, formats[size_t(marks[size_t(i)])]});
         }
+        i = j;
     }
-    return pos;
+    return ranges;
+}
+
+void FerrikSyntaxHighLighter::highlightBlock(const QString& text) {
+    int state = previousBlockState();
+    for (const QTextLayout::FormatRange& range : formatRanges(text, state)) {
+        setFormat(range.start, range.length, range.format);
+    }
+    setCurrentBlockState(state);
 }

@@ -2,11 +2,18 @@
 // XML colouring for the console's text panes: references, tags, tag-name prefixes, double-quoted
 // strings, attribute names and comments, with tags and comments running over several lines.
 // Lives on the GUI thread with the document it is attached to.
+//
+// The scan of one line is also available without a document (scan, formatRanges): the transcript
+// panes colour only the lines they show and keep each line's end state themselves.
 
+#include <QList>
+#include <QStringView>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
+#include <QTextLayout>
 
 #include <array>
+#include <vector>
 
 class FerrikSyntaxHighLighter : public QSyntaxHighlighter {
     Q_OBJECT
@@ -16,10 +23,18 @@ public:
     // State carried from one text block to the next.
     enum BlockState { PlainText = -1, InComment = 0, InTag = 1 };
 
+    // Attached to document (it may be null: the formats and the scan without a document).
     explicit FerrikSyntaxHighLighter(QTextDocument* document);
     ~FerrikSyntaxHighLighter() override;
 
     const QTextCharFormat& textFormat(Format index) const { return formats[index]; }
+
+    // Scans one line that starts in `state` and returns the state at its end. When `marks` is given
+    // it receives the format index of every character of the line (-1: not coloured).
+    static int scan(QStringView text, int state, std::vector<signed char>* marks = nullptr);
+    // The colouring of one line that starts in `state`, as non-overlapping ranges of this
+    // highlighter's formats; `state` becomes the state at the line's end.
+    QList<QTextLayout::FormatRange> formatRanges(QStringView text, int& state) const;
 
 protected:
     void highlightBlock(const QString& text) override;
@@ -27,7 +42,6 @@ protected:
 private:
     // Replaces the format at index and re-highlights the whole document.
     void setTextFormat(Format index, const QTextCharFormat& format);
-    int highlightTag(const QString& text, int pos, int& state);
 
     std::array<QTextCharFormat, 6> formats;
 };

@@ -19,7 +19,7 @@ const QString kProdDb =
 const QString kTestWeb = "3a9c7e15-2b4d-4f6a-8c1e-9d0b2a3c4e70";  // config type=webserver
 
 // Entries closed by a horizontal rule in a transcript pane.
-int ruledEntries(const QTextEdit* pane) {
+int ruledEntries(const FerrikPacketHistory* pane) {
     int rules = 0;
     for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
         if (block.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth)) {

@@ -234,8 +234,23 @@ TEST_F(PacketHistory, SelectPacketSelectsAndCopiesOneEntry) {
     pane->setMenuPoint(pointAt("line"));
     pane->selectPacket();
     const QTextCursor selection = pane->textCursor();
-    EXPECT_EQ(selection.selectedText(), QStringLiteral("second\u2029line\u2029"));
-    EXPECT_EQ(QApplication::clipboard()->text(), "second\nline\n");
+    EXPECT_EQ(selection.selectedText(), QStringLiteral("second\u2029line\u2029"));  // rule included
+    EXPECT_EQ(QApplication::clipboard()->text(), "second\nline");                   // the entry's exact text
+
+    // At an entry's first and last character, and on the last entry (no rule after it).
+    const auto selectedAt = [&](int position) {
+        QTextCursor at(pane->document());
+        at.setPosition(position);
+        pane->setMenuPoint(pane->cursorRect(at).center() + QPoint(1, 0));
+        pane->selectPacket();
+        return QApplication::clipboard()->text();
+    };
+    const int second = pane->textCursor().selectionStart();
+    EXPECT_EQ(selectedAt(second), "second\nline");
+    EXPECT_EQ(selectedAt(second + 10), "second\nline");
+    EXPECT_EQ(selectedAt(second - 2), "first");
+    EXPECT_EQ(selectedAt(pane->document()->characterCount() - 2), "third");
+    EXPECT_EQ(pane->textCursor().selectedText(), "third");
 }
 
 TEST_F(PacketHistory, SelectPacketOutsideEveryEntryDoesNothing) {
@@ -245,7 +260,7 @@ TEST_F(PacketHistory, SelectPacketOutsideEveryEntryDoesNothing) {
     pane->selectPacket();
     EXPECT_FALSE(pane->textCursor().hasSelection());
 
-    // The empty space below the last entry lies in the root frame.
+    // The empty space below the last entry belongs to no entry.
     pane->setMenuPoint(QPoint(200, 390));
     pane->selectPacket();
     EXPECT_FALSE(pane->textCursor().hasSelection());

@@ -203,6 +203,23 @@ TEST_F(FindBar, AppendingDuringSearchLeavesTheMatch) {
     window.appendText(window.histOutput, "abc again", false, true);
     EXPECT_EQ(selected(), "abc");
     EXPECT_EQ(selectionStart(), start);
+
+    // Next and Previous cross entries and see what came in after the last search; both wrap.
+    const int appended = int(window.histOutput->toPlainText().lastIndexOf("abc again"));
+    window.findNext();
+    window.findNext();
+    EXPECT_EQ(selectionStart(), appended);
+    EXPECT_TRUE(window.labelWrapped->isHidden());
+    window.findNext();
+    EXPECT_EQ(selectionStart(), start);
+    EXPECT_FALSE(window.labelWrapped->isHidden());
+    window.findPrevious();
+    EXPECT_EQ(selectionStart(), appended);
+    EXPECT_FALSE(window.labelWrapped->isHidden());
+    window.findPrevious();
+    EXPECT_EQ(selected(), "abc");
+    EXPECT_LT(selectionStart(), appended);
+    EXPECT_GT(selectionStart(), start);
 }
 
 }  // namespace

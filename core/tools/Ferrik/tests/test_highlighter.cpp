@@ -92,6 +92,7 @@ TEST_P(HighlightCodes, PerCharacter) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, HighlightCodes,
     ::testing::Values(Case{"PlainTag", "x<a>y", ".TTT."}, Case{"PrefixIncludesColon", "<ns1:a>", "TPPPPTT"},
+                      Case{"PrefixOfTagWithAttributes", "<ns1:p xmlns:ns1=\"u\">", "TPPPPTTAAAAAAAAAASSST"},
                       Case{"EndTagPrefixIncludesSlash", "</ns1:a>", "TPPPPPTT"},
                       Case{"ColonAfterWhitespaceIsNoPrefix", "<a x:y='1'>", "TTTAAAATTTT"},
                       Case{"DoubleQuotedStringAndAttribute", "<a b=\"c\">", "TTTAASSST"},

@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QMetaMethod>
@@ -12,10 +14,11 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTextBlock>
-#include <QTextFrame>
+#include <QTextLayout>
 #include <QTimer>
 
 #include "FerrikDlg.h"
+#include "TextOps.h"
 
 namespace {
 
@@ -269,56 +272,55 @@ TEST(Window, ClosingTheWindowEndsTheEventLoop) {
 
 // --- output rendering ---
 
-// The text of the n-th entry (frame) of a pane, line breaks as line feeds.
-QString entryText(const QTextEdit* pane, int n) {
-    QTextFrame* frame = pane->document()->rootFrame()->childFrames().value(n);
-    if (!frame) {
-        return QStringLiteral("<no entry>");
+QString entryText(const FerrikPacketHistory* pane, int n) {
+    return n < pane->entryCount() ? pane->entryText(n) : QStringLiteral("<no entry>");
+}
+
+void finishAppending(const FerrikDlg& window) {
+    QElapsedTimer clock;
+    clock.start();
+    while (window.isAppending() && clock.elapsed() < 30000) {
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
     }
-    QTextCursor cursor = frame->firstCursorPosition();
-    cursor.setPosition(frame->lastPosition(), QTextCursor::KeepAnchor);
-    return cursor.selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    ASSERT_FALSE(window.isAppending());
 }
 
-int frameCount(const QTextDocument* document) {
-    return int(document->rootFrame()->childFrames().size());
-}
-
-TEST(Output, EveryAppendIsOneFrameWithOptionalRule) {
+TEST(Output, EveryAppendIsOneEntryWithOptionalRule) {
     FerrikDlg window;
-    QTextDocument* document = window.histOutput->document();
-    window.appendText(window.histOutput, "", false, false);
-    window.appendText(window.histOutput, "<b>x</b>", false, true);
-    window.appendText(window.histOutput, "<b>bold</b> &amp;", true, true);
-    ASSERT_EQ(frameCount(document), 3);
+    FerrikPacketHistory* pane = window.histOutput;
+    window.appendText(pane, "", false, false);
+    window.appendText(pane, "<b>x</b>\n", false, true);
+    window.appendText(pane, "<b>bold</b> &amp;", true, true);
+    window.appendText(pane, "", false, true);
+    ASSERT_EQ(pane->entryCount(), 4);
+    EXPECT_EQ(pane->entryText(0), "");
+    EXPECT_FALSE(pane->entryHasRule(0));
+    EXPECT_EQ(pane->entryText(1), "<b>x</b>\n");  // markup shown literally
+    EXPECT_TRUE(pane->entryHasRule(1));
+    EXPECT_EQ(pane->entryText(2), "bold &");
+    EXPECT_TRUE(pane->entryHasRule(2));
+    EXPECT_TRUE(pane->entryHasRule(3));
+    EXPECT_EQ(pane->toPlainText(), "\n<b>x</b>\n\n\nbold &\n\n\n");
 
-    const QList<QTextFrame*> frames = document->rootFrame()->childFrames();
-    auto blocksOf = [](QTextFrame* frame) {
-        QList<QTextBlock> blocks;
-        for (auto it = frame->begin(); !it.atEnd(); ++it) {
-            if (it.currentBlock().isValid()) {
-                blocks << it.currentBlock();
-            }
-        }
-        return blocks;
-    };
-    EXPECT_EQ(blocksOf(frames[0]).size(), 1);
-    const QList<QTextBlock> plain = blocksOf(frames[1]);
-    ASSERT_EQ(plain.size(), 2);
-    EXPECT_EQ(plain[0].text(), "<b>x</b>");  // markup shown literally
-    EXPECT_EQ(plain[1].text(), "");
-    const QVariant rule = plain[1].blockFormat().property(QTextFormat::BlockTrailingHorizontalRulerWidth);
-    EXPECT_EQ(rule.value<QTextLength>(), QTextLength(QTextLength::PercentageLength, 90.0));
-    EXPECT_FALSE(plain[0].blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth));
+    // The rule is an empty block of its own that carries the 90 % ruler width.
+    const QTextBlock rule = pane->document()->findBlockByNumber(3);
+    EXPECT_EQ(rule.text(), "");
+    const QVariant width = rule.blockFormat().property(QTextFormat::BlockTrailingHorizontalRulerWidth);
+    EXPECT_EQ(width.value<QTextLength>(), QTextLength(QTextLength::PercentageLength, 90.0));
+    EXPECT_FALSE(pane->document()->findBlockByNumber(1).blockFormat().hasProperty(
+        QTextFormat::BlockTrailingHorizontalRulerWidth));
 
-    const QList<QTextBlock> html = blocksOf(frames[2]);
-    ASSERT_EQ(html.size(), 2);
-    EXPECT_EQ(html[0].text(), "bold &");
-    EXPECT_TRUE(html[0].begin().fragment().charFormat().font().bold());
-
-    // One undo step per entry.
-    document->undo();
-    EXPECT_EQ(frameCount(document), 2);
+    // HTML status lines keep their bold and colour; the plain entry after one does not inherit them.
+    const QTextBlock html = pane->document()->findBlockByNumber(4);
+    EXPECT_TRUE(html.begin().fragment().charFormat().font().bold());
+    window.appendText(pane, "<font color='red'>red</font>", true, false);
+    window.appendText(pane, "plain", false, false);
+    const QTextBlock red = pane->document()->findBlockByNumber(pane->document()->blockCount() - 2);
+    EXPECT_EQ(red.begin().fragment().charFormat().foreground().color(), QColor(Qt::red));
+    const QTextBlock plain = pane->document()->lastBlock();
+    EXPECT_EQ(plain.text(), "plain");
+    EXPECT_FALSE(plain.begin().fragment().charFormat().font().bold());
+    EXPECT_NE(plain.begin().fragment().charFormat().foreground().color(), QColor(Qt::red));
 }
 
 TEST(Output, ReplyIsStrippedIndentedAndAppended) {
@@ -326,13 +328,43 @@ TEST(Output, ReplyIsStrippedIndentedAndAppended) {
     window.strip_namespaces = true;
     window.tab = 2;
     window.onReadFinished("\n<ns1:a xmlns:ns1='u'>\n<ns1:b/>\n</ns1:a>");
-    EXPECT_EQ(entryText(window.histOutput, 0), "\n<a xmlns:ns1='u'>\n  <b/>\n</a>\n");
+    EXPECT_EQ(entryText(window.histOutput, 0), "\n<a xmlns:ns1='u'>\n  <b/>\n</a>");
 
     window.histOutput->clear();
     window.strip_namespaces = false;
     window.indent_output = false;
     window.onReadFinished("\n<ns1:a>\n<b/>");
-    EXPECT_EQ(entryText(window.histOutput, 0), "\n<ns1:a>\n<b/>\n");
+    EXPECT_EQ(entryText(window.histOutput, 0), "\n<ns1:a>\n<b/>");
+}
+
+TEST(Output, ALongReplyIsPreparedAsideAndKeepsItsPlace) {
+    FerrikDlg window;
+    FerrikPacketHistory* pane = window.histOutput;
+    window.strip_namespaces = true;
+    QString reply = QStringLiteral("\n<ns1:r>\n");
+    while (reply.size() <= 4 * FerrikPacketHistory::kStepChars) {
+        reply += QStringLiteral("<ns2:a b=\"1\">\n<ns2:c/>\n</ns2:a>\n");
+    }
+    reply += QStringLiteral("</ns1:r>");
+    QString expected = reply;
+    ferrik::stripNamespaces(expected);
+    ferrik::indentXml(expected, window.tab);
+
+    window.onReadFinished(reply);
+    window.appendText(pane, "<b>Disconnected:</b>", true, true);
+    EXPECT_TRUE(window.isAppending());
+    finishAppending(window);
+    ASSERT_EQ(pane->entryCount(), 2);
+    EXPECT_EQ(pane->entryText(0), expected);
+    EXPECT_TRUE(pane->entryHasRule(0));
+    EXPECT_EQ(pane->entryText(1), "Disconnected:");
+
+    // Cleared while the reply is still being prepared: it never shows up.
+    window.onReadFinished(reply);
+    pane->clear();
+    window.appendText(pane, "after", false, false);
+    finishAppending(window);
+    EXPECT_EQ(pane->toPlainText(), "after");
 }
 
 TEST(Output, ScrollFollowsOnlyWhenAtBottomOrAsked) {
@@ -357,49 +389,139 @@ TEST(Output, ScrollFollowsOnlyWhenAtBottomOrAsked) {
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
-TEST(Output, LongEntryGoesInPieceByPieceWhileTheWindowRuns) {
+TEST(Output, LongEntryGoesInStepByStepWhileTheWindowRuns) {
     FerrikDlg window;
-    QTextDocument* document = window.histOutput->document();
+    FerrikPacketHistory* pane = window.histOutput;
     QString reply;
-    for (int i = 0; reply.size() < 3 * FerrikDlg::kEntryChunk; ++i) {
+    for (int i = 0; reply.size() < 40 * FerrikPacketHistory::kStepChars; ++i) {
         reply += QStringLiteral("<ns2:line>%1</ns2:line>\n").arg(i);
     }
-    window.appendText(window.histOutput, "before", false, true);
-    window.appendText(window.histOutput, reply, false, true);
-    window.appendText(window.histOutput, "after", false, true);
-    // Only the first piece is in; the entry after it waits for its turn.
+    window.appendText(pane, "before", false, true);
+    window.appendText(pane, reply, false, true);
+    window.appendText(pane, "after", false, true);
+    // The long entry starts on the next turn; the entry after it waits for its turn.
     EXPECT_TRUE(window.isAppending());
-    EXPECT_EQ(frameCount(document), 2);
-    EXPECT_FALSE(window.histOutput->toPlainText().contains("after"));
+    EXPECT_EQ(pane->entryCount(), 1);
+    EXPECT_FALSE(pane->toPlainText().contains("after"));
 
-    // The event loop runs between pieces: a timer of the window's thread fires before the end.
+    // The event loop runs between steps: a timer of the window's thread fires before the end.
     bool ranMeanwhile = false;
     QTimer::singleShot(0, [&] { ranMeanwhile = window.isAppending(); });
-    for (int turns = 0; window.isAppending() && turns < 1000; ++turns) {
-        QApplication::processEvents();
-    }
+    finishAppending(window);
     EXPECT_TRUE(ranMeanwhile);
-    ASSERT_FALSE(window.isAppending());
-    ASSERT_EQ(frameCount(document), 3);
-    EXPECT_EQ(entryText(window.histOutput, 1), reply + "\n");
-    EXPECT_EQ(entryText(window.histOutput, 2), "after\n");
-
-    // Still one undo step for the long entry.
-    document->undo();
-    document->undo();
-    EXPECT_EQ(frameCount(document), 1);
+    ASSERT_EQ(pane->entryCount(), 3);
+    EXPECT_EQ(pane->entryText(1), reply);
+    EXPECT_EQ(pane->entryText(2), "after");
 }
 
-TEST(Output, ClearingThePaneDropsTheRestOfALongEntry) {
+TEST(Output, ABurstOfEntriesKeepsEveryEntryInOrder) {
     FerrikDlg window;
-    const QString reply = QString(QStringLiteral("x\n")).repeated(2 * FerrikDlg::kEntryChunk);
-    window.appendText(window.histOutput, reply, false, true);
-    window.histOutput->clear();
-    window.appendText(window.histOutput, "next", false, false);
-    for (int turns = 0; window.isAppending() && turns < 1000; ++turns) {
-        QApplication::processEvents();
+    FerrikPacketHistory* pane = window.histOutput;
+    const QString body = QString(QStringLiteral("<line/>\n")).repeated(100);
+    for (int i = 0; i < 3000; ++i) {  // more than one turn's budget: the rest follows later
+        window.appendText(pane, QString::number(i) + body, false, i % 2 == 0);
     }
-    EXPECT_EQ(window.histOutput->toPlainText().trimmed(), "next");
+    finishAppending(window);
+    ASSERT_EQ(pane->entryCount(), 3000);
+    for (int i : {0, 1, 1499, 2998, 2999}) {
+        EXPECT_EQ(pane->entryText(i), QString::number(i) + body) << i;
+        EXPECT_EQ(pane->entryHasRule(i), i % 2 == 0) << i;
+    }
+}
+
+TEST(Output, ALineWithoutBreaksIsShownInPiecesAndCopiedWhole) {
+    FerrikDlg window;
+    FerrikPacketHistory* pane = window.histOutput;
+    // Tags, long runs without a cut point, and characters outside the BMP across piece ends.
+    QString line;
+    for (int i = 0; line.size() < 20 * FerrikPacketHistory::kPieceChars; ++i) {
+        line += i % 3 ? QStringLiteral("<a x='%1'>").arg(i)
+                      : QString(int(FerrikPacketHistory::kPieceChars) / 3, QChar(0x00E9)) +
+                            QString::fromUtf8("\U0001F600\U0001F600");
+    }
+    window.appendText(pane, "a\r\nb", false, false);
+    window.appendText(pane, line, false, true);
+    window.appendText(pane, "tail", false, false);
+    finishAppending(window);
+    ASSERT_EQ(pane->entryCount(), 3);
+    EXPECT_EQ(pane->entryText(0), "a\nb");  // a CR LF is one line break
+    EXPECT_EQ(pane->entryText(1), line);
+    EXPECT_EQ(pane->entryText(2), "tail");
+    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
+        EXPECT_LE(block.length(), FerrikPacketHistory::kPieceChars + 1) << block.blockNumber();
+        EXPECT_FALSE(block.text().startsWith(QChar(0xDE00))) << "a surrogate pair was cut";
+    }
+    pane->selectAll();
+    pane->copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), "a\nb\n" + line + "\ntail");
+}
+
+TEST(Output, ClearingThePaneDropsWhatIsStillGoingIn) {
+    FerrikDlg window;
+    const QString reply = QString(QStringLiteral("x\n")).repeated(20 * FerrikPacketHistory::kStepChars);
+    window.appendText(window.histOutput, reply, false, true);
+    window.appendText(window.histOutput, "queued", false, true);
+    ASSERT_TRUE(window.isAppending());
+    window.histOutput->clear();
+    EXPECT_FALSE(window.isAppending());
+    EXPECT_EQ(window.histOutput->entryCount(), 0);
+    window.appendText(window.histOutput, "next", false, false);
+    finishAppending(window);
+    EXPECT_EQ(window.histOutput->toPlainText(), "next");
+    EXPECT_EQ(window.histOutput->entryCount(), 1);
+}
+
+// Colour of each character of a block as the pane shows it: the highlighter's foreground, or
+// invalid where the pane applied none.
+QList<QColor> colours(const QTextBlock& block) {
+    QList<QColor> out(block.length() - 1);
+    for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+        for (int i = range.start; i < range.start + range.length && i < out.size(); ++i) {
+            out[i] = range.format.foreground().color();
+        }
+    }
+    return out;
+}
+
+TEST(Output, PaneColoursTheShownBlocksAndEveryEntryStartsInPlainText) {
+    FerrikDlg window;
+    FerrikPacketHistory* pane = window.histOutput;
+    window.appendText(pane, "<!-- a\nb -->\n<ns1:x y=\"1\">", false, true);
+    window.appendText(pane, "<!-- never closed", false, true);
+    window.appendText(pane, "text &amp;", false, true);
+    QApplication::processEvents();  // the window repaints: shown blocks get their colours first
+
+    const QColor grey(128, 128, 128), tag(128, 0, 0), prefix(80, 0, 0), green(0, 128, 0);
+    QTextDocument* document = pane->document();
+    EXPECT_EQ(colours(document->findBlockByNumber(0)), QList<QColor>(6, grey));
+    EXPECT_EQ(colours(document->findBlockByNumber(1)), QList<QColor>(5, grey));  // "b -->"
+    const QList<QColor> third = colours(document->findBlockByNumber(2));
+    ASSERT_EQ(third.size(), 13);
+    EXPECT_EQ(third[0], tag);
+    EXPECT_EQ(third[1], prefix);
+    EXPECT_EQ(third[4], prefix);
+    EXPECT_EQ(third[5], tag);
+    // The unclosed comment of the second entry does not reach into the third.
+    EXPECT_EQ(colours(document->findBlockByNumber(4)), QList<QColor>(17, grey));
+    const QList<QColor> last = colours(document->findBlockByNumber(6));
+    EXPECT_EQ(last.mid(0, 5), QList<QColor>(5, QColor()));
+    EXPECT_EQ(last.mid(5), QList<QColor>(5, green));
+}
+
+TEST(Output, FollowsTheEndOfALongReplyUnlessScrolledUp) {
+    FerrikDlg window;
+    window.resize(840, 842);
+    window.scroll = false;
+    QScrollBar* bar = window.histOutput->verticalScrollBar();
+    const QString reply = QString(QStringLiteral("<a/>\n")).repeated(4 * FerrikPacketHistory::kStepChars);
+    window.appendText(window.histOutput, reply, false, true);
+    finishAppending(window);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    bar->setValue(5);
+    window.appendText(window.histOutput, reply, false, true);
+    finishAppending(window);
+    EXPECT_EQ(bar->value(), 5);
 }
 
 }  // namespace
