@@ -143,6 +143,7 @@ check "the installed demo agent answers ovlsend on loopback" demo_agent
 # The console as an unprivileged user, for whom /usr/bin is not writable.
 console_settings() {
     install -d -o nobody -g nogroup "$work/home"
+    cd "$work/home"
     setpriv --reuid=nobody --regid=nogroup --clear-groups \
         env -i HOME="$work/home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen /usr/bin/Ferrik &
     local pid=$!
