@@ -26,6 +26,11 @@ dpkg-checkbuilddeps
 rm -rf build/debs
 mkdir -p build/debs
 export FERRIK_BUILD_DIR="$build_dir"
+# debhelper builds with one job unless told otherwise.
+case " ${DEB_BUILD_OPTIONS:-} " in
+*" parallel="*) ;;
+*) export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-} parallel=${JOBS:-$(nproc)}" ;;
+esac
 debian/rules clean
 debian/rules build
 fakeroot debian/rules binary
