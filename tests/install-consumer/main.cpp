@@ -32,9 +32,11 @@ int main() {
     check(guid.toString() == text, "toString gives the text back");
     check(guid.Data1 == 0x5d1f8a52u && guid.Data2 == 0x3c1e && guid.Data4[7] == 0x10, "fields of the GUID");
     OVL::OVLGUIDBase braced;
-    check(braced.fromString("{5D1F8A52-3C1E-4B7A-9F41-0A6C2E7D9B10}") == 0 && braced == guid, "braced upper case");
+    check(braced.fromString("{5D1F8A52-3C1E-4B7A-9F41-0A6C2E7D9B10}") == 0 && braced == guid,
+          "braced upper case");
     OVL::OVLGUIDBase bad;
-    check(bad.fromString("5d1f8a52-3c1e-4b7a-9f41-0a6c2e7d9b1") == -1 && !bad.isValid(), "short text refused");
+    check(bad.fromString("5d1f8a52-3c1e-4b7a-9f41-0a6c2e7d9b1") == -1 && !bad.isValid(),
+          "short text refused");
 
     std::printf("%s %s %s\n", first.c_str(), guid.toString().c_str(), failures == 0 ? "ok" : "FAILED");
     return failures == 0 ? 0 : 1;
