@@ -19,6 +19,14 @@ mapfile -t debs < <(ls build/debs/*.deb | grep -v -- '-dbgsym_')
 packages=()
 for deb in "${debs[@]}"; do packages+=("$(dpkg-deb -f "$deb" Package)"); done
 
+# What is installed here already is someone's: this script would replace and then remove it.
+for package in "${packages[@]}"; do
+    if [ "$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)" = installed ]; then
+        echo "check-installed: $package is installed on this machine; remove it first (dpkg --purge)" >&2
+        exit 1
+    fi
+done
+
 work=$(mktemp -d)
 chmod 755 "$work"
 cleanup() {
