@@ -14,6 +14,9 @@ packages=(
     xvfb xauth fonts-dejavu-core libxml2-utils
     openssh-server openssh-client procps
     nginx-light wrk
+    # Debian packages (scripts/package.sh) and the checks of the installed files
+    debhelper dpkg-dev fakeroot lintian adduser
+    desktop-file-utils appstream systemd man-db
 )
 
 missing=()

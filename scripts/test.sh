@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything with warnings as errors and runs every test;
 # then builds and runs the tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and the threaded tests under ThreadSanitizer.
-# Usage: scripts/test.sh [--quick]   (--quick: the plain build only, no sanitizer builds)
+# and the threaded tests under ThreadSanitizer. In between it builds the Debian packages from the
+# tested tree, checks them with lintian and, as root, installs them and checks the installed files
+# (scripts/check-installed.sh; the packages are removed again afterwards).
+# Usage: scripts/test.sh [--quick]   (--quick: no sanitizer builds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +28,13 @@ run_suite() {
 }
 
 run_suite ci all
+echo "=== packages"
+scripts/package.sh build/ci
+if [ "$(id -u)" -eq 0 ]; then
+    scripts/check-installed.sh
+else
+    echo "test: not root, the packages are not installed and checked"
+fi
 if [ $quick -eq 0 ]; then
     run_suite asan all
     run_suite tsan tsan_tests tsan

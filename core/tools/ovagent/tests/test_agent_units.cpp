@@ -154,6 +154,25 @@ TEST(AgentConfig, DemoIsLoopbackOnlyWithTheConsoleDefaults) {
     EXPECT_GE(demo.environments.size(), 2u);
 }
 
+// The configuration the package installs for the service: it loads, listens on loopback only,
+// has no account, puts the socket in the unit's runtime directory and leaves TLS to the
+// generated certificate.
+TEST(AgentConfig, ServiceConfigurationIsLoopbackOnlyWithoutAccounts) {
+    AgentConfig config;
+    std::string error;
+    ASSERT_TRUE(AgentConfig::load(OVAGENT_SERVICE_CONFIG, config, error)) << error;
+    EXPECT_TRUE(config.tcp.enabled);
+    EXPECT_EQ(config.tcp.address, "127.0.0.1");
+    EXPECT_TRUE(config.tls.enabled);
+    EXPECT_EQ(config.tls.address, "127.0.0.1");
+    EXPECT_TRUE(config.certificateFile.empty() && config.keyFile.empty());
+    EXPECT_EQ(config.unixPath, "/run/ovagent/ovagent.sock");
+    EXPECT_EQ(config.stateDirectory, "/var/lib/ovagent");
+    EXPECT_EQ(config.logFile, "/var/log/ovagent/ovagent.log");
+    EXPECT_TRUE(config.users.empty());
+    EXPECT_EQ(config.findUser("peadmin", ""), nullptr);
+}
+
 TEST(EnvironmentStore, ChangesAreOnDiskAndAFailedWriteChangesNothing) {
     ferrik_test::TempDir dir;
     EnvironmentSeed seed;
