@@ -105,7 +105,7 @@ int AccessAgent::requestSync(const std::string& packet, std::string& reply, std:
     }
     if (waiter->code() != 0) {
         error = std::move(waiter->text());
-        return -1;
+        return waiter->code() == OVLRequestErrorData::kTimeout ? -2 : -1;
     }
     reply = std::move(waiter->text());
     return 0;

@@ -10,6 +10,7 @@
 // shared_from_this, so it outlives its owner until they have finished.
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -68,9 +69,18 @@ private:
         bool request = false;     // a parsed request, also in m_pending
         std::size_t written = 0;  // bytes that went out already
     };
+    using Clock = std::chrono::steady_clock;
     struct Pending {
         OVLTaskHandlerPrototypePtr handler;
         Done done;
+        Clock::time_point deadline;  // no reply by then: time-out
+    };
+    // A raw write: the agent answers each of its zero-terminated packets with one frame, in order,
+    // so the frames that no parsed request claims are counted against the raw writes in order.
+    struct RawWait {
+        OVLTaskHandlerPrototypePtr handler;
+        std::size_t frames = 0;  // replies still to come
+        Clock::time_point deadline;
     };
     struct Recipient {
         OVLTaskHandlerPrototypePtr handler;
@@ -86,6 +96,12 @@ private:
     void start(OVLConnectionInfo info);
     void onTransportConnected(const OVLRequestErrorData& err);
     void onTimeout();
+    // Request time-outs (OVL_REQUEST_TIMEOUT_MS): one timer for the earliest deadline of the
+    // pending parsed requests and raw writes; when it fires, the expired ones get onRequestError
+    // (and their Done) with code kTimeout.
+    void armRequestTimer();
+    void onRequestTimer();
+    void countRawReply();
     void readMore();
     void onRead(const boost::system::error_code& ec, std::size_t n);
     void handleSetupFrame(std::string_view frame);
@@ -109,6 +125,7 @@ private:
     OVLConnectionInfo m_info;
     std::unique_ptr<Transport> m_transport;
     boost::asio::steady_timer m_timer;
+    boost::asio::steady_timer m_requestTimer;
     Wire::FrameSplitter m_splitter;
     char* m_readArea = nullptr;  // where the read under way puts its bytes
     OVLConnectionHandlerPrototypePtr m_handler;
@@ -133,6 +150,8 @@ private:
     // Handlers of direct writes still to get onWriteFinished on the I/O thread; guarded by m_mutex.
     std::vector<OVLTaskHandlerPrototypePtr> m_written;
     bool m_writtenPosted = false;  // guarded by m_mutex
+    std::deque<RawWait> m_rawWaits;   // guarded by m_mutex; in write order
+    bool m_requestTimerArmed = false;  // guarded by m_mutex; armed, or an arming is posted
 
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_connected{false};
