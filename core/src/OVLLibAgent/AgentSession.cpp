@@ -562,8 +562,8 @@ void AgentSession::onRequestTimer() {
             request.done(err.m_code, err.m_message);
     }
     for (auto& handler : expiredRaw)
-        handler->onRequestError({OVLRequestErrorData::kTimeout,
-                                 "raw request: no reply from the agent at " + where() + within});
+        handler->onRequestError(
+            {OVLRequestErrorData::kTimeout, "raw request: no reply from the agent at " + where() + within});
     armRequestTimer();
 }
 

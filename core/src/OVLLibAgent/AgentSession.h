@@ -149,8 +149,8 @@ private:
     bool m_writeKicked = false;  // guarded by m_mutex; a writeNext is posted
     // Handlers of direct writes still to get onWriteFinished on the I/O thread; guarded by m_mutex.
     std::vector<OVLTaskHandlerPrototypePtr> m_written;
-    bool m_writtenPosted = false;  // guarded by m_mutex
-    std::deque<RawWait> m_rawWaits;   // guarded by m_mutex; in write order
+    bool m_writtenPosted = false;      // guarded by m_mutex
+    std::deque<RawWait> m_rawWaits;    // guarded by m_mutex; in write order
     bool m_requestTimerArmed = false;  // guarded by m_mutex; armed, or an arming is posted
 
     std::atomic<bool> m_started{false};

@@ -89,7 +89,7 @@ void expectDisconnectedState(const FerrikDlg& window) {
     EXPECT_EQ(window.windowTitle(), "Ferrik");
     EXPECT_EQ(window.btnConnect->text(), "&Connect");
     EXPECT_FALSE(window.btnSend->isEnabled());
-    EXPECT_FALSE(window.agent);
+    EXPECT_FALSE(window.link->agent);
 }
 
 TEST_F(Connection, EachTransportConnectsAndDisconnects) {
@@ -112,8 +112,8 @@ TEST_F(Connection, EachTransportConnectsAndDisconnects) {
         EXPECT_TRUE(output(window).contains("Connecting to " + host + " as tester"));
 
         ASSERT_TRUE(waitUntil([&] { return isConnected(window); })) << output(window).toStdString();
-        const QString eid = QString::fromStdString(window.envId.toString());
-        EXPECT_TRUE(window.envId.isValid());
+        const QString eid = QString::fromStdString(window.link->envId.toString());
+        EXPECT_TRUE(window.link->envId.isValid());
         EXPECT_EQ(window.windowTitle(), "Ferrik tester@" + host + " <" + eid + ">");
         EXPECT_TRUE(window.btnSend->isEnabled());
         EXPECT_TRUE(output(window).contains("Connected to " + eid));
@@ -178,7 +178,7 @@ TEST_F(Connection, PressingConnectWhileConnectingTearsDown) {
     FerrikDlg window;
     fillForm(window, QStringLiteral("127.0.0.1:%1").arg(silent.port), kTcp);
     window.btnConnect->click();
-    EXPECT_TRUE(window.agent);
+    EXPECT_TRUE(window.link->agent);
     settle(200);
     EXPECT_FALSE(isConnected(window));
 
@@ -219,7 +219,7 @@ TEST_F(Connection, CredentialsAreRememberedPerHostWithoutThePassword) {
     // Another host, other credentials (the connection fails: nothing listens on port 1).
     fillForm(window, "localhost:1", kTcp, "alice", "secret-of-alice", "corp", QString::fromLatin1(kLabRealm));
     window.btnConnect->click();
-    ASSERT_TRUE(waitUntil([&] { return !window.agent; }));
+    ASSERT_TRUE(waitUntil([&] { return !window.link->agent; }));
     EXPECT_EQ(window.leHost->count(), 2);
 
     // Choosing a host restores login, domain and realm; the password field keeps what it had.
@@ -275,11 +275,11 @@ TEST_F(Connection, RealmsAreFetchedOfferedAndUsedForTheNextLogin) {
     // The fetch logs in with the form's credentials (tester, system realm).
     fillForm(window, host, kTcp);
     window.btnGetRealms->click();
-    EXPECT_FALSE(window.agent) << "the realm fetch never touches the main connection";
+    EXPECT_FALSE(window.link->agent) << "the realm fetch never touches the main connection";
     ASSERT_TRUE(waitUntil([&] { return window.leRealm->count() == 2; })) << window.leRealm->count();
     EXPECT_EQ(window.leRealm->itemText(0), "System");
     EXPECT_EQ(window.leRealm->itemText(1), "Lab");
-    EXPECT_FALSE(window.realmAgent);
+    EXPECT_FALSE(window.link->realmAgent);
     // No entry for the host existed: it was made with empty credentials, which updateCreds shows.
     EXPECT_EQ(window.leLogin->text(), "");
     EXPECT_EQ(window.leDomain->text(), "");

@@ -1,10 +1,11 @@
-// FerrikDlg: queuing and sending packets, and the substitution of ${field:value} placeholders by
-// environment identifiers.
+// FerrikAgentLink: queuing and sending packets, and the substitution of ${field:value}
+// placeholders by environment identifiers.
 #include <QRegularExpression>
 
 #include <cstring>
 #include <string>
 
+#include "FerrikAgentLink.h"
 #include "FerrikDlg.h"
 #include "OVLFunctionalityCore/OVLAnyData.h"
 #include "OVLFunctionalityCore/OVLEnv.h"
@@ -12,21 +13,27 @@
 #include "OVLMessage/OVLMessage.h"
 #include "OVLMessage/OVLMsgFactory.h"
 
-int FerrikDlg::queue() {
-    QString text = teInput->toPlainText();
-    if (substitiotions && substitute(text) != 0) {
+int FerrikAgentLink::queue() {
+    if (substitution) {
+        // Reached only by a direct call: Send and Queue are disabled while a packet waits for
+        // its environment list. Nothing may overtake that packet.
+        window.appendError(tr("still waiting for the agent; nothing was queued"));
+        return -1;
+    }
+    QString text = window.teInput->toPlainText();
+    if (window.substitiotions && substitute(text) != 0) {
         return -1;
     }
     pendingPackets.append(text.toUtf8());
     pendingPackets.append('\0');
-    if (cbClearInput->isChecked()) {
-        teInput->clear();
+    if (window.cbClearInput->isChecked()) {
+        window.teInput->clear();
     }
-    appendText(histInput, text, false, raw);
+    window.appendText(window.histInput, text, false, window.raw);
     return 0;
 }
 
-void FerrikDlg::send() {
+void FerrikAgentLink::send() {
     if (queue() != 0) {
         return;
     }
@@ -35,7 +42,7 @@ void FerrikDlg::send() {
     if (!agent || !taskHandler) {
         return;
     }
-    if (raw) {
+    if (window.raw) {
         agent
             ->createTask(envId, std::string(), taskHandler, pendingPackets.constData(),
                          static_cast<std::size_t>(pendingPackets.size()))
@@ -48,41 +55,53 @@ void FerrikDlg::send() {
 
 // Every queued packet goes out as its own message, in queue order; one that does not parse is
 // reported and skipped, the others still go.
-void FerrikDlg::sendParsed() {
+void FerrikAgentLink::sendParsed() {
     OVL::OVLMsgFactoryPtr factory = OVL::OVLMessage::getFactory();
     const char* packet = pendingPackets.constData();
     const char* const end = packet + pendingPackets.size();
     while (packet < end) {
         OVL::OVLMessagePtr message = factory->createNew();
         if (message->parse(packet, 0, 0) != 0) {
-            appendText(
-                histOutput,
-                tr("<font color='red'><b>WARNING:</b> can't parse message, try to send as raw!</font>"), true,
-                true);
+            window.appendWarning(tr("can't parse message, try to send as raw!"));
         } else {
             std::string id;
             agent->createTask(envId, std::string(), taskHandler, id)->send(message->getBody(0));
-            appendText(histInput, tr("Sent message ID: ") + QString::fromStdString(id), false, true);
+            window.appendText(window.histInput, tr("Sent message ID: ") + QString::fromStdString(id), false,
+                              true);
         }
         packet += std::strlen(packet) + 1;
     }
 }
 
-void FerrikDlg::onWriteFinished() {}
-
-int FerrikDlg::substitute(QString& text) {
+int FerrikAgentLink::substitute(QString& text) {
     if (!accessPoint) {
+        const unsigned generation = connectionGeneration;
         accessPoint = OVL::OVLAccessPointPrototype::createInstance(agent, nullptr);
-        appendText(histOutput, tr("<font color='navy'><b>Initilizing Access Point...</b></font>"), true,
-                   false);
-        const int r = accessPoint->initializeSync(OVL::OVLConnectionInfo(), nullptr, 0x600000ab);
-        if (r != 0) {
-            appendText(histOutput,
-                       tr("<font color='red'><b>Error:</b> unable to initialize Access Point.</font>"), true,
-                       true);
+        const OVL::OVLAccessPointPrototypePtr starting = accessPoint;
+        window.appendText(window.histOutput,
+                          tr("<font color='navy'><b>Initilizing Access Point...</b></font>"), true, false);
+        // The environment list comes over the network: the window goes on while it is fetched.
+        substitution = std::make_unique<FerrikBlockingCall>(&window, pool, tr("Initilizing Access Point..."));
+        substitution->start(
+            [starting] { return starting->initializeSync(OVL::OVLConnectionInfo(), nullptr, 0x600000ab); });
+        updateSendState();
+        const std::optional<int> r = substitution->wait();
+        releaseLater(substitution);
+        updateSendState();
+        if (!r || generation != connectionGeneration) {
+            // Cancelled, or the connection ended meanwhile: the next queue starts afresh.
+            if (accessPoint == starting) {
+                accessPoint.reset();
+            }
+            window.appendError(tr("waiting for the agent was cancelled; nothing was queued"));
             return -1;
         }
-        appendText(histOutput, tr("Successfully Initilized Access Point..."), true, true);
+        if (*r != 0) {
+            window.appendError(tr("unable to initialize Access Point.") + QLatin1Char(' ') +
+                               QString::fromStdString(starting->getError()).toHtmlEscaped());
+            return -1;
+        }
+        window.appendText(window.histOutput, tr("Successfully Initilized Access Point..."), true, true);
     }
     const OVL::OVLEnvCache::EnvValuesListPtr list = accessPoint->getEnvList();
     if (!list) {
@@ -111,17 +130,15 @@ int FerrikDlg::substitute(QString& text) {
             }
         }
         if (!replaced) {
-            appendText(histOutput,
-                       tr("<font color='red'><b>WARNING:</b> no substitution found for ") +
-                           match.captured(0).toHtmlEscaped() + QStringLiteral("</font>"),
-                       true, true);
+            window.appendWarning(tr("no substitution found for ") + match.captured(0).toHtmlEscaped());
             return -1;
         }
         pos = pos + 1;
     }
 }
 
-bool FerrikDlg::configMatches(const OVL::OVLEnvConfig& config, const QString& field, const QString& value) {
+bool FerrikAgentLink::configMatches(const OVL::OVLEnvConfig& config, const QString& field,
+                                    const QString& value) {
     OVL::OVLAnyData data(OVL::OVLElement::Data);
     OVL::OVLMessageIterator it = data.any();
     it.write(OVL::OVLEnvConfig::Writer(), config);
@@ -133,4 +150,13 @@ bool FerrikDlg::configMatches(const OVL::OVLEnvConfig& config, const QString& fi
         return false;
     }
     return text == value.toUtf8().toStdString();
+}
+
+void FerrikAgentLink::cancelWaits() {
+    if (substitution) {
+        substitution->cancel();
+    }
+    if (realmFetch) {
+        realmFetch->cancel();
+    }
 }
