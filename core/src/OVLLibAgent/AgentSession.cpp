@@ -298,6 +298,10 @@ bool AgentSession::decideRoute(std::string_view head, bool force) {
         if (pending != m_pending.end()) {
             m_current.claimed = true;
             owner = pending->second.handler;
+        } else if (auto given = std::find(m_abandoned.begin(), m_abandoned.end(), id);
+                   given != m_abandoned.end()) {
+            m_current.claimed = true;  // nobody's any more: no recipient
+            m_abandoned.erase(given);
         }
     }
     m_current.id = std::move(id);
@@ -538,6 +542,8 @@ void AgentSession::onRequestTimer() {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_pending.begin(); it != m_pending.end();) {
             if (it->second.deadline <= now) {
+                if (!it->second.handler)
+                    abandon(it->first);  // a synchronous request: its caller wants no late reply
                 expired.emplace_back(it->first, std::move(it->second));
                 it = m_pending.erase(it);
             } else {
@@ -567,9 +573,17 @@ void AgentSession::onRequestTimer() {
     armRequestTimer();
 }
 
-void AgentSession::cancel(const std::string& id) {
+void AgentSession::cancel(const std::string& id, bool drop) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pending.erase(id);
+    if (drop)
+        abandon(id);
+}
+
+void AgentSession::abandon(const std::string& id) {
+    m_abandoned.push_back(id);
+    if (m_abandoned.size() > kMaxAbandoned)
+        m_abandoned.pop_front();
 }
 
 void AgentSession::disconnect() {

@@ -49,8 +49,9 @@ public:
     // `frame` carries `id` as its packet id; the reply goes to `handler` (if any) and `done` (if any).
     void request(const std::string& id, std::string frame, const OVLTaskHandlerPrototypePtr& handler,
                  Done done);
-    // Forgets the request `id`: its reply, if it still comes, goes to the subscribers.
-    void cancel(const std::string& id);
+    // Forgets the request `id`: its reply, if it still comes, goes to the subscribers; with
+    // `drop`, a late reply goes nowhere (for a caller that gave up waiting and wants no reply).
+    void cancel(const std::string& id, bool drop = false);
 
     bool isConnected() const noexcept { return m_connected.load(); }
     OVLEID getEID() const;
@@ -102,6 +103,9 @@ private:
     void armRequestTimer();
     void onRequestTimer();
     void countRawReply();
+    // Notes `id` among the abandoned requests; m_mutex held.
+    void abandon(const std::string& id);
+    static constexpr std::size_t kMaxAbandoned = 64;
     void readMore();
     void onRead(const boost::system::error_code& ec, std::size_t n);
     void handleSetupFrame(std::string_view frame);
@@ -149,8 +153,11 @@ private:
     bool m_writeKicked = false;  // guarded by m_mutex; a writeNext is posted
     // Handlers of direct writes still to get onWriteFinished on the I/O thread; guarded by m_mutex.
     std::vector<OVLTaskHandlerPrototypePtr> m_written;
-    bool m_writtenPosted = false;      // guarded by m_mutex
-    std::deque<RawWait> m_rawWaits;    // guarded by m_mutex; in write order
+    bool m_writtenPosted = false;    // guarded by m_mutex
+    std::deque<RawWait> m_rawWaits;  // guarded by m_mutex; in write order
+    // Requests given up without a handler (a synchronous caller's time-out): their late replies
+    // are dropped. The newest kMaxAbandoned are kept; guarded by m_mutex.
+    std::deque<std::string> m_abandoned;
     bool m_requestTimerArmed = false;  // guarded by m_mutex; armed, or an arming is posted
 
     std::atomic<bool> m_started{false};

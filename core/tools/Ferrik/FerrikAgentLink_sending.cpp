@@ -105,6 +105,10 @@ int FerrikAgentLink::substitute(QString& text) {
     }
     const OVL::OVLEnvCache::EnvValuesListPtr list = accessPoint->getEnvList();
     if (!list) {
+        // The access point failed before and is kept until the next connect or disconnect.
+        window.appendError(
+            tr("no environment list (the Access Point could not be initialized); nothing was "
+               "queued. Connect again to retry."));
         return -1;
     }
 

@@ -55,7 +55,8 @@ TEST_F(Sending, RawModeSendsQueuedPacketsInOneRequest) {
     setRaw(true);
     ASSERT_EQ(queueText(echoPacket("first")), 0);
     ASSERT_EQ(queueText(echoPacket("second")), 0);
-    EXPECT_EQ(window->link->pendingPackets, (echoPacket("first") + '\0' + echoPacket("second") + '\0').toUtf8());
+    EXPECT_EQ(window->link->pendingPackets,
+              (echoPacket("first") + '\0' + echoPacket("second") + '\0').toUtf8());
     sendText(echoPacket("third"));
     EXPECT_TRUE(window->link->pendingPackets.isEmpty());
 
@@ -177,9 +178,11 @@ TEST_F(SendingDisconnected, QueuingWithSubstitutionsFailsInOrder) {
     EXPECT_TRUE(output(window).contains("Initilizing Access Point..."));
     EXPECT_TRUE(output(window).contains("Error: unable to initialize Access Point."));
     EXPECT_TRUE(window.link->pendingPackets.isEmpty());
-    // The failed access point is kept until the next connection: later queues fail silently.
+    // The failed access point is kept until the next connection: later queues fail, and say so.
     EXPECT_EQ(window.queue(), -1);
     EXPECT_EQ(countIn(output(window), "Initilizing Access Point..."), 1);
+    EXPECT_EQ(
+        countIn(output(window), "Error: no environment list (the Access Point could not be initialized)"), 1);
     EXPECT_TRUE(window.link->pendingPackets.isEmpty());
 
     // A connection starts afresh, and substitution then works.

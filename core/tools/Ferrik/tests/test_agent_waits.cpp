@@ -103,6 +103,7 @@ TEST_F(HungAgent, SubstitutionWaitsWithoutFreezingAndEndsByCancelOrDisconnect) {
     EXPECT_TRUE(window->link->pendingPackets.isEmpty());
     EXPECT_FALSE(window->link->accessPoint);
     EXPECT_FALSE(output(*window).contains("Successfully Initilized Access Point..."));
+    EXPECT_FALSE(output(*window).contains("listResult"));
     EXPECT_EQ(window->queue(), 0);
     EXPECT_EQ(countIn(output(*window), "Successfully Initilized Access Point..."), 1);
 
