@@ -3,7 +3,11 @@
 // changes nothing, and a request that times out says so. Then a user's whole day in one window.
 #include "agent_window_support.h"
 
+#include <dirent.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <fstream>
 
 #include <QAction>
 #include <QProgressDialog>
@@ -41,6 +45,31 @@ bool pressCancel(FerrikBlockingCall* call) {
     return true;
 }
 
+// True once a child process of this one stands stopped (state T). SIGSTOP takes effect a moment
+// after kill() returns; the suite's own agent is never stopped.
+bool aChildIsStopped() {
+    DIR* proc = ::opendir("/proc");
+    bool stopped = false;
+    while (dirent* entry = proc != nullptr ? ::readdir(proc) : nullptr) {
+        std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(line.c_str() + line.rfind(')') + 1, " %c %d", &state, &ppid) == 2 &&
+            ppid == ::getpid() && state == 'T') {
+            stopped = true;
+            break;
+        }
+    }
+    if (proc != nullptr) {
+        ::closedir(proc);
+    }
+    return stopped;
+}
+
 class HungAgent : public AgentWindowTest {
 protected:
     void SetUp() override {
@@ -52,6 +81,13 @@ protected:
         window.reset();
         hung.reset();
     }
+    void stopHung() {
+        hung->signal(SIGSTOP);
+        for (int i = 0; i < 400 && !aChildIsStopped(); ++i) {
+            QThread::msleep(5);
+        }
+        ASSERT_TRUE(aChildIsStopped());
+    }
     QString hungHost() const { return QStringLiteral("127.0.0.1:%1").arg(hung->tcpPort()); }
     // The realm fetch is confirmed by the agent, which is stopped before the window asks it for
     // the list: the window has not turned its event loop since the press.
@@ -62,7 +98,7 @@ protected:
             QThread::msleep(5);
         }
         ASSERT_TRUE(window->link->realmAgent->isConnected());
-        hung->signal(SIGSTOP);
+        stopHung();
         ASSERT_TRUE(waitUntil([&] { return window->link->realmCall() != nullptr; }));
     }
 
@@ -72,7 +108,7 @@ protected:
 
 TEST_F(HungAgent, SubstitutionWaitsWithoutFreezingAndEndsByCancelOrDisconnect) {
     ASSERT_TRUE(connectWindow(*window, hungHost(), kTcp)) << output(*window).toStdString();
-    hung->signal(SIGSTOP);
+    stopHung();
     window->teInput->setPlainText(echoPacket("${type:database}"));
 
     Ticker ticker;
@@ -110,7 +146,7 @@ TEST_F(HungAgent, SubstitutionWaitsWithoutFreezingAndEndsByCancelOrDisconnect) {
     // Disconnect ends the wait at once, too.
     window->btnConnect->click();
     ASSERT_TRUE(connectWindow(*window, hungHost(), kTcp));
-    hung->signal(SIGSTOP);
+    stopHung();
     QTimer::singleShot(200, [&] { window->btnConnect->click(); });
     elapsed.restart();
     EXPECT_EQ(window->queue(), -1);
@@ -157,7 +193,7 @@ TEST_F(HungAgent, RequestsThatGetNoReplyShowTheirErrorLine) {
     ::setenv("OVL_REQUEST_TIMEOUT_MS", "500", 1);
     window->substitiotions = false;
     ASSERT_TRUE(connectWindow(*window, hungHost(), kTcp));
-    hung->signal(SIGSTOP);
+    stopHung();
 
     window->teInput->setPlainText(echoPacket("parsed"));
     window->send();
