@@ -379,13 +379,14 @@ void AgentSession::submit(Write write, const std::string* id, Done done) {
         return;
     }
     // Registered before the bytes can go out, so that the reply finds its request.
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(requestTimeoutMs());
+    const int timeoutMs = requestTimeoutMs();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (id != nullptr) {
-        m_pending[*id] = Pending{write.notify, std::move(done), deadline};
+        m_pending[*id] = Pending{write.notify, std::move(done), deadline, timeoutMs};
     } else {
         const auto frames =
             static_cast<std::size_t>(std::count(write.bytes.begin(), write.bytes.end(), '\0'));
-        m_rawWaits.push_back({write.notify, frames, deadline});
+        m_rawWaits.push_back({write.notify, frames, deadline, timeoutMs});
     }
     if (!m_requestTimerArmed) {
         m_requestTimerArmed = true;
@@ -537,7 +538,7 @@ void AgentSession::onRequestTimer() {
         return;
     const Clock::time_point now = Clock::now();
     std::vector<std::pair<std::string, Pending>> expired;
-    std::vector<OVLTaskHandlerPrototypePtr> expiredRaw;
+    std::vector<RawWait> expiredRaw;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_pending.begin(); it != m_pending.end();) {
@@ -554,22 +555,24 @@ void AgentSession::onRequestTimer() {
         // subscribers like any unclaimed frame.
         while (!m_rawWaits.empty() && m_rawWaits.front().deadline <= now) {
             if (m_rawWaits.front().handler)
-                expiredRaw.push_back(std::move(m_rawWaits.front().handler));
+                expiredRaw.push_back(std::move(m_rawWaits.front()));
             m_rawWaits.pop_front();
         }
     }
-    const std::string within = " within " + std::to_string(requestTimeoutMs()) + " ms";
+    const auto within = [](int ms) { return " within " + std::to_string(ms) + " ms"; };
     for (auto& [id, request] : expired) {
-        const OVLRequestErrorData err{OVLRequestErrorData::kTimeout,
-                                      "request " + id + ": no reply from the agent at " + where() + within};
+        const OVLRequestErrorData err{
+            OVLRequestErrorData::kTimeout,
+            "request " + id + ": no reply from the agent at " + where() + within(request.timeoutMs)};
         if (request.handler)
             request.handler->onRequestError(err);
         if (request.done)
             request.done(err.m_code, err.m_message);
     }
-    for (auto& handler : expiredRaw)
-        handler->onRequestError(
-            {OVLRequestErrorData::kTimeout, "raw request: no reply from the agent at " + where() + within});
+    for (RawWait& raw : expiredRaw)
+        raw.handler->onRequestError(
+            {OVLRequestErrorData::kTimeout,
+             "raw request: no reply from the agent at " + where() + within(raw.timeoutMs)});
     armRequestTimer();
 }
 

@@ -75,6 +75,7 @@ private:
         OVLTaskHandlerPrototypePtr handler;
         Done done;
         Clock::time_point deadline;  // no reply by then: time-out
+        int timeoutMs = 0;           // the time-out it was given (read at submit, for the message)
     };
     // A raw write: the agent answers each of its zero-terminated packets with one frame, in order,
     // so the frames that no parsed request claims are counted against the raw writes in order.
@@ -82,6 +83,7 @@ private:
         OVLTaskHandlerPrototypePtr handler;
         std::size_t frames = 0;  // replies still to come
         Clock::time_point deadline;
+        int timeoutMs = 0;
     };
     struct Recipient {
         OVLTaskHandlerPrototypePtr handler;
