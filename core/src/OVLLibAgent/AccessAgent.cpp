@@ -99,13 +99,13 @@ int AccessAgent::requestSync(const std::string& packet, std::string& reply, std:
                        [waiter](int code, std::string text) { waiter->complete(code, std::move(text)); });
     const int ms = timeoutMs > 0 ? timeoutMs : AgentSession::requestTimeoutMs();
     if (!waiter->wait(std::chrono::milliseconds(ms))) {
-        m_session->cancel(id);
+        m_session->cancel(id, true);
         error = "no reply from the agent within " + std::to_string(ms) + " ms";
         return -2;
     }
     if (waiter->code() != 0) {
         error = std::move(waiter->text());
-        return -1;
+        return waiter->code() == OVLRequestErrorData::kTimeout ? -2 : -1;
     }
     reply = std::move(waiter->text());
     return 0;

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -55,7 +56,10 @@ std::size_t AgentSession::maxReplySize() {
 }
 
 AgentSession::AgentSession()
-    : m_context(IoThread::context()), m_timer(m_context), m_splitter(maxReplySize(), kReadSize) {}
+    : m_context(IoThread::context()),
+      m_timer(m_context),
+      m_requestTimer(m_context),
+      m_splitter(maxReplySize(), kReadSize) {}
 
 AgentSession::~AgentSession() {
     if (m_transport)
@@ -305,6 +309,10 @@ bool AgentSession::decideRoute(std::string_view head, bool force) {
         if (pending != m_pending.end()) {
             m_current.claimed = true;
             owner = pending->second.handler;
+        } else if (auto given = std::find(m_abandoned.begin(), m_abandoned.end(), id);
+                   given != m_abandoned.end()) {
+            m_current.claimed = true;  // nobody's any more: no recipient
+            m_abandoned.erase(given);
         }
     }
     m_current.id = std::move(id);
@@ -340,6 +348,8 @@ void AgentSession::handleFrame(std::string_view frame) {
         route = std::move(m_current);
         m_current = Route();
     }
+    if (!route.claimed)
+        countRawReply();
     Done done;
     if (route.claimed) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -380,8 +390,19 @@ void AgentSession::submit(Write write, const std::string* id, Done done) {
         return;
     }
     // Registered before the bytes can go out, so that the reply finds its request.
-    if (id != nullptr)
-        m_pending[*id] = Pending{write.notify, std::move(done)};
+    const int timeoutMs = requestTimeoutMs();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (id != nullptr) {
+        m_pending[*id] = Pending{write.notify, std::move(done), deadline, timeoutMs};
+    } else {
+        const auto frames =
+            static_cast<std::size_t>(std::count(write.bytes.begin(), write.bytes.end(), '\0'));
+        m_rawWaits.push_back({write.notify, frames, deadline, timeoutMs});
+    }
+    if (!m_requestTimerArmed) {
+        m_requestTimerArmed = true;
+        boost::asio::post(m_context, [self = shared_from_this()] { self->armRequestTimer(); });
+    }
     if (m_gate == Gate::held) {
         m_held.push_back(std::move(write));
         return;
@@ -497,9 +518,86 @@ void AgentSession::request(const std::string& id, std::string frame,
     submit({std::move(frame), handler, true}, &id, std::move(done));
 }
 
-void AgentSession::cancel(const std::string& id) {
+void AgentSession::countRawReply() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_rawWaits.empty() && --m_rawWaits.front().frames == 0)
+        m_rawWaits.pop_front();
+}
+
+void AgentSession::armRequestTimer() {
+    Clock::time_point earliest = Clock::time_point::max();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& [id, request] : m_pending)
+            earliest = std::min(earliest, request.deadline);
+        if (!m_rawWaits.empty())
+            earliest = std::min(earliest, m_rawWaits.front().deadline);
+        if (m_state == State::closed || earliest == Clock::time_point::max()) {
+            m_requestTimerArmed = false;
+            return;
+        }
+    }
+    m_requestTimer.expires_at(earliest);
+    m_requestTimer.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
+        if (!ec)
+            self->onRequestTimer();
+    });
+}
+
+void AgentSession::onRequestTimer() {
+    if (m_state == State::closed)
+        return;
+    const Clock::time_point now = Clock::now();
+    std::vector<std::pair<std::string, Pending>> expired;
+    std::vector<RawWait> expiredRaw;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (it->second.deadline <= now) {
+                if (!it->second.handler)
+                    abandon(it->first);  // a synchronous request: its caller wants no late reply
+                expired.emplace_back(it->first, std::move(it->second));
+                it = m_pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        // Raw writes expire in write order. Their replies, should they still come, go to the
+        // subscribers like any unclaimed frame.
+        while (!m_rawWaits.empty() && m_rawWaits.front().deadline <= now) {
+            if (m_rawWaits.front().handler)
+                expiredRaw.push_back(std::move(m_rawWaits.front()));
+            m_rawWaits.pop_front();
+        }
+    }
+    const auto within = [](int ms) { return " within " + std::to_string(ms) + " ms"; };
+    for (auto& [id, request] : expired) {
+        const OVLRequestErrorData err{
+            OVLRequestErrorData::kTimeout,
+            "request " + id + ": no reply from the agent at " + where() + within(request.timeoutMs)};
+        if (request.handler)
+            request.handler->onRequestError(err);
+        if (request.done)
+            request.done(err.m_code, err.m_message);
+    }
+    for (RawWait& raw : expiredRaw)
+        raw.handler->onRequestError(
+            {OVLRequestErrorData::kTimeout,
+             "raw request: no reply from the agent at " + where() + within(raw.timeoutMs)});
+    armRequestTimer();
+}
+
+void AgentSession::cancel(const std::string& id, bool drop) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pending.erase(id);
+    if (drop)
+        abandon(id);
+}
+
+void AgentSession::abandon(const std::string& id) {
+    m_abandoned.push_back(id);
+    if (m_abandoned.size() > kMaxAbandoned)
+        m_abandoned.pop_front();
 }
 
 void AgentSession::disconnect() {
@@ -550,6 +648,7 @@ void AgentSession::shutdown(const OVLRequestErrorData& err) {
     m_closeError = err;
     m_connected = false;
     m_timer.cancel();
+    m_requestTimer.cancel();
     std::unordered_map<std::string, Pending> pending;
     std::deque<Write> unwritten;
     {
@@ -558,6 +657,7 @@ void AgentSession::shutdown(const OVLRequestErrorData& err) {
         m_directSocket = -1;
         pending.swap(m_pending);
         unwritten.swap(m_held);
+        m_rawWaits.clear();  // the unwritten ones among them are answered below
         // The write under way keeps its buffer until its handler has run.
         const auto keep = m_writes.begin() + (m_writing && !m_writes.empty() ? 1 : 0);
         std::move(keep, m_writes.end(), std::back_inserter(unwritten));
@@ -571,7 +671,7 @@ void AgentSession::shutdown(const OVLRequestErrorData& err) {
     m_head.clear();
     for (auto& [id, request] : pending) {
         if (request.handler)
-            request.handler->onRequestError(err);
+            request.handler->onRequestError({err.m_code, "request " + id + ": " + err.m_message});
         if (request.done)
             request.done(err.m_code != 0 ? err.m_code : OVLRequestErrorData::kClosed, err.m_message);
     }

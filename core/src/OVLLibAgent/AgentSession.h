@@ -10,6 +10,7 @@
 // shared_from_this, so it outlives its owner until they have finished.
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -48,8 +49,9 @@ public:
     // `frame` carries `id` as its packet id; the reply goes to `handler` (if any) and `done` (if any).
     void request(const std::string& id, std::string frame, const OVLTaskHandlerPrototypePtr& handler,
                  Done done);
-    // Forgets the request `id`: its reply, if it still comes, goes to the subscribers.
-    void cancel(const std::string& id);
+    // Forgets the request `id`: its reply, if it still comes, goes to the subscribers; with
+    // `drop`, a late reply goes nowhere (for a caller that gave up waiting and wants no reply).
+    void cancel(const std::string& id, bool drop = false);
 
     bool isConnected() const noexcept { return m_connected.load(); }
     OVLEID getEID() const;
@@ -69,9 +71,20 @@ private:
         bool request = false;     // a parsed request, also in m_pending
         std::size_t written = 0;  // bytes that went out already
     };
+    using Clock = std::chrono::steady_clock;
     struct Pending {
         OVLTaskHandlerPrototypePtr handler;
         Done done;
+        Clock::time_point deadline;  // no reply by then: time-out
+        int timeoutMs = 0;           // the time-out it was given (read at submit, for the message)
+    };
+    // A raw write: the agent answers each of its zero-terminated packets with one frame, in order,
+    // so the frames that no parsed request claims are counted against the raw writes in order.
+    struct RawWait {
+        OVLTaskHandlerPrototypePtr handler;
+        std::size_t frames = 0;  // replies still to come
+        Clock::time_point deadline;
+        int timeoutMs = 0;
     };
     struct Recipient {
         OVLTaskHandlerPrototypePtr handler;
@@ -87,6 +100,15 @@ private:
     void start(OVLConnectionInfo info);
     void onTransportConnected(const OVLRequestErrorData& err);
     void onTimeout();
+    // Request time-outs (OVL_REQUEST_TIMEOUT_MS): one timer for the earliest deadline of the
+    // pending parsed requests and raw writes; when it fires, the expired ones get onRequestError
+    // (and their Done) with code kTimeout.
+    void armRequestTimer();
+    void onRequestTimer();
+    void countRawReply();
+    // Notes `id` among the abandoned requests; m_mutex held.
+    void abandon(const std::string& id);
+    static constexpr std::size_t kMaxAbandoned = 64;
     void readMore();
     void onRead(const boost::system::error_code& ec, std::size_t n);
     void handleSetupFrame(std::string_view frame);
@@ -110,6 +132,7 @@ private:
     OVLConnectionInfo m_info;
     std::unique_ptr<Transport> m_transport;
     boost::asio::steady_timer m_timer;
+    boost::asio::steady_timer m_requestTimer;
     Wire::FrameSplitter m_splitter;
     char* m_readArea = nullptr;  // where the read under way puts its bytes
     OVLConnectionHandlerPrototypePtr m_handler;
@@ -133,7 +156,12 @@ private:
     bool m_writeKicked = false;  // guarded by m_mutex; a writeNext is posted
     // Handlers of direct writes still to get onWriteFinished on the I/O thread; guarded by m_mutex.
     std::vector<OVLTaskHandlerPrototypePtr> m_written;
-    bool m_writtenPosted = false;  // guarded by m_mutex
+    bool m_writtenPosted = false;    // guarded by m_mutex
+    std::deque<RawWait> m_rawWaits;  // guarded by m_mutex; in write order
+    // Requests given up without a handler (a synchronous caller's time-out): their late replies
+    // are dropped. The newest kMaxAbandoned are kept; guarded by m_mutex.
+    std::deque<std::string> m_abandoned;
+    bool m_requestTimerArmed = false;  // guarded by m_mutex; armed, or an arming is posted
 
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_connected{false};

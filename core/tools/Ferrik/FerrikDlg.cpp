@@ -1,6 +1,7 @@
 // FerrikDlg: construction, form arrangement and signal wiring.
 #include "FerrikDlg.h"
 #include "FerMsgHistoryModel.h"
+#include "FerrikOptions.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -15,6 +16,7 @@ static void initFerrikResources() {
 FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     initFerrikResources();
     historyModel = new FerMsgHistoryModel;
+    link = std::make_unique<FerrikAgentLink>(*this);
     setupUi(this);
     arrangeSplitters();
     leRealm->addItem(tr("System"));
@@ -47,12 +49,9 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     qRegisterMetaType<OVL::eid_t>("OVL::eid_t");
     qRegisterMetaType<OVL::OVLRequestErrorData>("OVL::OVLRequestErrorData");
 
-    raw = false;
-    scroll = true;
-    indent_output = true;
-    strip_namespaces = false;
-    substitiotions = true;
-    tab = 4;
+    for (const FerrikOption& option : kFerrikOptions) {
+        setOptionValue(*this, option, option.atStart);
+    }
 
     loadSettings();
 }
@@ -64,6 +63,7 @@ FerrikDlg::~FerrikDlg() {
         QObject::disconnect(child, nullptr, this, nullptr);
     }
     saveSettings();
+    link.reset();  // closes the connections while the window is whole
     lstHistory->setModel(nullptr);
     delete historyModel;
 }

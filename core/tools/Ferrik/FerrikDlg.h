@@ -3,9 +3,11 @@
 // the queued-packet buffer and the connection state. Everything here runs on the GUI thread; agent
 // callbacks reach it only through queued signals.
 //
-// The implementation is split by concern: FerrikDlg.cpp (construction and wiring),
-// FerrikDlg_output.cpp (transcript panes), FerrikDlg_find.cpp (find bar), FerrikDlg_connection.cpp,
-// FerrikDlg_sending.cpp, FerrikDlg_settings.cpp and FerrikDlg_history.cpp.
+// The window wires; other classes work: FerrikAgentLink (connection, sending, substitution, realm
+// fetch; the agent slots forward to it, FerrikDlg_agent.cpp) and the options table FerrikOptions.
+// The rest is split by concern: FerrikDlg.cpp (construction and wiring), FerrikDlg_output.cpp
+// (transcript panes), FerrikDlg_status.cpp (status lines), FerrikDlg_find.cpp (find bar),
+// FerrikDlg_settings.cpp and FerrikDlg_history.cpp.
 
 #include <QByteArray>
 #include <QFuture>
@@ -15,6 +17,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "FerrikAgentLink.h"
 #include "FerrikConnHandler.h"
 #include "FerrikHandler.h"
 #include "HostRecord.h"
@@ -24,6 +27,8 @@
 #include "OVLLibAgent/OVLAccessAgentPrototype.h"
 #include "OVLLibAgent/OVLAccessPointPrototype.h"
 #include "ui_FerrikDlg.h"
+
+#include <memory>
 
 class FerMsgHistoryModel;
 class QAction;
@@ -45,6 +50,9 @@ public:
     // The same for plain text still being prepared on another thread (a long reply).
     void appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule);
     bool isAppending() const { return histOutput->isAppending() || histInput->isAppending(); }
+    // The red status lines of histOutput, with rule: "WARNING:" or "Error:" followed by html.
+    void appendWarning(const QString& html);
+    void appendError(const QString& html);
 
     // Persistence of options, host records and history in the settings file. The file's path is
     // chosen by loadSettings, once: ferrik.xml beside the executable when that directory is
@@ -80,19 +88,14 @@ public:
     bool substitiotions = true;
     int tab = 4;  // indentation unit: that many spaces per level, 0 = one tab character
 
-    QByteArray pendingPackets;  // queued packets, each UTF-8 followed by one zero byte
-    OVL::eid_t envId;
     HostRecords hostRecords;  // per host name (UTF-8), ascending byte order
     FerMsgHistoryModel* historyModel = nullptr;
     QAction* queueAction = nullptr;  // "Queue", Ctrl+Return anywhere in the window
     QTimer* findTimer = nullptr;     // hides the find bar 5 s after a search made outside its field
 
-    // Connection state. agent is set from the connect button until the connection ends; the task
-    // handler of the last confirmed connection stays until the next one is confirmed.
-    OVL::OVLAccessAgentPrototypePtr agent;
-    FerrikHandlerPtr taskHandler;
-    OVL::OVLAccessPointPrototypePtr accessPoint;  // for substitutions; reset on connect and disconnect
-    OVL::OVLAccessAgentPrototypePtr realmAgent;   // the realm fetch, until it is confirmed
+    // The connection state and the queued packets (agent, taskHandler, accessPoint, realmAgent,
+    // envId, pendingPackets).
+    std::unique_ptr<FerrikAgentLink> link;
 
 public slots:
     void connectClicked();
@@ -127,16 +130,9 @@ private:
     void chooseSettingsPath();
     // Renames an unreadable settings file aside; false when it is still in the way of a save.
     bool keepUnreadableSettings(const QString& reason);
-    void warn(const QString& text);
-    // Parses and sends each zero-terminated packet of pendingPackets as its own message.
-    void sendParsed();
 
     QString settingsLoadPath;
     QString settingsSavePath;
     bool settingsSaveBlocked = false;  // an unreadable file could not be renamed aside
     bool saveFailureShown = false;
-    // Counted up by every connect, disconnect and realm fetch; a queued handler signal that carries
-    // an older count comes from a connection that was torn down or replaced, and is dropped.
-    unsigned connectionGeneration = 0;
-    unsigned realmGeneration = 0;
 };

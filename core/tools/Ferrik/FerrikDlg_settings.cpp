@@ -1,8 +1,10 @@
 // FerrikDlg: the settings file and the options dialog.
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
+#include <QSpinBox>
 #include <QStandardPaths>
 
 #include <memory>
@@ -10,6 +12,7 @@
 
 #include "FerMsgHistoryModel.h"
 #include "FerrikDlg.h"
+#include "FerrikOptions.h"
 #include "OVLMessage/OVLMessage.h"
 #include "SettingsLocation.h"
 #include "ui_FerrikOptionsDlg.h"
@@ -68,28 +71,24 @@ void FerrikDlg::chooseSettingsPath() {
     settingsSavePath = paths.save;
 }
 
-void FerrikDlg::warn(const QString& text) {
-    appendText(histOutput, QStringLiteral("<font color='red'><b>WARNING:</b> %1</font>").arg(text), true,
-               true);
-}
-
 bool FerrikDlg::keepUnreadableSettings(const QString& reason) {
     const QString aside = asideName(settingsLoadPath);
     if (settingsLoadPath != settingsSavePath) {
         // Only read as a starting point; saves go elsewhere and never touch it.
-        warn(tr("The settings file %1 could not be read (%2); settings are saved to %3")
-                 .arg(settingsLoadPath.toHtmlEscaped(), reason.toHtmlEscaped(),
-                      settingsSavePath.toHtmlEscaped()));
+        appendWarning(tr("The settings file %1 could not be read (%2); settings are saved to %3")
+                          .arg(settingsLoadPath.toHtmlEscaped(), reason.toHtmlEscaped(),
+                               settingsSavePath.toHtmlEscaped()));
         return true;
     }
     if (QFile::rename(settingsLoadPath, aside)) {
-        warn(tr("The settings file %1 could not be read (%2); it was kept as %3")
-                 .arg(settingsLoadPath.toHtmlEscaped(), reason.toHtmlEscaped(), aside.toHtmlEscaped()));
+        appendWarning(
+            tr("The settings file %1 could not be read (%2); it was kept as %3")
+                .arg(settingsLoadPath.toHtmlEscaped(), reason.toHtmlEscaped(), aside.toHtmlEscaped()));
         return true;
     }
-    warn(tr("The settings file %1 could not be read (%2) nor renamed to %3; "
-            "nothing will be saved to it in this session")
-             .arg(settingsLoadPath.toHtmlEscaped(), reason.toHtmlEscaped(), aside.toHtmlEscaped()));
+    appendWarning(tr("The settings file %1 could not be read (%2) nor renamed to %3; "
+                     "nothing will be saved to it in this session")
+                      .arg(settingsLoadPath.toHtmlEscaped(), reason.toHtmlEscaped(), aside.toHtmlEscaped()));
     return false;
 }
 
@@ -129,22 +128,20 @@ void FerrikDlg::loadSettings() {
     }
     updateCreds(host);
 
-    const auto readBool = [&it](const char* key, bool& option, bool missing) {
-        if (it.readBool(key, option) != 0) {
-            option = missing;
+    for (const FerrikOption& option : kFerrikOptions) {
+        int value = option.whenMissing;
+        if (option.number != nullptr) {
+            if (it.readInt(option.key, value) != 0) {
+                value = option.whenMissing;
+            }
+        } else {
+            bool flag = false;
+            if (it.readBool(option.key, flag) == 0) {
+                value = flag ? 1 : 0;
+            }
         }
-    };
-    bool clearInput = false;
-    readBool("raw", raw, false);
-    readBool("scroll", scroll, true);
-    readBool("clear_input", clearInput, false);
-    readBool("indent_output", indent_output, true);
-    readBool("strip_namespaces", strip_namespaces, false);
-    readBool("substitiotions", substitiotions, false);
-    if (it.readInt("tab", tab) != 0) {
-        tab = 0;
+        setOptionValue(*this, option, value);
     }
-    cbClearInput->setChecked(clearInput);
 
     it.read(FerMsgHistoryModel::Reader(), *historyModel);
 }
@@ -159,13 +156,9 @@ void FerrikDlg::saveSettings() {
 
     it.writeText("host", utf8(leHost->currentText()));
     it.writeInt("type", cmbConnType->currentIndex());
-    it.writeInt("raw", raw ? 1 : 0);
-    it.writeInt("scroll", scroll ? 1 : 0);
-    it.writeInt("clear_input", cbClearInput->isChecked() ? 1 : 0);
-    it.writeInt("indent_output", indent_output ? 1 : 0);
-    it.writeInt("strip_namespaces", strip_namespaces ? 1 : 0);
-    it.writeInt("substitiotions", substitiotions ? 1 : 0);
-    it.writeInt("tab", tab);
+    for (const FerrikOption& option : kFerrikOptions) {
+        it.writeInt(option.key, optionValue(*this, option));
+    }
     writeHostRecords(it, hostRecords);
     it.write(FerMsgHistoryModel::Writer(), *historyModel);
 
@@ -173,10 +166,11 @@ void FerrikDlg::saveSettings() {
         // Said once per run of failures, not at every save; the state in memory is unaffected.
         if (!saveFailureShown) {
             saveFailureShown = true;
-            warn(tr("The settings could not be saved to %1 (%2); remembered packets and hosts will be "
-                    "lost at exit")
-                     .arg(settingsSavePath.toHtmlEscaped(),
-                          QString::fromStdString(message->getError()).toHtmlEscaped()));
+            appendWarning(
+                tr("The settings could not be saved to %1 (%2); remembered packets and hosts will be "
+                   "lost at exit")
+                    .arg(settingsSavePath.toHtmlEscaped(),
+                         QString::fromStdString(message->getError()).toHtmlEscaped()));
         }
         return;
     }
@@ -189,24 +183,37 @@ void FerrikDlg::showOptionsDlg() {
     form.setupUi(dialog.get());
     dialog->resize(dialog->size().expandedTo(dialog->minimumSizeHint()));
 
-    form.cbRaw->setChecked(raw);
-    form.cbScroll->setChecked(scroll);
-    form.cbIndent->setChecked(indent_output);
-    form.cbStripNamespaces->setChecked(strip_namespaces);
-    form.cbSubstitutions->setChecked(substitiotions);
-    form.sbTabSize->setValue(tab);
+    // The dialog's widget of an option: a check box for a flag, a spin box for a number.
+    const auto valueIn = [&dialog](const FerrikOption& option) {
+        if (option.number != nullptr) {
+            return dialog->findChild<QSpinBox*>(QLatin1String(option.dialogWidget))->value();
+        }
+        return dialog->findChild<QCheckBox*>(QLatin1String(option.dialogWidget))->isChecked() ? 1 : 0;
+    };
+    for (const FerrikOption& option : kFerrikOptions) {
+        if (option.dialogWidget == nullptr) {
+            continue;
+        }
+        const int value = optionValue(*this, option);
+        if (option.number != nullptr) {
+            dialog->findChild<QSpinBox*>(QLatin1String(option.dialogWidget))->setValue(value);
+        } else {
+            dialog->findChild<QCheckBox*>(QLatin1String(option.dialogWidget))->setChecked(value != 0);
+        }
+    }
 
     if (dialog->exec() != QDialog::Accepted) {
         return;
     }
+    // Raw mode first, and applied to a live connection only when it changed; then the rest.
     if (raw != form.cbRaw->isChecked()) {
         raw = form.cbRaw->isChecked();
         cbRaw_toggled(raw);
     }
-    scroll = form.cbScroll->isChecked();
-    indent_output = form.cbIndent->isChecked();
-    strip_namespaces = form.cbStripNamespaces->isChecked();
-    substitiotions = form.cbSubstitutions->isChecked();
-    tab = form.sbTabSize->value();
+    for (const FerrikOption& option : kFerrikOptions) {
+        if (option.dialogWidget != nullptr && option.flag != &FerrikDlg::raw) {
+            setOptionValue(*this, option, valueIn(option));
+        }
+    }
     saveSettings();
 }

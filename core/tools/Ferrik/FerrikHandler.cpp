@@ -20,7 +20,7 @@ int FerrikHandler::onReplyComplete(const OVL::OVLReplyPtr& reply) {
 }
 
 void FerrikHandler::onRequestError(const OVL::OVLRequestErrorData& err) {
-    Q_UNUSED(err);
+    emit agentRequestError(err);
 }
 
 void FerrikHandler::onWriteFinished() {

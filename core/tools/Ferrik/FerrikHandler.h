@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include "FerrikConnHandler.h"  // the meta-type of OVL::OVLRequestErrorData
 #include "OVLConnection/OVLTaskHandlerPrototype.h"
 
 class FerrikHandler : public QObject, public OVL::OVLTaskHandlerPrototype {
@@ -22,6 +23,7 @@ public:
     // Emits the reply's text (UTF-8) and finishes the reply; returns the finish result. A reply too
     // large to be copied is reported in its place rather than dropped silently.
     int onReplyComplete(const OVL::OVLReplyPtr& reply) override;
+    // Emits agentRequestError, so that the window shows what became of the request.
     void onRequestError(const OVL::OVLRequestErrorData& err) override;
     void onWriteFinished() override;
     // Raw mode: shows the piece and consumes it (false). Otherwise asks for the whole reply (true).
@@ -30,6 +32,8 @@ public:
 signals:
     void agentReadFinished(const QString& data);
     void agentWriteFinished();
+    // A request failed or got no reply in time (the message names the request).
+    void agentRequestError(const OVL::OVLRequestErrorData& err);
 
 private:
     // Pieces are cut where the reads fell, possibly inside a multi-byte character; the decoder

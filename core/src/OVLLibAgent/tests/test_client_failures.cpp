@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "ClientTestSupport.h"
@@ -217,6 +218,49 @@ TEST(ClientFailures, SynchronousCallsTimeOutAndNullAgentsFailInOrder) {
     EXPECT_EQ(system.getRealm(realms), -1);
     EXPECT_TRUE(realms.empty());
     EXPECT_FALSE(system.getError().empty());
+}
+
+TEST(ClientFailures, RequestsThatTheAgentNeverAnswersTimeOut) {
+    ScopedEnv timeout("OVL_REQUEST_TIMEOUT_MS", "300");
+    ScriptedServer slow([](int fd) {
+        ScriptedServer::greetAndLogin(fd);
+        const std::string parsed = ScriptedServer::readFrame(fd);
+        ScriptedServer::readFrame(fd);  // the two raw packets
+        ScriptedServer::readFrame(fd);
+        const std::string sync = ScriptedServer::readFrame(fd);
+        std::this_thread::sleep_for(800ms);  // answers long after the time-outs
+        for (const auto& [request, result] : {std::pair{parsed, "late"}, std::pair{sync, "lateSync"}})
+            ScriptedServer::sendFrame(fd, "<packet id=\"" + packetId(request) +
+                                              "\"><target>system</target><data><" + result +
+                                              "/></data></packet>");
+        while (!ScriptedServer::readFrame(fd).empty()) {
+        }
+    });
+    Connected c = connectOrFail(infoFor(slow.port()));
+    ASSERT_TRUE(c.agent);
+    TaskHandlerPtr handler(new TaskHandler);
+    c.agent->createTask(c.eid, "", handler)->start();
+    std::string id;
+    c.agent->createTask(c.eid, "", handler, id)->send(bodyOf(echoPacket("never")));
+    const std::string raw = echoPacket("a") + '\0' + echoPacket("b") + '\0';
+    c.agent->createTask(c.eid, "", handler, raw.data(), raw.size())->startRaw();
+    std::string reply, error;
+    EXPECT_EQ(c.agent->requestSync(echoPacket("sync"), reply, error, 200), -2);
+
+    ASSERT_TRUE(handler->waitFor([&] { return handler->errors.size() == 2; }, 5s));
+    std::vector<std::string> errors = handler->errorsNow();
+    std::sort(errors.begin(), errors.end());
+    EXPECT_EQ(errors[0].rfind("raw request: no reply from the agent at ", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[1].rfind("request " + id + ": no reply from the agent at ", 0), 0u) << errors[1];
+    EXPECT_NE(errors[1].find("within 300 ms"), std::string::npos) << errors[1];
+    // The late reply of the task's request belongs to no request any more: the subscriber sees
+    // it. That of the synchronous call, whose caller gave up, goes nowhere.
+    ASSERT_TRUE(handler->waitReplies(1, 5s));
+    EXPECT_NE(handler->repliesNow()[0].find("<late/>"), std::string::npos);
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(handler->repliesNow().size(), 1u);
+    EXPECT_EQ(handler->errorsNow().size(), 2u);
+    EXPECT_TRUE(c.agent->isConnected());
 }
 
 TEST(ClientFailures, SynchronousCallInsideACallbackFailsAtOnce) {

@@ -64,8 +64,6 @@ TEST_F(ConnectionInfoForm, RealmNamesComeFromTheHostsRealmList) {
     OVL::OVLGUID lab;
     ASSERT_EQ(lab.fromString(kLabRealm), 0);
     HostRecord& record = window.hostRecords["agent.example:99"];
-    record.realms.push_back(
-        OVL::OVLRealmPtr(new OVL::OVLRealm("system", OVL::OVLRealm::systemRealmID, "System")));
     record.realms.push_back(OVL::OVLRealmPtr(new OVL::OVLRealm("standard", lab, "Lab")));
 
     // Looked up under the host text as typed, port included.
@@ -75,6 +73,14 @@ TEST_F(ConnectionInfoForm, RealmNamesComeFromTheHostsRealmList) {
     EXPECT_FALSE(window.connectionInfo().getAuthName().getRealmID().isValid());
     fillForm(window, "agent.example", kTcp, "u", "p", "", "Lab");  // no list for this text
     EXPECT_FALSE(window.connectionInfo().getAuthName().getRealmID().isValid());
+    // A list without "System" and a record without list: the word is the system realm still.
+    window.hostRecords["agent.example"];
+    for (const char* host : {"agent.example:99", "agent.example"}) {
+        fillForm(window, host, kTcp, "u", "p", "", "System");
+        EXPECT_EQ(window.connectionInfo().getAuthName().getRealmID(), OVL::OVLRealm::systemRealmID) << host;
+        fillForm(window, host, kTcp, "u", "p", "", QString::fromLatin1(kLabRealm));
+        EXPECT_EQ(window.connectionInfo().getAuthName().getRealmID(), lab) << host;
+    }
 }
 
 class Connection : public AgentWindowTest {};
@@ -89,7 +95,7 @@ void expectDisconnectedState(const FerrikDlg& window) {
     EXPECT_EQ(window.windowTitle(), "Ferrik");
     EXPECT_EQ(window.btnConnect->text(), "&Connect");
     EXPECT_FALSE(window.btnSend->isEnabled());
-    EXPECT_FALSE(window.agent);
+    EXPECT_FALSE(window.link->agent);
 }
 
 TEST_F(Connection, EachTransportConnectsAndDisconnects) {
@@ -112,8 +118,8 @@ TEST_F(Connection, EachTransportConnectsAndDisconnects) {
         EXPECT_TRUE(output(window).contains("Connecting to " + host + " as tester"));
 
         ASSERT_TRUE(waitUntil([&] { return isConnected(window); })) << output(window).toStdString();
-        const QString eid = QString::fromStdString(window.envId.toString());
-        EXPECT_TRUE(window.envId.isValid());
+        const QString eid = QString::fromStdString(window.link->envId.toString());
+        EXPECT_TRUE(window.link->envId.isValid());
         EXPECT_EQ(window.windowTitle(), "Ferrik tester@" + host + " <" + eid + ">");
         EXPECT_TRUE(window.btnSend->isEnabled());
         EXPECT_TRUE(output(window).contains("Connected to " + eid));
@@ -178,7 +184,7 @@ TEST_F(Connection, PressingConnectWhileConnectingTearsDown) {
     FerrikDlg window;
     fillForm(window, QStringLiteral("127.0.0.1:%1").arg(silent.port), kTcp);
     window.btnConnect->click();
-    EXPECT_TRUE(window.agent);
+    EXPECT_TRUE(window.link->agent);
     settle(200);
     EXPECT_FALSE(isConnected(window));
 
@@ -219,7 +225,7 @@ TEST_F(Connection, CredentialsAreRememberedPerHostWithoutThePassword) {
     // Another host, other credentials (the connection fails: nothing listens on port 1).
     fillForm(window, "localhost:1", kTcp, "alice", "secret-of-alice", "corp", QString::fromLatin1(kLabRealm));
     window.btnConnect->click();
-    ASSERT_TRUE(waitUntil([&] { return !window.agent; }));
+    ASSERT_TRUE(waitUntil([&] { return !window.link->agent; }));
     EXPECT_EQ(window.leHost->count(), 2);
 
     // Choosing a host restores login, domain and realm; the password field keeps what it had.
@@ -275,11 +281,11 @@ TEST_F(Connection, RealmsAreFetchedOfferedAndUsedForTheNextLogin) {
     // The fetch logs in with the form's credentials (tester, system realm).
     fillForm(window, host, kTcp);
     window.btnGetRealms->click();
-    EXPECT_FALSE(window.agent) << "the realm fetch never touches the main connection";
+    EXPECT_FALSE(window.link->agent) << "the realm fetch never touches the main connection";
     ASSERT_TRUE(waitUntil([&] { return window.leRealm->count() == 2; })) << window.leRealm->count();
     EXPECT_EQ(window.leRealm->itemText(0), "System");
     EXPECT_EQ(window.leRealm->itemText(1), "Lab");
-    EXPECT_FALSE(window.realmAgent);
+    EXPECT_FALSE(window.link->realmAgent);
     // No entry for the host existed: it was made with empty credentials, which updateCreds shows.
     EXPECT_EQ(window.leLogin->text(), "");
     EXPECT_EQ(window.leDomain->text(), "");
@@ -301,6 +307,45 @@ TEST_F(Connection, RealmsAreFetchedOfferedAndUsedForTheNextLogin) {
     EXPECT_EQ(restored.hostRecords.at(host.toStdString()).realms.size(), 2u);
 }
 
+// The Unix socket's host text has no port, so the credentials are remembered under the very text
+// that the next connect looks its realms up under: a record without realm list.
+TEST_F(Connection, AHostsRecordWithoutRealmsConnectsAgainWithSystem) {
+    const QString host = socketPath();
+    {
+        FerrikDlg window;
+        ASSERT_TRUE(connectWindow(window, host, kNamedPipe)) << output(window).toStdString();
+        window.btnConnect->click();
+        ASSERT_EQ(window.hostRecords.count(host.toStdString()), 1u);
+        EXPECT_TRUE(window.hostRecords.at(host.toStdString()).realms.empty());
+        // Connect again with the form as it stands.
+        window.btnConnect->click();
+        ASSERT_TRUE(waitUntil([&] { return isConnected(window) || !window.link->agent; }));
+        EXPECT_TRUE(isConnected(window)) << output(window).toStdString();
+        EXPECT_EQ(window.hostRecords.at(host.toStdString()).auth.getRealmID(), OVL::OVLRealm::systemRealmID);
+        window.btnConnect->click();
+    }
+    // Restarted on the saved settings: the host, its login and "System" come back.
+    {
+        FerrikDlg restored;
+        EXPECT_EQ(restored.leHost->currentText(), host);
+        EXPECT_EQ(restored.leLogin->text(), "tester");
+        EXPECT_EQ(restored.leRealm->currentText(), "System");
+        restored.cmbConnType->setCurrentIndex(kNamedPipe);
+        restored.lePassword->setText(QString::fromStdString(agent_test::kPassword));
+        restored.btnConnect->click();
+        ASSERT_TRUE(waitUntil([&] { return isConnected(restored) || !restored.link->agent; }));
+        EXPECT_TRUE(isConnected(restored)) << output(restored).toStdString();
+        // A record that holds the nil realm (stored by a connect with a realm text that named no
+        // realm) stands for the system realm when the host is chosen.
+        restored.btnConnect->click();
+        restored.hostRecords[host.toStdString()].auth.setRealmID(OVL::OVLGUID());
+        restored.leRealm->setEditText("nothing");
+        restored.updateCreds(host);
+        EXPECT_EQ(restored.leRealm->currentText(), "System");
+        EXPECT_EQ(restored.connectionInfo().getAuthName().getRealmID(), OVL::OVLRealm::systemRealmID);
+    }
+}
+
 TEST_F(Connection, RealmFetchFromADeadAgentChangesNothing) {
     SilentListener closed;
     const unsigned short port = closed.port;
@@ -314,6 +359,11 @@ TEST_F(Connection, RealmFetchFromADeadAgentChangesNothing) {
     EXPECT_EQ(window.leRealm->count(), 1);
     EXPECT_EQ(window.leLogin->text(), "tester");
     EXPECT_FALSE(output(window).contains("Disconnected:"));
+    // The user sees what became of the press, with the library's reason.
+    const QString text = output(window);
+    ASSERT_EQ(countIn(text, "Error: the realm list could not be fetched: "), 1) << text.toStdString();
+    EXPECT_GT(text.mid(text.indexOf("fetched: ")).trimmed().size(), QString("fetched: ").size());
+    EXPECT_FALSE(window.link->realmAgent);
 }
 
 // What a new user does first: start the demo agent and press Connect with the form as it comes.

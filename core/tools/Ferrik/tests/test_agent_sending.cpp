@@ -55,9 +55,10 @@ TEST_F(Sending, RawModeSendsQueuedPacketsInOneRequest) {
     setRaw(true);
     ASSERT_EQ(queueText(echoPacket("first")), 0);
     ASSERT_EQ(queueText(echoPacket("second")), 0);
-    EXPECT_EQ(window->pendingPackets, (echoPacket("first") + '\0' + echoPacket("second") + '\0').toUtf8());
+    EXPECT_EQ(window->link->pendingPackets,
+              (echoPacket("first") + '\0' + echoPacket("second") + '\0').toUtf8());
     sendText(echoPacket("third"));
-    EXPECT_TRUE(window->pendingPackets.isEmpty());
+    EXPECT_TRUE(window->link->pendingPackets.isEmpty());
 
     // Each queued packet is shown in the input pane, closed by a rule.
     EXPECT_EQ(ruledEntries(window->histInput), 3);
@@ -91,7 +92,7 @@ TEST_F(Sending, ParsedModeSendsEveryQueuedPacketWithItsOwnId) {
     ASSERT_EQ(queueText(echoPacket("alpha")), 0);
     ASSERT_EQ(queueText("<packet><target>system</target><data>"), 0);  // does not parse
     sendText(echoPacket("gamma"));
-    EXPECT_TRUE(window->pendingPackets.isEmpty());
+    EXPECT_TRUE(window->link->pendingPackets.isEmpty());
 
     // Queued packets are shown without rule; each sent message gets its id line with a rule.
     const QRegularExpression idLine("Sent message ID: (\\S+)");
@@ -119,7 +120,7 @@ TEST_F(Sending, ParseErrorAloneSendsNothingAndKeepsTheEditor) {
     sendText("<packet>");
     EXPECT_EQ(countIn(output(*window), "WARNING: can't parse message, try to send as raw!"), 1);
     EXPECT_FALSE(input(*window).contains("Sent message ID"));
-    EXPECT_TRUE(window->pendingPackets.isEmpty());
+    EXPECT_TRUE(window->link->pendingPackets.isEmpty());
     EXPECT_EQ(window->teInput->toPlainText(), "<packet>");
 }
 
@@ -130,7 +131,7 @@ TEST_F(Sending, PlaceholdersBecomeEnvironmentIds) {
     EXPECT_TRUE(output(*window).contains("Successfully Initilized Access Point..."));
     // The first configuration, then the second one (altConfig), then the next environment.
     ASSERT_EQ(queueText(echoPacket("x${role:primary}y${type:webserver}")), 0);
-    EXPECT_EQ(QString::fromUtf8(window->pendingPackets),
+    EXPECT_EQ(QString::fromUtf8(window->link->pendingPackets),
               echoPacket(kProdDb) + '\0' + echoPacket("x" + kProdDb + "y" + kTestWeb) + '\0');
     EXPECT_TRUE(input(*window).contains(echoPacket(kProdDb)));
     sendText(echoPacket("done"));
@@ -142,10 +143,10 @@ TEST_F(Sending, PlaceholdersBecomeEnvironmentIds) {
 
 TEST_F(Sending, MissingSubstitutionQueuesNothing) {
     window->teInput->setPlainText(echoPacket("${type:database}-${type:nothing}"));
-    const QByteArray before = window->pendingPackets;
+    const QByteArray before = window->link->pendingPackets;
     EXPECT_EQ(window->queue(), -1);
     EXPECT_TRUE(output(*window).contains("WARNING: no substitution found for ${type:nothing}"));
-    EXPECT_EQ(window->pendingPackets, before);
+    EXPECT_EQ(window->link->pendingPackets, before);
     EXPECT_EQ(window->teInput->toPlainText(), echoPacket("${type:database}-${type:nothing}"));
     EXPECT_FALSE(input(*window).contains("nothing"));
 
@@ -158,7 +159,7 @@ TEST_F(Sending, MissingSubstitutionQueuesNothing) {
 TEST_F(Sending, SubstitutionsSwitchedOffLeavePlaceholders) {
     window->substitiotions = false;
     ASSERT_EQ(queueText(echoPacket("${type:database}")), 0);
-    EXPECT_EQ(QString::fromUtf8(window->pendingPackets), echoPacket("${type:database}") + '\0');
+    EXPECT_EQ(QString::fromUtf8(window->link->pendingPackets), echoPacket("${type:database}") + '\0');
     EXPECT_FALSE(output(*window).contains("Access Point"));
 }
 
@@ -176,16 +177,18 @@ TEST_F(SendingDisconnected, QueuingWithSubstitutionsFailsInOrder) {
     EXPECT_EQ(window.queue(), -1);
     EXPECT_TRUE(output(window).contains("Initilizing Access Point..."));
     EXPECT_TRUE(output(window).contains("Error: unable to initialize Access Point."));
-    EXPECT_TRUE(window.pendingPackets.isEmpty());
-    // The failed access point is kept until the next connection: later queues fail silently.
+    EXPECT_TRUE(window.link->pendingPackets.isEmpty());
+    // The failed access point is kept until the next connection: later queues fail, and say so.
     EXPECT_EQ(window.queue(), -1);
     EXPECT_EQ(countIn(output(window), "Initilizing Access Point..."), 1);
-    EXPECT_TRUE(window.pendingPackets.isEmpty());
+    EXPECT_EQ(
+        countIn(output(window), "Error: no environment list (the Access Point could not be initialized)"), 1);
+    EXPECT_TRUE(window.link->pendingPackets.isEmpty());
 
     // A connection starts afresh, and substitution then works.
     ASSERT_TRUE(connectWindow(window, tcpHost(), kTcp));
     EXPECT_EQ(window.queue(), 0);
-    EXPECT_EQ(QString::fromUtf8(window.pendingPackets), echoPacket(kProdDb) + '\0');
+    EXPECT_EQ(QString::fromUtf8(window.link->pendingPackets), echoPacket(kProdDb) + '\0');
 }
 
 TEST_F(SendingDisconnected, SendWithoutConnectionKeepsTheQueue) {
@@ -193,12 +196,12 @@ TEST_F(SendingDisconnected, SendWithoutConnectionKeepsTheQueue) {
     window.substitiotions = false;
     window.teInput->setPlainText(echoPacket("later"));
     window.send();
-    EXPECT_EQ(QString::fromUtf8(window.pendingPackets), echoPacket("later") + '\0');
+    EXPECT_EQ(QString::fromUtf8(window.link->pendingPackets), echoPacket("later") + '\0');
 }
 
 // Switching raw mode in the options dialog switches the open connection at once.
 TEST_F(Sending, RawOptionFromTheDialogTakesEffectOnTheConnection) {
-    ASSERT_FALSE(window->taskHandler->isRaw());
+    ASSERT_FALSE(window->link->taskHandler->isRaw());
     bool seen = false;
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -210,7 +213,7 @@ TEST_F(Sending, RawOptionFromTheDialogTakesEffectOnTheConnection) {
     window->showOptionsDlg();
     ASSERT_TRUE(seen);
     EXPECT_TRUE(window->raw);
-    EXPECT_TRUE(window->taskHandler->isRaw());
+    EXPECT_TRUE(window->link->taskHandler->isRaw());
 
     sendText(echoPacket("viaoptions"));
     EXPECT_FALSE(input(*window).contains("Sent message ID"));

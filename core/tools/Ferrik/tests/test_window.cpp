@@ -78,8 +78,8 @@ TEST(Window, StartsWithTheFormDefaults) {
     EXPECT_FALSE(window.strip_namespaces);
     EXPECT_TRUE(window.substitiotions);
     EXPECT_EQ(window.tab, 4);
-    EXPECT_TRUE(window.pendingPackets.isEmpty());
-    EXPECT_FALSE(window.envId.isValid());
+    EXPECT_TRUE(window.link->pendingPackets.isEmpty());
+    EXPECT_FALSE(window.link->envId.isValid());
 }
 
 TEST(Window, PanesAndFindBar) {

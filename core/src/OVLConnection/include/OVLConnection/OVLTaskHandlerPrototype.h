@@ -33,8 +33,11 @@ public:
     // A complete reply frame. The handler takes the text (reply->getText) and ends with
     // reply->finish(), whose result it returns.
     virtual int onReplyComplete(const OVLReplyPtr& reply);
-    // A request of this handler will get no reply: the connection ended before it came, or the
-    // request could not be written. Also for a write that failed.
+    // A request of this handler will get no reply: the connection ended before it came, the
+    // request could not be written, or no reply came within OVL_REQUEST_TIMEOUT_MS (code
+    // kTimeout; a reply that still comes later goes to the subscribed handlers). Also for a write
+    // that failed. The message of a parsed request's error begins with "request <id>: "; that of
+    // a raw request's time-out with "raw request: ".
     virtual void onRequestError(const OVLRequestErrorData& err);
     // A write of this handler's task reached the connection. The default does nothing and marks
     // the handler as having no use for the call: the library then stops making it for writes that

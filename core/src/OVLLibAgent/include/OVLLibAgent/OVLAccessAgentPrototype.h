@@ -13,7 +13,9 @@
 //
 // Settings from the environment (all optional):
 //   OVL_CONNECT_TIMEOUT_MS   time for connecting and logging in (default 15000)
-//   OVL_REQUEST_TIMEOUT_MS   time the synchronous calls wait for a reply (default 15000)
+//   OVL_REQUEST_TIMEOUT_MS   time a request waits for its reply (default 15000): synchronous
+//                            calls fail with -2, parsed and raw requests of a task end in the
+//                            handler's onRequestError with code kTimeout
 //   OVL_MAX_REPLY_SIZE       longest frame accepted from the agent, in bytes (default 268435456,
 //                            256 MiB); a longer one ends the connection with an error
 //   OVL_KNOWN_AGENTS_FILE    the trust-on-first-use store of TLS certificates (default
