@@ -31,7 +31,8 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
     Request request;
     std::string message;
     if (int code = request.parse(frame, ParseLimits{config->limits.maxDepth}, message); code != 0) {
-        AGENT_LOG(AgentLog::warning, "%s: rejected packet: %d %s", state.peer.c_str(), code, message.c_str());
+        SESSION_LOG(state.log, AgentLog::warning, "rejected packet: %d %s", code,
+                    AgentLog::clip(message, 2 * AgentLog::kMaxClientText).c_str());
         appendErrorFrame(out, request.id(), kAgentName, request.target(), code, message);
         return Outcome::replied;
     }
@@ -58,7 +59,8 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
     if (target == "system") {
         m_system.handle(request, state, out);
     } else if (target == "environments") {
-        m_environments.handle(request, state, out);
+        if (m_environments.handle(request, state, out))
+            return Outcome::store;
     } else if (target == "performance") {
         if (m_performance.handle(request, out))
             return Outcome::sample;
@@ -101,8 +103,9 @@ Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) co
 void Dispatcher::finishLogin(const LoginAttempt& attempt, const LoginVerdict& verdict, SessionState& state,
                              std::string& out) {
     if (!verdict.accepted) {
-        AGENT_LOG(AgentLog::warning, "%s: login failed for '%s' domain '%s' realm '%s'", state.peer.c_str(),
-                  attempt.login.c_str(), attempt.domain.c_str(), attempt.realm.c_str());
+        SESSION_LOG(state.log, AgentLog::warning, "login failed for '%s' domain '%s' realm '%s'",
+                    AgentLog::clip(attempt.login).c_str(), AgentLog::clip(attempt.domain).c_str(),
+                    AgentLog::clip(attempt.realm).c_str());
         appendErrorFrame(out, attempt.id, kAgentName, attempt.target, kErrLoginFailed,
                          "login failed: wrong login, domain, realm or password");
         return;
@@ -113,8 +116,8 @@ void Dispatcher::finishLogin(const LoginAttempt& attempt, const LoginVerdict& ve
     state.domain = attempt.domain;
     state.realm = verdict.realm;
     const RealmConfig* realm = config->findRealm(verdict.realm);
-    AGENT_LOG(AgentLog::info, "%s: '%s' domain '%s' logged in to realm '%s'", state.peer.c_str(),
-              attempt.login.c_str(), attempt.domain.c_str(), realm != nullptr ? realm->name.c_str() : "?");
+    SESSION_LOG(state.log, AgentLog::info, "'%s' domain '%s' logged in to realm '%s'", attempt.login.c_str(),
+                attempt.domain.c_str(), realm != nullptr ? realm->name.c_str() : "?");
     ReplyWriter writer(attempt.id, kAgentName, attempt.target, kSystemNamespace);
     pugi::xml_node result = writer.result("system", "loginResult");
     ReplyWriter::add(result, "eid", m_context.environments().agentId().toString());
