@@ -180,8 +180,16 @@ struct Reply {
 
 class Client {
 public:
-    static Client tcp(unsigned short port) {
+    // `source`: the local address to connect from (another 127.x address is another peer address).
+    static Client tcp(unsigned short port, const char* source = nullptr) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (source != nullptr) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source, &local.sin_addr);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+                throw std::runtime_error("bind");
+        }
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(port);
@@ -305,6 +313,13 @@ private:
     std::string m_buffer;
     bool m_greeted = false;
 };
+
+inline std::string loginRequest(const std::string& login, const std::string& password,
+                                const std::string& realm = kSystemRealm) {
+    return "<packet id=\"login\"><target>system</target><data><system><login><login>" + login +
+           "</login><domain></domain><realm>" + realm + "</realm><password>" + password +
+           "</password></login></system></data></packet>";
+}
 
 inline std::string request(const std::string& id, const std::string& target, const std::string& interface,
                            const std::string& operation, const std::string& body = {}) {
