@@ -2,6 +2,10 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+#include <map>
+#include <mutex>
+
 #include "AgentLog.h"
 #include "OVLWire/Protocol.h"
 #include "OVLWire/ReplyWriter.h"
@@ -71,6 +75,24 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
     return Outcome::replied;
 }
 
+namespace {
+
+// A hash of the configured users' highest cost, to check an unknown login against.
+std::string unknownUserHash(const AgentConfig& config) {
+    int iterations = PasswordHash::kMinIterations;
+    for (const UserConfig& user : config.users)
+        iterations = std::max(iterations, PasswordHash::iterationsOf(user.passwordHash));
+    static std::mutex mutex;
+    static std::map<int, std::string> hashes;  // guarded by mutex; one per cost configured so far
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string& hash = hashes[iterations];
+    if (hash.empty())
+        hash = PasswordHash::create("", iterations);
+    return hash;
+}
+
+}  // namespace
+
 Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) const {
     const auto config = m_context.config();
     LoginVerdict verdict;
@@ -85,10 +107,10 @@ Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) co
         }
     }
     const UserConfig* user = config->findUser(attempt.login, attempt.domain);
-    // Hash even for an unknown user, so that timing does not tell which logins exist.
-    static const std::string dummy = PasswordHash::create("", PasswordHash::kMinIterations);
-    const bool passwordOk =
-        PasswordHash::verify(attempt.password, user != nullptr ? user->passwordHash : dummy);
+    // Hash even for an unknown user, and as costly as for the configured ones, so that timing does
+    // not tell which logins exist.
+    const bool passwordOk = PasswordHash::verify(
+        attempt.password, user != nullptr ? user->passwordHash : unknownUserHash(*config));
     if (user == nullptr || !passwordOk || realm == nullptr)
         return verdict;
     for (const OVL::OVLGUIDBase& allowed : user->realms) {

@@ -38,6 +38,8 @@ TEST(PasswordHash, VerifiesOnlyTheRightPasswordAndRejectsMalformedHashes) {
     tampered.back() = tampered.back() == '0' ? '1' : '0';
     EXPECT_FALSE(PasswordHash::verify("5t6y7u", tampered));
     EXPECT_TRUE(PasswordHash::create("x", 10).empty());
+    EXPECT_EQ(PasswordHash::iterationsOf(hash), 1000);
+    EXPECT_EQ(PasswordHash::iterationsOf("pbkdf2-sha256$10$0011223344556677$"), 0);
 }
 
 TEST(AgentLogText, EscapesWhatCouldEndOrForgeARecord) {
