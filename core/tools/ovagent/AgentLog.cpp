@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 #include "OVLCommon/Logger.h"
@@ -106,6 +107,57 @@ void appendHex(std::string& out, unsigned char c) {
     out += "\\x";
     out += digits[c >> 4];
     out += digits[c & 0x0F];
+}
+
+// The records all sessions of one peer address may still write in the current window.
+class AddressBudget {
+public:
+    using Clock = std::chrono::steady_clock;
+    // True when `address` may write a record now. When a new window starts, `suppressed` is set to
+    // the count of those refused in the last one.
+    bool take(const std::string& address, long long& suppressed) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto now = Clock::now();
+        suppressed = 0;
+        if (m_entries.size() > kMaxAddresses)
+            forgetOld(now);
+        Entry& entry = m_entries[address];
+        if (now - entry.windowStart >= SessionLog::kWindow) {
+            suppressed = entry.suppressed;
+            entry = Entry{now, 0, 0};
+        }
+        if (entry.written >= SessionLog::kAddressBurst) {
+            ++entry.suppressed;
+            return false;
+        }
+        ++entry.written;
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kMaxAddresses = 4096;
+    struct Entry {
+        Clock::time_point windowStart;
+        int written = 0;
+        long long suppressed = 0;
+    };
+    // Drops the addresses whose window ended with nothing suppressed (caller holds m_mutex).
+    void forgetOld(Clock::time_point now) {
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if (now - it->second.windowStart >= SessionLog::kWindow && it->second.suppressed == 0)
+                it = m_entries.erase(it);
+            else
+                ++it;
+        }
+    }
+
+    std::mutex m_mutex;
+    std::map<std::string, Entry> m_entries;  // guarded by m_mutex
+};
+
+AddressBudget& addressBudget() {
+    static AddressBudget budget;
+    return budget;
 }
 
 }  // namespace
@@ -250,6 +302,17 @@ void SessionLog::putAt(const char* file, int line, int level, const char* format
     if (s.written >= kBurst) {
         ++s.suppressed;
         return;
+    }
+    if (!m_address.empty()) {
+        long long lastWindow = 0;
+        const bool allowed = addressBudget().take(m_address, lastWindow);
+        if (lastWindow > 0) {
+            AgentLog::putAt(file, line, AgentLog::warning,
+                            "%s: %lld similar records of this address suppressed", m_peer.c_str(),
+                            lastWindow);
+        }
+        if (!allowed)
+            return;
     }
     ++s.written;
     va_list args;

@@ -52,12 +52,15 @@ public:
 // The records of one session. Each call site may write kBurst records per kWindow; further
 // records of that site are counted and reported as "<peer>: N similar records suppressed" with the
 // next record of the site after the window, or when the session ends. So a client that repeats a
-// bad request writes a few records a window, however fast it sends. Every record starts with the
-// session's peer name.
-// Not thread-safe: used on the session's strand only.
+// bad request writes a few records a window, however fast it sends. All sessions of one peer
+// address together write at most kAddressBurst records per kWindow (a client that opens
+// connection after connection); the records over that are counted the same way, per address.
+// Every record starts with the session's peer name.
+// Not thread-safe: used on the session's strand only (the per-address counts lock a mutex).
 class SessionLog {
 public:
     static constexpr int kBurst = 5;
+    static constexpr int kAddressBurst = 200;
     static constexpr std::chrono::seconds kWindow{10};
 
     SessionLog() = default;
@@ -65,7 +68,11 @@ public:
     SessionLog(const SessionLog&) = delete;
     SessionLog& operator=(const SessionLog&) = delete;
 
-    void setPeer(std::string peer) { m_peer = std::move(peer); }
+    // `address`: what the per-address budget counts by (empty: no budget).
+    void setPeer(std::string peer, std::string address = {}) {
+        m_peer = std::move(peer);
+        m_address = std::move(address);
+    }
     const std::string& peer() const { return m_peer; }
 
     void putAt(const char* file, int line, int level, const char* format, ...)
@@ -87,6 +94,7 @@ private:
     void reportSuppressed(Site& site);
 
     std::string m_peer;
+    std::string m_address;
     std::vector<Site> m_sites;  // few: one per call site this session used
 };
 

@@ -12,12 +12,12 @@ Session<Stream>::Session(AgentContext& context, SessionWorkers workers, Stream s
     : m_context(context),
       m_workers(workers),
       m_stream(std::move(stream)),
-      m_address(std::move(peer.address)),
+      m_address(peer.address),
       m_timer(m_stream.get_executor()),
       m_waitTimer(m_stream.get_executor()),
       m_splitter(context.config()->limits.maxPacketSize, kInitialBuffer),
       m_dispatcher(context) {
-    m_state.log.setPeer(std::move(peer.name));
+    m_state.log.setPeer(std::move(peer.name), std::move(peer.address));
     ++m_context.connections();
 }
 

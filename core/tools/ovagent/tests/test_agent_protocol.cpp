@@ -363,6 +363,12 @@ TEST(AgentLog, ClientTextCannotForgeRecordsAndRepeatsAreSuppressed) {
         for (int i = 0; i < kEmpty; ++i)
             EXPECT_EQ(repeater.read()->errorCode(), 400);
     }
+    // Connection after connection from one address: together they write at most the address's budget.
+    constexpr int kChurn = ovagent::SessionLog::kAddressBurst / 2 + 10;
+    for (int i = 0; i < kChurn; ++i) {
+        Client churn = Client::tcp(agent.tcpPort(), "127.0.0.3");
+        churn.greeting();
+    }
     const std::string summary =
         std::to_string(kEmpty - ovagent::SessionLog::kBurst) + " similar records suppressed";
     for (int i = 0; i < 250 && agent.log().find(summary) == std::string::npos; ++i)
@@ -370,8 +376,9 @@ TEST(AgentLog, ClientTextCannotForgeRecordsAndRepeatsAreSuppressed) {
     agent.stop(SIGTERM);
     std::istringstream log(agent.log());
     std::string line;
-    int forged = 0, rejected = 0;
+    int forged = 0, rejected = 0, churned = 0;
     while (std::getline(log, line)) {
+        churned += line.find("tcp://127.0.0.3:") != std::string::npos;
         EXPECT_EQ(line.find(" type: "), 24u) << "not a record of its own: " << line;
         forged += line.find("FORGED") != std::string::npos;
         rejected += line.find("rejected packet") != std::string::npos;
@@ -381,6 +388,8 @@ TEST(AgentLog, ClientTextCannotForgeRecordsAndRepeatsAreSuppressed) {
     }
     EXPECT_EQ(forged, 1);
     EXPECT_EQ(rejected, ovagent::SessionLog::kBurst);
+    EXPECT_GT(churned, 0);
+    EXPECT_LE(churned, ovagent::SessionLog::kAddressBurst);
     EXPECT_NE(agent.log().find(summary), std::string::npos) << agent.log();
 }
 
