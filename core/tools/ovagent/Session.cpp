@@ -165,7 +165,8 @@ void Session<Stream>::process() {
 template <class Stream>
 void Session<Stream>::verify(LoginAttempt attempt) {
     m_phase = Phase::verifying;
-    auto shared = std::make_shared<LoginAttempt>(std::move(attempt));
+    auto shared = std::make_shared<const LoginAttempt>(std::move(attempt));
+    m_attempt = shared;
     // The gate holds the session weakly: a session that ends while its check waits costs no check.
     std::weak_ptr<Session> weak = this->shared_from_this();
     const auto admission = m_workers.logins.submit(m_address, [weak, shared] {
@@ -180,6 +181,7 @@ void Session<Stream>::verify(LoginAttempt attempt) {
         return;
     SESSION_LOG(m_state.log, AgentLog::warning, "login refused: too many logins in progress%s",
                 admission == LoginGate::Admission::addressFull ? " from this address" : "");
+    m_attempt.reset();
     OVL::Wire::appendErrorFrame(m_out, shared->id, kAgentName, shared->target,
                                 OVL::Wire::kErrTooManyConnections,
                                 "too many logins in progress; try again later");
@@ -190,6 +192,7 @@ template <class Stream>
 void Session<Stream>::onVerified(const LoginAttempt& attempt, const Dispatcher::LoginVerdict& verdict) {
     if (m_phase != Phase::verifying)
         return;  // timed out or stopped while the check ran
+    m_attempt.reset();
     m_dispatcher.finishLogin(attempt, verdict, m_state, m_out);
     if (verdict.accepted) {
         m_lastActivity = Clock::now();
@@ -287,7 +290,12 @@ void Session<Stream>::finishWith() {
 
 template <class Stream>
 void Session<Stream>::finishWithError(int code, const std::string& message) {
-    OVL::Wire::appendErrorFrame(m_out, {}, kAgentName, "system", code, message);
+    if (m_attempt) {
+        OVL::Wire::appendErrorFrame(m_out, m_attempt->id, kAgentName, m_attempt->target, code, message);
+        m_attempt.reset();
+    } else {
+        OVL::Wire::appendErrorFrame(m_out, {}, kAgentName, "system", code, message);
+    }
     finishWith();
 }
 

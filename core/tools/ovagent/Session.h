@@ -97,7 +97,8 @@ private:
     void onWritten(boost::system::error_code ec);
     // Sends what m_out holds as the session's last frames, then drains and closes.
     void finishWith();
-    // Appends an error frame (no id) and finishes with it.
+    // Appends an error frame and finishes with it: the answer to the login being checked, if one
+    // is, else a frame without id.
     void finishWithError(int code, const std::string& message);
     void drain();
     void armTimer(std::chrono::milliseconds after);
@@ -114,9 +115,10 @@ private:
     Dispatcher m_dispatcher;
     SessionState m_state;
     Phase m_phase = Phase::handshake;
-    std::string m_out;                  // replies waiting for the current write to finish
-    std::string m_sending;              // bytes of the write in flight
-    std::unique_ptr<char[]> m_discard;  // allocated only while closing
+    std::shared_ptr<const LoginAttempt> m_attempt;  // the login being checked (verifying)
+    std::string m_out;                              // replies waiting for the current write to finish
+    std::string m_sending;                          // bytes of the write in flight
+    std::unique_ptr<char[]> m_discard;              // allocated only while closing
     std::function<void()> m_onClose;
     Clock::time_point m_lastActivity;
     Clock::time_point m_deadline;

@@ -4,6 +4,7 @@
 
 #include "AgentHarness.h"
 #include "AgentLog.h"
+#include "LoginGate.h"
 #include "OVLCore/OVLGUIDBase.h"
 
 using namespace agent_test;
@@ -125,16 +126,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, AgentLoginFailure,
                                            BadLogin{"other", "corp", kSystemRealm, true},  // not in System
                                            BadLogin{"tester", "", "not-a-realm", true}));
 
-// More wrong logins at once than the agent has check threads, from one address: each connection
-// gets its frame (403, or 408 when its check waited past the login time-out) before the agent
-// closes it, and a login from another address is checked in its turn meanwhile, not after them.
+// More wrong logins at once than the agent admits from one address: each connection gets its frame
+// before the agent closes it (403; 408 when its check waited past the login time-out; 503, with
+// the login's id, over the address's bound), and a login from another address is checked in its
+// turn meanwhile, not after them.
 TEST(AgentLoginLoad, ParallelWrongLoginsEachGetTheirFrameAndOtherAddressesStillLogIn) {
     std::string config = testConfig("loginTimeoutMs=\"1500\"");
     config.replace(
         config.find("<user login=\"tester\""), 0,
         "<user login=\"slow\" password=\"" + ovagent::PasswordHash::create(kPassword, 200000) + "\"/>");
     AgentProcess agent(config);
-    constexpr int kAttackers = 30;
+    constexpr int kAttackers = static_cast<int>(ovagent::LoginGate::kMaxPerAddress) + 6;
     std::vector<Client> attackers;
     for (int i = 0; i < kAttackers; ++i) {
         attackers.push_back(Client::tcp(agent.tcpPort(), "127.0.0.2"));
@@ -148,9 +150,11 @@ TEST(AgentLoginLoad, ParallelWrongLoginsEachGetTheirFrameAndOtherAddressesStillL
     for (Client& attacker : attackers) {
         auto reply = attacker.read(std::chrono::seconds(20));
         ++codes[reply->errorCode()];
+        EXPECT_EQ(reply->id(), "login") << reply->text;
         EXPECT_TRUE(attacker.closedByPeer());
     }
-    EXPECT_EQ(codes[403] + codes[408], kAttackers);
+    EXPECT_EQ(codes[403] + codes[408] + codes[503], kAttackers);
+    EXPECT_GT(codes[503], 0);
     EXPECT_EQ(user.call(echo("after", "x"))->errorCode(), 0);
 }
 
