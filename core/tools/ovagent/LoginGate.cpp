@@ -14,6 +14,34 @@ constexpr int kCheckNice = 5;
 
 }  // namespace
 
+struct PreLoginSlots::Counts {
+    std::mutex mutex;
+    std::map<std::string, std::size_t> byAddress;  // guarded by mutex
+};
+
+PreLoginSlots::PreLoginSlots() : m_counts(std::make_shared<Counts>()) {}
+
+std::shared_ptr<void> PreLoginSlots::acquire(const std::string& address) {
+    struct Slot {
+        Slot(std::shared_ptr<Counts> c, std::string a) : counts(std::move(c)), address(std::move(a)) {}
+        Slot(const Slot&) = delete;
+        Slot& operator=(const Slot&) = delete;
+        ~Slot() {
+            std::lock_guard<std::mutex> lock(counts->mutex);
+            if (auto it = counts->byAddress.find(address); it != counts->byAddress.end() && --it->second == 0)
+                counts->byAddress.erase(it);
+        }
+        std::shared_ptr<Counts> counts;
+        std::string address;
+    };
+    std::lock_guard<std::mutex> lock(m_counts->mutex);
+    std::size_t& held = m_counts->byAddress[address];
+    if (held >= kMaxPerAddress)
+        return nullptr;
+    ++held;
+    return std::make_shared<Slot>(m_counts, address);
+}
+
 LoginGate::LoginGate(unsigned threads) {
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());

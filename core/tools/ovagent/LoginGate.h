@@ -7,7 +7,8 @@
 //   many connections waits behind its own checks, not the other addresses behind them;
 // - at most kMaxPerAddress checks per address and kMaxPending in all are admitted (running or
 //   waiting); a session whose check is not admitted is refused (503) instead of queued.
-// The failed-login delay is not spent here: the session waits for it on a timer.
+// The failed-login delay is not spent here: the session waits for it on a timer. PreLoginSlots
+// bounds the connections per address that have not logged in yet.
 //
 // Thread-safe. The destructor waits for the running checks and drops the waiting ones.
 
@@ -16,12 +17,30 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace ovagent {
+
+// The connections of each peer address that have not logged in yet: at most kMaxPerAddress, so
+// that one address cannot hold all of the agent's connections open until their login time-out.
+// Thread-safe; a place may outlive the object that gave it.
+class PreLoginSlots {
+public:
+    static constexpr std::size_t kMaxPerAddress = 128;
+
+    PreLoginSlots();
+    // A place for one connection of `address`, held until the token is released (the login
+    // succeeded or the connection ended); null when the address holds kMaxPerAddress places.
+    std::shared_ptr<void> acquire(const std::string& address);
+
+private:
+    struct Counts;
+    std::shared_ptr<Counts> m_counts;
+};
 
 class LoginGate {
 public:

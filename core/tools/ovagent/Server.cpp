@@ -39,10 +39,9 @@ struct Server::Listener {
 
 namespace {
 
-std::string refusal() {
+std::string refusal(const char* why) {
     std::string out;
-    OVL::Wire::appendErrorFrame(out, {}, kAgentName, "system", OVL::Wire::kErrTooManyConnections,
-                                "too many connections");
+    OVL::Wire::appendErrorFrame(out, {}, kAgentName, "system", OVL::Wire::kErrTooManyConnections, why);
     return out;
 }
 
@@ -50,37 +49,42 @@ Peer peerOf(const tcp::socket& socket, const char* scheme) {
     boost::system::error_code ec;
     auto endpoint = socket.remote_endpoint(ec);
     if (ec)
-        return {scheme, scheme};
+        return {scheme, scheme, nullptr};
     std::ostringstream name;
     name << scheme << "://" << endpoint;
-    return {name.str(), endpoint.address().to_string()};
+    return {name.str(), endpoint.address().to_string(), nullptr};
 }
 
-// Starts a session over `stream`, or refuses it (503) when the agent is at its connection limit.
+// Starts a session over `stream`, or refuses it (503) when the agent is at its connection limit or
+// the peer's address holds its share of the connections that have not logged in.
 template <class Stream>
-void launch(AgentContext& context, SessionWorkers workers, Stream stream, Peer peer) {
-    const bool full = context.connections() >= context.config()->limits.maxConnections;
-    if (full)
-        AGENT_LOG(AgentLog::warning, "%s: refused, too many connections", peer.name.c_str());
+void launch(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Stream stream, Peer peer) {
+    const char* why = nullptr;
+    if (context.connections() >= context.config()->limits.maxConnections)
+        why = "too many connections";
+    else if (!(peer.preLoginSlot = slots.acquire(peer.address)))
+        why = "too many connections from this address that have not logged in";
+    if (why != nullptr)
+        AGENT_LOG(AgentLog::warning, "%s: refused, %s", peer.name.c_str(), why);
     auto session = std::make_shared<Session<Stream>>(context, workers, std::move(stream), std::move(peer));
-    full ? session->refuse(refusal()) : session->start();
+    why != nullptr ? session->refuse(refusal(why)) : session->start();
 }
 
 // A TCP connection runs TLS when the listener has a TLS context.
-void launchAccepted(AgentContext& context, SessionWorkers workers, tcp::socket socket, const char* scheme,
-                    boost::asio::ssl::context* tls) {
+void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, tcp::socket socket,
+                    const char* scheme, boost::asio::ssl::context* tls) {
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     Peer peer = peerOf(socket, scheme);
     if (tls != nullptr)
-        launch(context, workers, TlsStream(std::move(socket), tls->native_handle()), std::move(peer));
+        launch(context, workers, slots, TlsStream(std::move(socket), tls->native_handle()), std::move(peer));
     else
-        launch(context, workers, std::move(socket), std::move(peer));
+        launch(context, workers, slots, std::move(socket), std::move(peer));
 }
 
-void launchAccepted(AgentContext& context, SessionWorkers workers, Local::socket socket, const char* scheme,
-                    boost::asio::ssl::context*) {
-    launch(context, workers, std::move(socket), Peer{scheme, scheme});
+void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Local::socket socket,
+                    const char* scheme, boost::asio::ssl::context*) {
+    launch(context, workers, slots, std::move(socket), Peer{scheme, scheme, nullptr});
 }
 
 // Removes a socket file left by an agent that is not running any more; a live one stays.
@@ -207,7 +211,7 @@ void Server::accept(Listener& listener) {
                     if (ec)
                         AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
                     else
-                        launchAccepted(m_context, workers, std::move(socket), listener.scheme(),
+                        launchAccepted(m_context, workers, m_preLogin, std::move(socket), listener.scheme(),
                                        listener.kind == Listener::Kind::tls ? m_tls.get() : nullptr);
                     accept(listener);
                 });
@@ -229,7 +233,7 @@ void Server::run(int threads) {
 void Server::runStdio() {
     auto session = std::make_shared<Session<StdioStream>>(
         m_context, SessionWorkers{m_logins, m_store.get_executor()},
-        StdioStream(boost::asio::make_strand(m_io)), Peer{"stdio", "stdio"});
+        StdioStream(boost::asio::make_strand(m_io)), Peer{"stdio", "stdio", nullptr});
     session->setOnClose([this] { stop(); });
     session->start();
     session.reset();

@@ -57,6 +57,7 @@ private:
     std::string m_unixPath;                              // removed at the end when we bound it
     // Destroyed before m_io: what they still hold of sessions goes while the sockets' io_context lives.
     LoginGate m_logins;
+    PreLoginSlots m_preLogin;
     boost::asio::thread_pool m_store{1};
 };
 

@@ -13,6 +13,7 @@ Session<Stream>::Session(AgentContext& context, SessionWorkers workers, Stream s
       m_workers(workers),
       m_stream(std::move(stream)),
       m_address(peer.address),
+      m_preLoginSlot(std::move(peer.preLoginSlot)),
       m_timer(m_stream.get_executor()),
       m_waitTimer(m_stream.get_executor()),
       m_splitter(context.config()->limits.maxPacketSize, kInitialBuffer),
@@ -195,6 +196,7 @@ void Session<Stream>::onVerified(const LoginAttempt& attempt, const Dispatcher::
     m_attempt.reset();
     m_dispatcher.finishLogin(attempt, verdict, m_state, m_out);
     if (verdict.accepted) {
+        m_preLoginSlot.reset();
         m_lastActivity = Clock::now();
         armTimer(m_context.config()->limits.idleTimeout);
         return process();

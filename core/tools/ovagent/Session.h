@@ -34,10 +34,12 @@ struct SessionWorkers {
 };
 
 // The connection's far end: `name` for the log ("tcp://127.0.0.1:54942"), `address` for the
-// per-address limits ("127.0.0.1", or the transport's name where there is no address).
+// per-address limits ("127.0.0.1", or the transport's name where there is no address). The session
+// releases `preLoginSlot` (PreLoginSlots) when its login succeeds.
 struct Peer {
     std::string name;
     std::string address;
+    std::shared_ptr<void> preLoginSlot;  // the address's place among connections not logged in
 };
 
 template <class Stream>
@@ -109,8 +111,9 @@ private:
     SessionWorkers m_workers;
     Stream m_stream;
     std::string m_address;
-    asio::steady_timer m_timer;      // the login, idle or drain time-out
-    asio::steady_timer m_waitTimer;  // a sample's interval or the failed-login delay
+    std::shared_ptr<void> m_preLoginSlot;  // held until the login succeeds
+    asio::steady_timer m_timer;            // the login, idle or drain time-out
+    asio::steady_timer m_waitTimer;        // a sample's interval or the failed-login delay
     OVL::Wire::FrameSplitter m_splitter;
     Dispatcher m_dispatcher;
     SessionState m_state;

@@ -209,7 +209,11 @@ public:
             throw std::runtime_error("connect");
         return Client(fd);
     }
-    Client(Client&& other) noexcept : m_fd(other.m_fd), m_buffer(std::move(other.m_buffer)) {
+    Client(Client&& other) noexcept
+        : closed(other.closed),
+          m_fd(other.m_fd),
+          m_buffer(std::move(other.m_buffer)),
+          m_greeted(other.m_greeted) {
         other.m_fd = -1;
     }
     Client& operator=(Client&& other) noexcept {

@@ -270,6 +270,25 @@ TEST(AgentLimits, IdleTimeoutAndConnectionLimit) {
     EXPECT_TRUE(served);
 }
 
+// One address holds at most its share of the connections that have not logged in: the next one
+// gets 503; other addresses are still greeted, and a login frees a place.
+TEST(AgentLimits, ConnectionsNotLoggedInAreBoundedPerAddress) {
+    AgentProcess agent(testConfig());
+    std::vector<Client> held;
+    for (std::size_t i = 0; i < ovagent::PreLoginSlots::kMaxPerAddress; ++i) {
+        held.push_back(Client::tcp(agent.tcpPort(), "127.0.0.5"));
+        ASSERT_EQ(held.back().greeting()->errorCode(), 0);
+    }
+    Client over = Client::tcp(agent.tcpPort(), "127.0.0.5");
+    EXPECT_EQ(over.read()->errorCode(), 503);
+    EXPECT_TRUE(over.closedByPeer());
+    Client other = Client::tcp(agent.tcpPort());
+    EXPECT_EQ(other.login()->errorCode(), 0);
+    EXPECT_EQ(held.front().login()->errorCode(), 0);
+    Client again = Client::tcp(agent.tcpPort(), "127.0.0.5");
+    EXPECT_EQ(std::string(again.greeting()->result().name()), "ns2:hello");
+}
+
 TEST(AgentLifecycle, SighupReloadsUsersAndSigtermStopsCleanly) {
     AgentProcess agent(testConfig());
     {
