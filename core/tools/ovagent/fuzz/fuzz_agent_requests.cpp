@@ -3,7 +3,8 @@
 //
 // The input is the byte stream of one connection; its first byte chooses how the stream is cut
 // into reads. Every frame must get exactly one reply frame, and every reply must be a well-formed
-// document whose root is the envelope's packet; a frame over the limit ends the stream.
+// document (only characters XML 1.0 allows) whose root is the envelope's packet; a frame over the
+// limit ends the stream.
 
 #include <unistd.h>
 
@@ -76,6 +77,34 @@ std::size_t countFrames(const std::string& out, std::size_t from) {
     return n;
 }
 
+// True when `text` is UTF-8 holding only characters that XML 1.0 allows (pugixml does not check).
+bool onlyXmlCharacters(const std::string& text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size;) {
+        unsigned c = p[i];
+        std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (n == 0 || i + n > size)
+            return false;
+        if (n > 1)
+            c &= 0xFFu >> (n + 1);
+        for (std::size_t k = 1; k < n; ++k) {
+            if ((p[i + k] & 0xC0u) != 0x80u)
+                return false;
+            c = (c << 6) | (p[i + k] & 0x3Fu);
+        }
+        static const unsigned kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < kMin[n])
+            return false;
+        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+                             (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+        if (!allowed)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 void checkReplies(const std::string& out, std::size_t from) {
     while (from < out.size()) {
         const std::size_t end = out.find('\0', from);
@@ -83,7 +112,8 @@ void checkReplies(const std::string& out, std::size_t from) {
             std::abort();  // a reply without its terminator
         pugi::xml_document doc;
         const std::string reply = out.substr(from, end - from);
-        if (!doc.load_buffer(reply.data(), reply.size(), pugi::parse_default | pugi::parse_declaration) ||
+        if (!onlyXmlCharacters(reply) ||
+            !doc.load_buffer(reply.data(), reply.size(), pugi::parse_default | pugi::parse_declaration) ||
             std::strcmp(doc.document_element().name(), "ns1:packet") != 0) {
             std::fprintf(stderr, "reply is not a packet document:\n%s\n", reply.c_str());
             std::abort();
