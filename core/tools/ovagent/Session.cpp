@@ -97,11 +97,12 @@ void Session<Stream>::onRead(boost::system::error_code ec, std::size_t n) {
         return;
     if (m_phase == Phase::closing || m_phase == Phase::draining) {
         // Discarding what the peer still sends after our last frame. When its input ends before
-        // our last frame is written, the write goes on and the drain time-out closes.
+        // our last frame is written, the session closes once the write is done.
         if (!ec)
             return discardMore();
         if (m_phase == Phase::draining)
-            close();
+            return close();
+        m_phase = Phase::closingInputEnded;
         return;
     }
     if (ec) {
@@ -274,6 +275,8 @@ void Session<Stream>::onWritten(boost::system::error_code ec) {
         return flush();
     if (m_phase == Phase::closing)
         return drain();
+    if (m_phase == Phase::closingInputEnded)
+        return close();  // all input read, so closing sends our last frame and no reset
     readMore();
 }
 
@@ -327,6 +330,7 @@ void Session<Stream>::onTimer() {
         return;  // closed, or a newer deadline was armed
     switch (m_phase) {
         case Phase::closing:
+        case Phase::closingInputEnded:
         case Phase::draining:
             return close();
         case Phase::handshake:

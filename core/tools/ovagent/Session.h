@@ -73,16 +73,17 @@ private:
 
     // What the session is doing; each phase names the operations that may be in flight.
     enum class Phase {
-        handshake,   // the stream's handshake (TLS) is running
-        reading,     // one read is in flight: waiting for frames
-        processing,  // answering the frames buffered; nothing in flight
-        writing,     // one write of replies is in flight; the next read follows it
-        verifying,   // a login check is waiting or running on the login gate
-        loginDelay,  // the 403 waits for the failed-login delay, then the session closes
-        sampling,    // a performance sample waits for its interval
-        storing,     // an environment operation runs on the store thread
-        closing,     // the last frames are being written; one read discards the input
-        draining,    // our direction is shut; the read discards input until the peer closes
+        handshake,          // the stream's handshake (TLS) is running
+        reading,            // one read is in flight: waiting for frames
+        processing,         // answering the frames buffered; nothing in flight
+        writing,            // one write of replies is in flight; the next read follows it
+        verifying,          // a login check is waiting or running on the login gate
+        loginDelay,         // the 403 waits for the failed-login delay, then the session closes
+        sampling,           // a performance sample waits for its interval
+        storing,            // an environment operation runs on the store thread
+        closing,            // the last frames are being written; one read discards the input
+        closingInputEnded,  // the last frames are being written; the peer's input has ended
+        draining,           // our direction is shut; the read discards input until the peer closes
         closed,
     };
 
