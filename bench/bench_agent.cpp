@@ -1,8 +1,10 @@
 // Load benchmark of ovagent: round trips per second and p50/p99 latency for 1 and 8 clients, small
 // and 64 KiB replies, over TCP, TLS and the Unix socket, next to a bare NUL-frame echo server
 // (bench_echo_server) over the same transport in the same run; and the memory one idle connection
-// costs each of them (1,000 idle connections held); and the agent's memory with 18 MB of stored
-// environments and after they are destroyed.
+// costs each of them (1,000 idle connections held); the agent's memory with 18 MB of stored
+// environments and after they are destroyed. Under attack: the time a correct login takes
+// while 50 wrong logins (real password checks) are in flight, and echo round trips while 4 clients
+// change environments as fast as the agent lets them.
 //
 // Both servers are started by this program as child processes. Run with the release preset:
 //   build/release/bin/bench_agent [--benchmark_filter=...]
@@ -23,9 +25,11 @@
 
 #include <arpa/inet.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,7 +90,8 @@ ServerProcess spawnServer(std::vector<std::string> args, const std::string& port
 
 class BenchClient {
 public:
-    BenchClient(const ServerProcess& server, Transport transport) {
+    // `source`: the local address of a TCP connection (another 127.x address is another peer).
+    BenchClient(const ServerProcess& server, Transport transport, const char* source = nullptr) {
         if (transport == Transport::unixSocket) {
             m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_un addr{};
@@ -96,6 +101,13 @@ public:
                 throw std::runtime_error("connect");
         } else {
             m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (source != nullptr) {
+                sockaddr_in local{};
+                local.sin_family = AF_INET;
+                ::inet_pton(AF_INET, source, &local.sin_addr);
+                if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+                    throw std::runtime_error("bind");
+            }
             sockaddr_in addr{};
             addr.sin_family = AF_INET;
             addr.sin_port = htons(transport == Transport::tls ? server.tlsPort : server.tcpPort);
@@ -132,11 +144,13 @@ public:
             done += static_cast<std::size_t>(n);
         }
     }
-    // Reads one frame; returns its length.
-    std::size_t readFrame() {
+    // Reads one frame, into `frame` when given; returns its length.
+    std::size_t readFrame(std::string* frame = nullptr) {
         for (;;) {
             auto zero = m_buffer.find('\0', m_scanned);
             if (zero != std::string::npos) {
+                if (frame != nullptr)
+                    frame->assign(m_buffer, 0, zero);
                 m_buffer.erase(0, zero + 1);
                 m_scanned = 0;
                 return zero;
@@ -152,12 +166,13 @@ public:
     }
     void login() {
         readFrame();  // greeting
-        send(
-            "<packet "
-            "id=\"l\"><target>system</target><data><system><login><login>bench</login><realm>System</realm>"
-            "<password>" +
-            kPassword + "</password></login></system></data></packet>" + std::string(1, '\0'));
+        send(loginFrame("bench", kPassword));
         readFrame();
+    }
+    static std::string loginFrame(const std::string& login, const std::string& password) {
+        return "<packet id=\"l\"><target>system</target><data><system><login><login>" + login +
+               "</login><realm>System</realm><password>" + password +
+               "</password></login></system></data></packet>" + std::string(1, '\0');
     }
 
 private:
@@ -172,12 +187,7 @@ std::string echoRequest(std::size_t textSize) {
            "</text></echo></system></data></packet>" + std::string(1, '\0');
 }
 
-void roundTrips(benchmark::State& state, Server server, Transport transport, std::size_t textSize) {
-    const ServerProcess& target = server == Server::agent ? g_agent : g_echo;
-    BenchClient client(target, transport);
-    if (server == Server::agent)
-        client.login();
-    const std::string frame = echoRequest(textSize);
+void echoLoop(benchmark::State& state, BenchClient& client, const std::string& frame) {
     std::vector<double> latencies;
     latencies.reserve(100000);
     std::size_t replyBytes = 0;
@@ -198,6 +208,118 @@ void roundTrips(benchmark::State& state, Server server, Transport transport, std
     }
     state.counters["reply_bytes"] =
         benchmark::Counter(static_cast<double>(replyBytes), benchmark::Counter::kAvgThreads);
+}
+
+void roundTrips(benchmark::State& state, Server server, Transport transport, std::size_t textSize) {
+    const ServerProcess& target = server == Server::agent ? g_agent : g_echo;
+    BenchClient client(target, transport);
+    if (server == Server::agent)
+        client.login();
+    echoLoop(state, client, echoRequest(textSize));
+}
+
+// The time from connect to the reply of a correct login (user "slow", a hash of the default cost)
+// while `attackers` connections wait for the verdict on a wrong password for the same user, sent
+// from 127.0.0.2 (another peer address) or from the user's own address.
+void loginUnderAttack(benchmark::State& state, int attackers, bool sameAddress) {
+    double worst = 0;
+    int loggedIn = 0, answered403 = 0, answered408 = 0, answeredOther = 0, unanswered = 0;
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<BenchClient>> flood;
+        for (int i = 0; i < attackers; ++i) {
+            flood.push_back(
+                std::make_unique<BenchClient>(g_agent, Transport::tcp, sameAddress ? nullptr : "127.0.0.2"));
+            flood.back()->readFrame();
+            flood.back()->send(BenchClient::loginFrame("slow", "wrong"));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the checks are queued
+        const auto start = std::chrono::steady_clock::now();
+        std::string reply;
+        {
+            BenchClient user(g_agent, Transport::tcp);
+            user.readFrame();
+            user.send(BenchClient::loginFrame("slow", kPassword));
+            user.readFrame(&reply);
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        worst = std::max(worst, seconds);
+        loggedIn += reply.find("loginResult") != std::string::npos;
+        // Every attacker gets its answer (403, or 408 when its check waited past the login
+        // time-out) before the next round; a close without a frame counts as unanswered.
+        for (auto& client : flood) {
+            try {
+                client->readFrame(&reply);
+                if (reply.find("<ns1:code>403</ns1:code>") != std::string::npos)
+                    ++answered403;
+                else if (reply.find("<ns1:code>408</ns1:code>") != std::string::npos)
+                    ++answered408;
+                else
+                    ++answeredOther;
+            } catch (const std::exception&) {
+                ++unanswered;
+            }
+        }
+    }
+    const double rounds = static_cast<double>(state.iterations());
+    state.counters["logged_in"] = loggedIn / rounds;
+    state.counters["worst_login_ms"] = worst * 1000;
+    state.counters["attackers_403"] = answered403 / rounds;
+    state.counters["attackers_408"] = answered408 / rounds;
+    state.counters["attackers_other"] = answeredOther / rounds;
+    state.counters["attackers_no_frame"] = unanswered / rounds;
+}
+
+// Echo round trips while `writers` other clients each change an environment of their own in a
+// loop (every change rewrites and fsyncs the state file).
+void echoWithWriters(benchmark::State& state, int writers) {
+    static std::atomic<int> s_round{0};
+    std::atomic<bool> stop{false};
+    std::atomic<long> changes{0};
+    std::vector<std::thread> threads;
+    if (state.thread_index() == 0) {
+        const int round = s_round++;
+        for (int w = 0; w < writers; ++w) {
+            threads.emplace_back([&, w, round] {
+                BenchClient client(g_agent, Transport::tcp);
+                client.login();
+                auto request = [](const std::string& op, const std::string& body) {
+                    return "<packet id=\"w\"><target>environments</target><data><environments><" + op + ">" +
+                           body + "</" + op + "></environments></data></packet>" + std::string(1, '\0');
+                };
+                std::string reply;
+                client.send(request("create", "<name>writer-" + std::to_string(round) + "-" +
+                                                  std::to_string(w) + "</name><config><n>0</n></config>"));
+                client.readFrame(&reply);
+                const auto begin = reply.find("<ns2:id>");
+                const auto end = reply.find("</ns2:id>");
+                if (begin == std::string::npos || end == std::string::npos)
+                    return;
+                const std::string id = reply.substr(begin + 8, end - begin - 8);
+                for (long n = 1; !stop.load(); ++n) {
+                    client.send(request(
+                        "change", "<id>" + id + "</id><config><n>" + std::to_string(n) + "</n></config>"));
+                    client.readFrame();
+                    ++changes;
+                }
+                client.send(request("destroy", "<id>" + id + "</id>"));
+                client.readFrame();
+            });
+        }
+    }
+    BenchClient client(g_agent, Transport::tcp);
+    client.login();
+    const auto start = std::chrono::steady_clock::now();
+    echoLoop(state, client, echoRequest(16));
+    if (state.thread_index() == 0) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        stop = true;
+        for (auto& thread : threads)
+            thread.join();
+        state.counters["changes_per_s"] = static_cast<double>(changes.load()) / seconds;
+    }
 }
 
 long rssKiB(pid_t pid) {
@@ -304,6 +426,23 @@ void registerAll() {
             }
         }
     }
+    for (int threads : {1, 8}) {
+        for (int writers : {0, 4}) {
+            benchmark::RegisterBenchmark(("writers/agent/tcp/small/w:" + std::to_string(writers)).c_str(),
+                                         echoWithWriters, writers)
+                ->Threads(threads)
+                ->UseRealTime()
+                ->MinTime(2.0);
+        }
+    }
+    benchmark::RegisterBenchmark("login_under_attack/other_address/attackers:50", loginUnderAttack, 50, false)
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("login_under_attack/same_address/attackers:50", loginUnderAttack, 50, true)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
     for (Transport t : {Transport::tcp, Transport::tls, Transport::unixSocket}) {
         for (Server s : {Server::echo, Server::agent}) {
             std::string label =
@@ -336,9 +475,13 @@ int main(int argc, char** argv) {
     std::ofstream(path("agent.xml")) << "<ovagent><listen><tcp port=\"0\"/><tls port=\"0\"/><unix path=\""
                                      << path("agent.sock") << "\"/></listen>"
                                      << "<log level=\"2\"/><limits maxConnections=\"4096\"/>"
-                                     << "<users><user login=\"bench\" password=\"" << hash
-                                     << "\"/></users></ovagent>";
-    g_agent = spawnServer({OVAGENT_PATH, "--config", path("agent.xml"), "--state-dir", path("state"),
+                                     << "<users><user login=\"bench\" password=\"" << hash << "\"/>"
+                                     << "<user login=\"slow\" password=\""
+                                     << ovagent::PasswordHash::create(kPassword) << "\"/></users></ovagent>";
+    // BENCH_OVAGENT: another agent binary to measure (an older build, for a comparison in one run).
+    const char* agentPath =
+        std::getenv("BENCH_OVAGENT") != nullptr ? std::getenv("BENCH_OVAGENT") : OVAGENT_PATH;
+    g_agent = spawnServer({agentPath, "--config", path("agent.xml"), "--state-dir", path("state"),
                            "--ports-file", path("agent.ports")},
                           path("agent.ports"));
     g_echo = spawnServer(

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 #include "OVLCommon/Logger.h"
@@ -19,7 +20,7 @@ namespace {
 std::atomic<int> s_level{AgentLog::info};
 std::atomic<bool> s_opened{false};
 std::mutex s_openMutex;
-std::string s_path;  // guarded by s_openMutex
+std::string s_path;  // guarded by s_openMutex: the file of open(), also when it could not be opened
 
 OVL::OVLLogSystem::LogLevel systemLevel(int level) {
     if (level <= 0)
@@ -40,23 +41,191 @@ OVL::OVLLogSystem::LogMsgType messageType(int level) {
     }
 }
 
+bool appendable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+// Caller holds s_openMutex.
+bool bindFile(int level) {
+    // The logging system does not report a file it cannot open (it then has no engine), so the
+    // file is tried here first, as the engine opens it.
+    if (!appendable(s_path))
+        return false;
+    OVL::getLogSystem(systemLevel(level), s_path);
+    OVL::getLogSystem().setLogLevel(systemLevel(level));
+    s_opened.store(true);
+    return true;
+}
+
+std::string vformat(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    return text;
+}
+
+// Length of the well-formed UTF-8 sequence at `p` (at most `left` bytes), or 0.
+std::size_t utf8Length(const unsigned char* p, std::size_t left) {
+    const unsigned char c = p[0];
+    std::size_t n = 0;
+    unsigned min = 0;
+    unsigned code = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2, min = 0x80, code = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3, min = 0x800, code = c & 0x0Fu;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4, min = 0x10000, code = c & 0x07u;
+    } else {
+        return 0;
+    }
+    if (n > left)
+        return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0u) != 0x80u)
+            return 0;
+        code = (code << 6) | (p[i] & 0x3Fu);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+void appendHex(std::string& out, unsigned char c) {
+    static const char digits[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += digits[c >> 4];
+    out += digits[c & 0x0F];
+}
+
+// The records all sessions of one peer address may still write in the current window.
+class AddressBudget {
+public:
+    using Clock = std::chrono::steady_clock;
+    // True when `address` may write a record now. When a new window starts, `suppressed` is set to
+    // the count of those refused in the last one.
+    bool take(const std::string& address, long long& suppressed) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto now = Clock::now();
+        suppressed = 0;
+        if (m_entries.size() > kMaxAddresses)
+            forgetOld(now);
+        Entry& entry = m_entries[address];
+        if (now - entry.windowStart >= SessionLog::kWindow) {
+            suppressed = entry.suppressed;
+            entry = Entry{now, 0, 0};
+        }
+        if (entry.written >= SessionLog::kAddressBurst) {
+            ++entry.suppressed;
+            return false;
+        }
+        ++entry.written;
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kMaxAddresses = 4096;
+    struct Entry {
+        Clock::time_point windowStart;
+        int written = 0;
+        long long suppressed = 0;
+    };
+    // Drops the addresses whose window ended with nothing suppressed (caller holds m_mutex).
+    void forgetOld(Clock::time_point now) {
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if (now - it->second.windowStart >= SessionLog::kWindow && it->second.suppressed == 0)
+                it = m_entries.erase(it);
+            else
+                ++it;
+        }
+    }
+
+    std::mutex m_mutex;
+    std::map<std::string, Entry> m_entries;  // guarded by m_mutex
+};
+
+AddressBudget& addressBudget() {
+    static AddressBudget budget;
+    return budget;
+}
+
 }  // namespace
+
+std::string AgentLog::escape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    for (std::size_t i = 0; i < size;) {
+        const unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (c == '\n') {
+            out += "\\n";
+            ++i;
+        } else if (c == '\r') {
+            out += "\\r";
+            ++i;
+        } else if (c == '\t') {
+            out += "\\t";
+            ++i;
+        } else if (c < 0x80) {
+            appendHex(out, c);  // other C0 controls, DEL
+            ++i;
+        } else if (const std::size_t n = utf8Length(p + i, size - i); n == 0) {
+            appendHex(out, c);
+            ++i;
+        } else if (c == 0xC2 && p[i + 1] < 0xA0) {
+            appendHex(out, c);  // C1 controls (NEL, CSI...)
+            appendHex(out, p[i + 1]);
+            i += 2;
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string AgentLog::clip(std::string_view text, std::size_t max) {
+    if (text.size() <= max)
+        return std::string(text);
+    std::string out(text.substr(0, max));
+    out += "...";
+    return out;
+}
 
 bool AgentLog::open(const std::string& path, int level) {
     setLevel(level);
     std::lock_guard<std::mutex> lock(s_openMutex);
     if (s_opened.load())
         return s_path == path;
-    // The logging system does not report a file it cannot open (it then has no engine), so the
-    // file is tried here first, as the engine opens it.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    OVL::getLogSystem(systemLevel(level), path);
     s_path = path;
-    s_opened.store(true);
-    return true;
+    return bindFile(level);
+}
+
+bool AgentLog::reopen() {
+    std::lock_guard<std::mutex> lock(s_openMutex);
+    if (s_path.empty())
+        return false;
+    if (s_opened.load())
+        return appendable(s_path);
+    return bindFile(s_level.load());
 }
 
 void AgentLog::setLevel(int level) {
@@ -76,25 +245,83 @@ void AgentLog::putAt(const char* file, int line, int level, const char* format, 
         return;
     va_list args;
     va_start(args, format);
+    const std::string text = vformat(format, args);
+    va_end(args);
+    putText(file, line, level, text);
+}
+
+void AgentLog::putText(const char* file, int line, int level, std::string_view text) {
+    if (level > s_level.load() || s_level.load() <= 0)
+        return;
+    const std::string escaped = escape(text);
     if (!s_opened.load()) {
-        OVL::Log.vput(level, format, args);
-        va_end(args);
+        OVL::Log.put(level, "%s", escaped.c_str());
         return;
     }
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<std::size_t>(length));
-    }
-    va_end(args);
-    OVL::getLogSystem() << OVL::OVLLogMessage(file, static_cast<unsigned>(line), "ovagent", text,
+    OVL::getLogSystem() << OVL::OVLLogMessage(file, static_cast<unsigned>(line), "ovagent", escaped,
                                               messageType(level))
                         << OVL::post;
+}
+
+SessionLog::~SessionLog() {
+    flushSuppressed();
+}
+
+SessionLog::Site& SessionLog::site(const char* file, int line, int level) {
+    for (Site& s : m_sites) {
+        if (s.line == line && s.file == file)
+            return s;
+    }
+    m_sites.push_back(Site{file, line, level, Clock::now(), 0, 0});
+    return m_sites.back();
+}
+
+void SessionLog::reportSuppressed(Site& s) {
+    if (s.suppressed == 0)
+        return;
+    AgentLog::putAt(s.file, s.line, s.level, "%s: %lld similar records suppressed", m_peer.c_str(),
+                    s.suppressed);
+    s.suppressed = 0;
+}
+
+void SessionLog::flushSuppressed() {
+    for (Site& s : m_sites)
+        reportSuppressed(s);
+}
+
+void SessionLog::putAt(const char* file, int line, int level, const char* format, ...) {
+    if (level > AgentLog::level() || AgentLog::level() <= 0)
+        return;
+    Site& s = site(file, line, level);
+    const auto now = Clock::now();
+    if (now - s.windowStart >= kWindow) {
+        reportSuppressed(s);
+        s.windowStart = now;
+        s.written = 0;
+    }
+    if (s.written >= kBurst) {
+        ++s.suppressed;
+        return;
+    }
+    if (!m_address.empty()) {
+        long long lastWindow = 0;
+        const bool allowed = addressBudget().take(m_address, lastWindow);
+        if (lastWindow > 0) {
+            AgentLog::putAt(file, line, AgentLog::warning,
+                            "%s: %lld similar records of this address suppressed", m_peer.c_str(),
+                            lastWindow);
+        }
+        if (!allowed)
+            return;
+    }
+    ++s.written;
+    va_list args;
+    va_start(args, format);
+    std::string text = m_peer;
+    text += ": ";
+    text += vformat(format, args);
+    va_end(args);
+    AgentLog::putText(file, line, level, text);
 }
 
 }  // namespace ovagent

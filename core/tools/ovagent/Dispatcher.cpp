@@ -2,6 +2,10 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+#include <map>
+#include <mutex>
+
 #include "AgentLog.h"
 #include "OVLWire/Protocol.h"
 #include "OVLWire/ReplyWriter.h"
@@ -31,7 +35,8 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
     Request request;
     std::string message;
     if (int code = request.parse(frame, ParseLimits{config->limits.maxDepth}, message); code != 0) {
-        AGENT_LOG(AgentLog::warning, "%s: rejected packet: %d %s", state.peer.c_str(), code, message.c_str());
+        SESSION_LOG(state.log, AgentLog::warning, "rejected packet: %d %s", code,
+                    AgentLog::clip(message, 2 * AgentLog::kMaxClientText).c_str());
         appendErrorFrame(out, request.id(), kAgentName, request.target(), code, message);
         return Outcome::replied;
     }
@@ -58,7 +63,8 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
     if (target == "system") {
         m_system.handle(request, state, out);
     } else if (target == "environments") {
-        m_environments.handle(request, state, out);
+        if (m_environments.handle(request, state, out))
+            return Outcome::store;
     } else if (target == "performance") {
         if (m_performance.handle(request, out))
             return Outcome::sample;
@@ -68,6 +74,24 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
     }
     return Outcome::replied;
 }
+
+namespace {
+
+// A hash of the configured users' highest cost, to check an unknown login against.
+std::string unknownUserHash(const AgentConfig& config) {
+    int iterations = PasswordHash::kMinIterations;
+    for (const UserConfig& user : config.users)
+        iterations = std::max(iterations, PasswordHash::iterationsOf(user.passwordHash));
+    static std::mutex mutex;
+    static std::map<int, std::string> hashes;  // guarded by mutex; one per cost configured so far
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string& hash = hashes[iterations];
+    if (hash.empty())
+        hash = PasswordHash::create("", iterations);
+    return hash;
+}
+
+}  // namespace
 
 Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) const {
     const auto config = m_context.config();
@@ -83,10 +107,10 @@ Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) co
         }
     }
     const UserConfig* user = config->findUser(attempt.login, attempt.domain);
-    // Hash even for an unknown user, so that timing does not tell which logins exist.
-    static const std::string dummy = PasswordHash::create("", PasswordHash::kMinIterations);
-    const bool passwordOk =
-        PasswordHash::verify(attempt.password, user != nullptr ? user->passwordHash : dummy);
+    // Hash even for an unknown user, and as costly as for the configured ones, so that timing does
+    // not tell which logins exist.
+    const bool passwordOk = PasswordHash::verify(
+        attempt.password, user != nullptr ? user->passwordHash : unknownUserHash(*config));
     if (user == nullptr || !passwordOk || realm == nullptr)
         return verdict;
     for (const OVL::OVLGUIDBase& allowed : user->realms) {
@@ -101,8 +125,9 @@ Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) co
 void Dispatcher::finishLogin(const LoginAttempt& attempt, const LoginVerdict& verdict, SessionState& state,
                              std::string& out) {
     if (!verdict.accepted) {
-        AGENT_LOG(AgentLog::warning, "%s: login failed for '%s' domain '%s' realm '%s'", state.peer.c_str(),
-                  attempt.login.c_str(), attempt.domain.c_str(), attempt.realm.c_str());
+        SESSION_LOG(state.log, AgentLog::warning, "login failed for '%s' domain '%s' realm '%s'",
+                    AgentLog::clip(attempt.login).c_str(), AgentLog::clip(attempt.domain).c_str(),
+                    AgentLog::clip(attempt.realm).c_str());
         appendErrorFrame(out, attempt.id, kAgentName, attempt.target, kErrLoginFailed,
                          "login failed: wrong login, domain, realm or password");
         return;
@@ -113,8 +138,8 @@ void Dispatcher::finishLogin(const LoginAttempt& attempt, const LoginVerdict& ve
     state.domain = attempt.domain;
     state.realm = verdict.realm;
     const RealmConfig* realm = config->findRealm(verdict.realm);
-    AGENT_LOG(AgentLog::info, "%s: '%s' domain '%s' logged in to realm '%s'", state.peer.c_str(),
-              attempt.login.c_str(), attempt.domain.c_str(), realm != nullptr ? realm->name.c_str() : "?");
+    SESSION_LOG(state.log, AgentLog::info, "'%s' domain '%s' logged in to realm '%s'", attempt.login.c_str(),
+                attempt.domain.c_str(), realm != nullptr ? realm->name.c_str() : "?");
     ReplyWriter writer(attempt.id, kAgentName, attempt.target, kSystemNamespace);
     pugi::xml_node result = writer.result("system", "loginResult");
     ReplyWriter::add(result, "eid", m_context.environments().agentId().toString());

@@ -1,7 +1,9 @@
 #pragma once
 // Turns one request frame into its reply frame(s): parses the packet, enforces the login, and
 // hands the request to the handler of its target. Transport-independent; one per session, used
-// by one thread at a time.
+// by one thread at a time. Work that must not run on the session's thread (a password check, an
+// environment operation) or that waits (a sample's interval) is left to the caller, named by the
+// Outcome; the session answers no further frame until it is finished, so replies keep their order.
 
 #include <span>
 #include <string>
@@ -20,6 +22,7 @@ public:
         replied,  // reply frames appended to `out`
         login,    // `attempt` holds a login to verify (verifyLogin, then finishLogin)
         sample,   // a performance sample waits: after sampleInterval(), call finishSample
+        store,    // an environment operation waits: call finishStore, off the network threads
     };
 
     explicit Dispatcher(AgentContext& context)
@@ -41,6 +44,10 @@ public:
     std::chrono::milliseconds sampleInterval() const { return m_performance.pendingInterval(); }
     // Appends the reply of the waiting performance sample.
     void finishSample(std::string& out) { m_performance.finishSample(out); }
+
+    // Runs the waiting environment operation and appends its reply. Blocks on the state file, so
+    // the caller runs it on a thread of its own; the session must not use the dispatcher meanwhile.
+    void finishStore(std::string& out) { m_environments.finishPending(out); }
 
     // The greeting frame sent on connect.
     static void appendGreeting(std::string& out);

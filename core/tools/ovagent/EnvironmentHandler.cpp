@@ -1,5 +1,7 @@
 #include "EnvironmentHandler.h"
 
+#include <cstdlib>
+
 #include "OVLWire/Protocol.h"
 #include "OVLWire/ReplyWriter.h"
 
@@ -43,24 +45,52 @@ bool readFields(pugi::xml_node node, ConfigFields& fields, std::string& message)
     return true;
 }
 
+void appendStoreFailure(std::string& out, const std::string& requestId, const std::string& target,
+                        const OVL::OVLGUIDBase& id, EnvironmentStore::Result result,
+                        const EnvironmentStore& store) {
+    switch (result) {
+        case EnvironmentStore::Result::notFound:
+            appendErrorFrame(out, requestId, kAgentName, target, kErrNotFound,
+                             "no environment " + id.toString());
+            break;
+        case EnvironmentStore::Result::conflict:
+            appendErrorFrame(out, requestId, kAgentName, target, kErrConflict,
+                             "an environment with this id or name exists, or the revision is not current");
+            break;
+        case EnvironmentStore::Result::full:
+            appendErrorFrame(out, requestId, kAgentName, target, kErrBadArgument,
+                             "the agent holds its maximum number of environments");
+            break;
+        case EnvironmentStore::Result::tooLarge:
+            appendErrorFrame(out, requestId, kAgentName, target, kErrBadArgument,
+                             "the agent's stored environments would exceed maxStateSize (" +
+                                 std::to_string(store.maxStateSize()) + " bytes); nothing was changed");
+            break;
+        default:
+            appendErrorFrame(out, requestId, kAgentName, target, kErrInternal,
+                             "the state file could not be written; nothing was changed");
+            break;
+    }
+}
+
 }  // namespace
 
-void EnvironmentHandler::handle(const Request& request, const SessionState& state, std::string& out) {
+bool EnvironmentHandler::handle(const Request& request, const SessionState& state, std::string& out) {
     (void)state;
     auto fail = [&](int code, const std::string& message) {
         appendErrorFrame(out, request.id(), kAgentName, request.target(), code, message);
+        return false;
     };
     if (request.interfaceName() != "environments") {
-        fail(kErrUnknownTarget,
-             "target 'environments' has no interface '" + std::string(request.interfaceName()) + "'");
-        return;
+        return fail(kErrUnknownTarget,
+                    "target 'environments' has no interface '" + std::string(request.interfaceName()) + "'");
     }
     const std::string_view op = request.operationName();
     const pugi::xml_node args = request.operationNode();
-    EnvironmentStore& store = m_context.environments();
-    ReplyWriter writer(request.id(), kAgentName, request.target(), kEnvironmentsNamespace);
+    Pending pending;
+    pending.requestId = request.id();
+    pending.target = request.target();
 
-    OVL::OVLGUIDBase id;
     auto readId = [&](bool required) {
         pugi::xml_node idNode = childByLocalName(args, "id");
         if (!idNode) {
@@ -68,51 +98,26 @@ void EnvironmentHandler::handle(const Request& request, const SessionState& stat
                 fail(kErrBadArgument, "'" + std::string(op) + "' needs an <id>");
             return !required;
         }
-        if (id.fromString(idNode.child_value()) != 0) {
+        if (pending.id.fromString(idNode.child_value()) != 0) {
             fail(kErrBadArgument, "'" + std::string(idNode.child_value()) + "' is not an environment id");
             return false;
         }
         return true;
     };
-    auto storeFailure = [&](EnvironmentStore::Result result) {
-        switch (result) {
-            case EnvironmentStore::Result::notFound:
-                fail(kErrNotFound, "no environment " + id.toString());
-                break;
-            case EnvironmentStore::Result::conflict:
-                fail(kErrConflict,
-                     "an environment with this id or name exists, or the revision is not current");
-                break;
-            case EnvironmentStore::Result::full:
-                fail(kErrBadArgument, "the agent holds its maximum number of environments");
-                break;
-            case EnvironmentStore::Result::tooLarge:
-                fail(kErrBadArgument, "the agent's stored environments would exceed maxStateSize (" +
-                                          std::to_string(store.maxStateSize()) + " bytes); nothing was changed");
-                break;
-            default:
-                fail(kErrInternal, "the state file could not be written; nothing was changed");
-                break;
-        }
-    };
 
     if (op == "list") {
-        pugi::xml_node result = writer.result("environments", "listResult");
-        for (const Environment& env : store.list())
-            writeEnvironment(result, env);
+        pending.operation = Operation::list;
     } else if (op == "get") {
+        pending.operation = Operation::get;
         if (!readId(true))
-            return;
-        auto env = store.get(id);
-        if (!env)
-            return fail(kErrNotFound, "no environment " + id.toString());
-        writeEnvironment(writer.result("environments", "getResult"), *env);
+            return false;
     } else if (op == "create") {
-        Environment env;
+        pending.operation = Operation::create;
         std::string message;
         if (!readId(false))
-            return;
-        env.id = id;
+            return false;
+        Environment& env = pending.created;
+        env.id = pending.id;
         env.name = childText(args, "name");
         if (env.name.empty())
             return fail(kErrBadArgument, "'create' needs a non-empty <name>");
@@ -120,31 +125,24 @@ void EnvironmentHandler::handle(const Request& request, const SessionState& stat
             !readFields(childByLocalName(args, "altConfig"), env.altConfig, message)) {
             return fail(kErrBadArgument, message);
         }
-        auto result = store.create(env, static_cast<std::size_t>(m_context.config()->limits.maxEnvironments));
-        if (result != EnvironmentStore::Result::ok)
-            return storeFailure(result);
-        writeEnvironment(writer.result("environments", "createResult"), env);
     } else if (op == "change") {
+        pending.operation = Operation::change;
         if (!readId(true))
-            return;
-        std::optional<std::string> name;
-        std::optional<ConfigFields> config;
-        std::optional<ConfigFields> altConfig;
-        std::optional<std::uint64_t> revision;
+            return false;
         std::string message;
         if (pugi::xml_node n = childByLocalName(args, "name")) {
-            name = n.child_value();
-            if (name->empty())
+            pending.name = n.child_value();
+            if (pending.name->empty())
                 return fail(kErrBadArgument, "<name> must not be empty");
         }
         if (pugi::xml_node n = childByLocalName(args, "config")) {
-            config.emplace();
-            if (!readFields(n, *config, message))
+            pending.config.emplace();
+            if (!readFields(n, *pending.config, message))
                 return fail(kErrBadArgument, message);
         }
         if (pugi::xml_node n = childByLocalName(args, "altConfig")) {
-            altConfig.emplace();
-            if (!readFields(n, *altConfig, message))
+            pending.altConfig.emplace();
+            if (!readFields(n, *pending.altConfig, message))
                 return fail(kErrBadArgument, message);
         }
         if (pugi::xml_node n = childByLocalName(args, "revision")) {
@@ -153,23 +151,66 @@ void EnvironmentHandler::handle(const Request& request, const SessionState& stat
             unsigned long long value = std::strtoull(text, &end, 10);
             if (*text == '\0' || *end != '\0')
                 return fail(kErrBadArgument, "<revision> must be a number");
-            revision = value;
+            pending.revision = value;
         }
-        Environment env;
-        auto result = store.change(id, name, config, altConfig, revision, env);
-        if (result != EnvironmentStore::Result::ok)
-            return storeFailure(result);
-        writeEnvironment(writer.result("environments", "changeResult"), env);
     } else if (op == "destroy") {
+        pending.operation = Operation::destroy;
         if (!readId(true))
-            return;
-        auto result = store.destroy(id);
-        if (result != EnvironmentStore::Result::ok)
-            return storeFailure(result);
-        ReplyWriter::add(writer.result("environments", "destroyResult"), "id", id.toString());
+            return false;
     } else {
         return fail(kErrUnknownOperation,
                     "interface 'environments' has no operation '" + std::string(op) + "'");
+    }
+    m_pending = std::move(pending);
+    return true;
+}
+
+void EnvironmentHandler::finishPending(std::string& out) {
+    Pending pending = std::move(m_pending);
+    m_pending = Pending{};
+    EnvironmentStore& store = m_context.environments();
+    ReplyWriter writer(pending.requestId, kAgentName, pending.target, kEnvironmentsNamespace);
+    auto failed = [&](EnvironmentStore::Result result) {
+        if (result == EnvironmentStore::Result::ok)
+            return false;
+        appendStoreFailure(out, pending.requestId, pending.target, pending.id, result, store);
+        return true;
+    };
+    switch (pending.operation) {
+        case Operation::list: {
+            pugi::xml_node result = writer.result("environments", "listResult");
+            for (const Environment& env : store.list())
+                writeEnvironment(result, env);
+            break;
+        }
+        case Operation::get: {
+            auto env = store.get(pending.id);
+            if (!env)
+                return appendStoreFailure(out, pending.requestId, pending.target, pending.id,
+                                          EnvironmentStore::Result::notFound, store);
+            writeEnvironment(writer.result("environments", "getResult"), *env);
+            break;
+        }
+        case Operation::create: {
+            const auto maxEnvironments = static_cast<std::size_t>(m_context.config()->limits.maxEnvironments);
+            if (failed(store.create(pending.created, maxEnvironments)))
+                return;
+            writeEnvironment(writer.result("environments", "createResult"), pending.created);
+            break;
+        }
+        case Operation::change: {
+            Environment env;
+            if (failed(store.change(pending.id, pending.name, pending.config, pending.altConfig,
+                                    pending.revision, env)))
+                return;
+            writeEnvironment(writer.result("environments", "changeResult"), env);
+            break;
+        }
+        case Operation::destroy:
+            if (failed(store.destroy(pending.id)))
+                return;
+            ReplyWriter::add(writer.result("environments", "destroyResult"), "id", pending.id.toString());
+            break;
     }
     writer.appendFrame(out);
 }

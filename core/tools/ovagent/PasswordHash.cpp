@@ -108,4 +108,9 @@ bool PasswordHash::isWellFormed(std::string_view stored) {
     return parse(stored, parsed);
 }
 
+int PasswordHash::iterationsOf(std::string_view stored) {
+    Parsed parsed;
+    return parse(stored, parsed) ? parsed.iterations : 0;
+}
+
 }  // namespace ovagent

@@ -20,6 +20,8 @@ public:
     static bool verify(std::string_view password, std::string_view stored);
     // True when `stored` has the form above with at least kMinIterations.
     static bool isWellFormed(std::string_view stored);
+    // The iteration count of a well-formed stored hash; 0 for a malformed one.
+    static int iterationsOf(std::string_view stored);
 };
 
 }  // namespace ovagent

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 #include <thread>
+#include <variant>
 
 #include "AgentLog.h"
 #include "OVLWire/Protocol.h"
@@ -17,23 +18,73 @@ namespace ovagent {
 using boost::asio::ip::tcp;
 using Local = boost::asio::local::stream_protocol;
 
+// One bound listener: its acceptor and what the sessions it accepts run over.
+struct Server::Listener {
+    enum class Kind { tcp, tls, unix } kind;
+    std::variant<tcp::acceptor, Local::acceptor> acceptor;
+
+    const char* scheme() const { return kind == Kind::tcp ? "tcp" : kind == Kind::tls ? "tls" : "unix"; }
+    bool isOpen() const {
+        return std::visit([](const auto& a) { return a.is_open(); }, acceptor);
+    }
+    void close() {
+        std::visit(
+            [](auto& a) {
+                boost::system::error_code ec;
+                a.close(ec);
+            },
+            acceptor);
+    }
+};
+
 namespace {
 
-std::string peerName(const tcp::socket& socket, const char* scheme) {
+std::string refusal(const char* why) {
+    std::string out;
+    OVL::Wire::appendErrorFrame(out, {}, kAgentName, "system", OVL::Wire::kErrTooManyConnections, why);
+    return out;
+}
+
+Peer peerOf(const tcp::socket& socket, const char* scheme) {
     boost::system::error_code ec;
     auto endpoint = socket.remote_endpoint(ec);
     if (ec)
-        return scheme;
-    std::ostringstream out;
-    out << scheme << "://" << endpoint;
-    return out.str();
+        return {scheme, scheme, nullptr};
+    std::ostringstream name;
+    name << scheme << "://" << endpoint;
+    return {name.str(), endpoint.address().to_string(), nullptr};
 }
 
-std::string refusal() {
-    std::string out;
-    OVL::Wire::appendErrorFrame(out, {}, kAgentName, "system", OVL::Wire::kErrTooManyConnections,
-                                "too many connections");
-    return out;
+// Starts a session over `stream`, or refuses it (503) when the agent is at its connection limit or
+// the peer's address holds its share of the connections that have not logged in.
+template <class Stream>
+void launch(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Stream stream, Peer peer) {
+    const char* why = nullptr;
+    if (context.connections() >= context.config()->limits.maxConnections)
+        why = "too many connections";
+    else if (!(peer.preLoginSlot = slots.acquire(peer.address)))
+        why = "too many connections from this address that have not logged in";
+    if (why != nullptr)
+        AGENT_LOG(AgentLog::warning, "%s: refused, %s", peer.name.c_str(), why);
+    auto session = std::make_shared<Session<Stream>>(context, workers, std::move(stream), std::move(peer));
+    why != nullptr ? session->refuse(refusal(why)) : session->start();
+}
+
+// A TCP connection runs TLS when the listener has a TLS context.
+void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, tcp::socket socket,
+                    const char* scheme, boost::asio::ssl::context* tls) {
+    boost::system::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    Peer peer = peerOf(socket, scheme);
+    if (tls != nullptr)
+        launch(context, workers, slots, TlsStream(std::move(socket), tls->native_handle()), std::move(peer));
+    else
+        launch(context, workers, slots, std::move(socket), std::move(peer));
+}
+
+void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Local::socket socket,
+                    const char* scheme, boost::asio::ssl::context*) {
+    launch(context, workers, slots, std::move(socket), Peer{scheme, scheme, nullptr});
 }
 
 // Removes a socket file left by an agent that is not running any more; a live one stays.
@@ -58,139 +109,114 @@ bool clearStaleSocket(const std::string& path, std::string& error) {
     return true;
 }
 
+template <class Acceptor, class Endpoint>
+void bindAcceptor(Acceptor& acceptor, const Endpoint& endpoint, bool reuseAddress,
+                  boost::system::error_code& ec) {
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec && reuseAddress)
+        acceptor.set_option(boost::asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec)
+        acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
+}
+
 }  // namespace
 
 Server::Server(AgentContext& context, std::string stateDirectory)
     : m_context(context), m_stateDirectory(std::move(stateDirectory)) {}
 
 Server::~Server() {
-    m_hashPool.join();
-    if (m_unixAcceptor && !m_unixPath.empty()) {
+    m_store.join();
+    if (!m_unixPath.empty()) {
         std::error_code ec;
         std::filesystem::remove(m_unixPath, ec);
     }
 }
 
 bool Server::listen(const AgentConfig& config, std::string& error) {
-    auto bindTcp = [&](const ListenerConfig& listener, bool tls) {
+    auto bindTcp = [&](const ListenerConfig& listener, Listener::Kind kind) {
         boost::system::error_code ec;
         auto address = boost::asio::ip::make_address(listener.address, ec);
         if (ec) {
             error = "invalid listen address '" + listener.address + "'";
             return false;
         }
-        auto acceptor = std::make_unique<tcp::acceptor>(m_acceptStrand);
-        tcp::endpoint endpoint(address, listener.port);
-        acceptor->open(endpoint.protocol(), ec);
-        if (!ec)
-            acceptor->set_option(tcp::acceptor::reuse_address(true), ec);
-        if (!ec)
-            acceptor->bind(endpoint, ec);
-        if (!ec)
-            acceptor->listen(boost::asio::socket_base::max_listen_connections, ec);
+        auto bound = std::make_unique<Listener>(Listener{kind, tcp::acceptor(m_acceptStrand)});
+        const tcp::endpoint endpoint(address, listener.port);
+        bindAcceptor(std::get<tcp::acceptor>(bound->acceptor), endpoint, true, ec);
         if (ec) {
             std::ostringstream text;
             text << "cannot listen on " << endpoint << ": " << ec.message();
             error = text.str();
             return false;
         }
-        m_tcpAcceptors.push_back(std::move(acceptor));
-        m_tcpIsTls.push_back(tls);
+        m_listeners.push_back(std::move(bound));
         return true;
     };
-    if (config.tcp.enabled && !bindTcp(config.tcp, false))
+    if (config.tcp.enabled && !bindTcp(config.tcp, Listener::Kind::tcp))
         return false;
     if (config.tls.enabled) {
         m_tls = TlsContext::create(config.certificateFile, config.keyFile, m_stateDirectory, error);
-        if (!m_tls || !bindTcp(config.tls, true))
+        if (!m_tls || !bindTcp(config.tls, Listener::Kind::tls))
             return false;
     }
     if (config.unixEnabled) {
-        m_unixPath = config.unixPath.empty() ? OVL::Wire::defaultSocketPath() : config.unixPath;
-        if (!clearStaleSocket(m_unixPath, error))
+        const std::string path = config.unixPath.empty() ? OVL::Wire::defaultSocketPath() : config.unixPath;
+        if (!clearStaleSocket(path, error))
             return false;
+        auto bound =
+            std::make_unique<Listener>(Listener{Listener::Kind::unix, Local::acceptor(m_acceptStrand)});
         boost::system::error_code ec;
-        auto acceptor = std::make_unique<Local::acceptor>(m_acceptStrand);
-        acceptor->open(Local(), ec);
         // Only the agent's own user may connect.
         const mode_t previous = ::umask(0077);
-        if (!ec)
-            acceptor->bind(Local::endpoint(m_unixPath), ec);
+        bindAcceptor(std::get<Local::acceptor>(bound->acceptor), Local::endpoint(path), false, ec);
         ::umask(previous);
-        if (!ec)
-            acceptor->listen(boost::asio::socket_base::max_listen_connections, ec);
         if (ec) {
-            error = "cannot listen on " + m_unixPath + ": " + ec.message();
+            error = "cannot listen on " + path + ": " + ec.message();
             return false;
         }
-        m_unixAcceptor = std::move(acceptor);
+        m_unixPath = path;
+        m_listeners.push_back(std::move(bound));
     }
-    for (std::size_t i = 0; i < m_tcpAcceptors.size(); ++i)
-        acceptTcp(m_tcpIsTls[i], i);
-    if (m_unixAcceptor)
-        acceptUnix();
+    for (auto& listener : m_listeners)
+        accept(*listener);
     return true;
 }
 
 std::string Server::describeListeners() const {
     std::ostringstream out;
-    for (std::size_t i = 0; i < m_tcpAcceptors.size(); ++i) {
+    for (const auto& listener : m_listeners) {
+        out << listener->scheme() << ' ';
         boost::system::error_code ec;
-        auto endpoint = m_tcpAcceptors[i]->local_endpoint(ec);
-        out << (m_tcpIsTls[i] ? "tls " : "tcp ") << endpoint.address().to_string() << ' ' << endpoint.port()
-            << '\n';
+        if (const auto* acceptor = std::get_if<tcp::acceptor>(&listener->acceptor)) {
+            auto endpoint = acceptor->local_endpoint(ec);
+            out << endpoint.address().to_string() << ' ' << endpoint.port() << '\n';
+        } else {
+            out << m_unixPath << '\n';
+        }
     }
-    if (m_unixAcceptor)
-        out << "unix " << m_unixPath << '\n';
     return out.str();
 }
 
-void Server::acceptTcp(bool tls, std::size_t index) {
-    tcp::acceptor& acceptor = *m_tcpAcceptors[index];
-    acceptor.async_accept(
-        boost::asio::make_strand(m_io), [this, tls, index](boost::system::error_code ec, tcp::socket socket) {
-            if (ec == boost::asio::error::operation_aborted || !m_tcpAcceptors[index]->is_open())
-                return;
-            if (!ec) {
-                boost::system::error_code ignored;
-                socket.set_option(tcp::no_delay(true), ignored);
-                const bool full = m_context.connections() >= m_context.config()->limits.maxConnections;
-                std::string peer = peerName(socket, tls ? "tls" : "tcp");
-                if (tls) {
-                    auto session = std::make_shared<Session<TlsStream>>(
-                        m_context, m_hashPool, TlsStream(std::move(socket), m_tls->native_handle()), peer);
-                    full ? session->refuse(refusal()) : session->start();
-                } else {
-                    auto session =
-                        std::make_shared<Session<TcpStream>>(m_context, m_hashPool, std::move(socket), peer);
-                    full ? session->refuse(refusal()) : session->start();
-                }
-                if (full)
-                    AGENT_LOG(AgentLog::warning, "%s: refused, too many connections", peer.c_str());
-            } else {
-                AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
-            }
-            acceptTcp(tls, index);
-        });
-}
-
-void Server::acceptUnix() {
-    m_unixAcceptor->async_accept(
-        boost::asio::make_strand(m_io), [this](boost::system::error_code ec, Local::socket socket) {
-            if (ec == boost::asio::error::operation_aborted || !m_unixAcceptor->is_open())
-                return;
-            if (!ec) {
-                const bool full = m_context.connections() >= m_context.config()->limits.maxConnections;
-                auto session =
-                    std::make_shared<Session<UnixStream>>(m_context, m_hashPool, std::move(socket), "unix");
-                full ? session->refuse(refusal()) : session->start();
-                if (full)
-                    AGENT_LOG(AgentLog::warning, "unix: refused, too many connections");
-            } else {
-                AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
-            }
-            acceptUnix();
-        });
+void Server::accept(Listener& listener) {
+    const SessionWorkers workers{m_logins, m_store.get_executor()};
+    std::visit(
+        [&](auto& acceptor) {
+            acceptor.async_accept(
+                boost::asio::make_strand(m_io),
+                [this, &listener, workers](boost::system::error_code ec, auto socket) {
+                    if (ec == boost::asio::error::operation_aborted || !listener.isOpen())
+                        return;
+                    if (ec)
+                        AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
+                    else
+                        launchAccepted(m_context, workers, m_preLogin, std::move(socket), listener.scheme(),
+                                       listener.kind == Listener::Kind::tls ? m_tls.get() : nullptr);
+                    accept(listener);
+                });
+        },
+        listener.acceptor);
 }
 
 void Server::run(int threads) {
@@ -206,7 +232,8 @@ void Server::run(int threads) {
 
 void Server::runStdio() {
     auto session = std::make_shared<Session<StdioStream>>(
-        m_context, m_hashPool, StdioStream(boost::asio::make_strand(m_io)), "stdio");
+        m_context, SessionWorkers{m_logins, m_store.get_executor()},
+        StdioStream(boost::asio::make_strand(m_io)), Peer{"stdio", "stdio", nullptr});
     session->setOnClose([this] { stop(); });
     session->start();
     session.reset();
@@ -215,11 +242,8 @@ void Server::runStdio() {
 
 void Server::stop() {
     boost::asio::post(m_acceptStrand, [this] {
-        boost::system::error_code ec;
-        for (auto& acceptor : m_tcpAcceptors)
-            acceptor->close(ec);
-        if (m_unixAcceptor)
-            m_unixAcceptor->close(ec);
+        for (auto& listener : m_listeners)
+            listener->close();
         m_io.stop();
     });
 }

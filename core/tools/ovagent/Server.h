@@ -2,6 +2,8 @@
 // The agent's listeners and worker threads. Accepts TCP, TLS and Unix-socket connections (each
 // when enabled) and runs one Session per connection; or serves a single session on standard input
 // and output. Connections over the configured maximum get a 503 error and are closed.
+// Password checks run on the login gate (LoginGate.h), environment operations on one store
+// thread, so the worker threads that run the sessions never wait for either.
 
 #include <utility>  // before Asio: its C++20 coroutine header needs std::exchange
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "AgentContext.h"
+#include "LoginGate.h"
 
 namespace ovagent {
 
@@ -39,8 +42,9 @@ public:
     void stop();
 
 private:
-    void acceptTcp(bool tls, std::size_t index);
-    void acceptUnix();
+    struct Listener;
+    bool add(std::unique_ptr<Listener> listener, std::string& error);
+    void accept(Listener& listener);
 
     AgentContext& m_context;
     std::string m_stateDirectory;
@@ -48,12 +52,13 @@ private:
     // The acceptors' executor: accept handlers and stop() touch the acceptors only on it.
     boost::asio::strand<boost::asio::io_context::executor_type> m_acceptStrand{
         boost::asio::make_strand(m_io)};
-    boost::asio::thread_pool m_hashPool{1};
     std::unique_ptr<boost::asio::ssl::context> m_tls;
-    std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> m_tcpAcceptors;  // plain, then TLS
-    std::vector<bool> m_tcpIsTls;
-    std::unique_ptr<boost::asio::local::stream_protocol::acceptor> m_unixAcceptor;
-    std::string m_unixPath;
+    std::vector<std::unique_ptr<Listener>> m_listeners;  // tcp, tls, unix: those enabled
+    std::string m_unixPath;                              // removed at the end when we bound it
+    // Destroyed before m_io: what they still hold of sessions goes while the sockets' io_context lives.
+    LoginGate m_logins;
+    PreLoginSlots m_preLogin;
+    boost::asio::thread_pool m_store{1};
 };
 
 }  // namespace ovagent

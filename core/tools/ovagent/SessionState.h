@@ -2,17 +2,18 @@
 
 #include <string>
 
+#include "AgentLog.h"
 #include "OVLCore/OVLGUIDBase.h"
 
 namespace ovagent {
 
-// Who is logged in on one connection. Owned by its session.
+// Who is logged in on one connection, and its log. Owned by its session.
 struct SessionState {
     bool loggedIn = false;
     std::string login;
     std::string domain;
     OVL::OVLGUIDBase realm;
-    std::string peer;  // for the log
+    SessionLog log;  // its peer names the connection ("tcp://127.0.0.1:54942")
 };
 
 // A login request, copied out of its packet so that it can be verified off the network threads.

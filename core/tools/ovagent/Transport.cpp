@@ -12,6 +12,11 @@ int duplicate(int fd) {
     return copy >= 0 ? copy : fd;
 }
 
+template <class Stream>
+void noHandshake(Stream& stream, HandshakeHandler done) {
+    asio::post(stream.get_executor(), [done = std::move(done)] { done({}); });
+}
+
 }  // namespace
 
 // Duplicates of 0 and 1, so that closing the stream does not free the numbers 0 and 1 for reuse.
@@ -27,6 +32,22 @@ void StdioStream::close() {
     boost::system::error_code ec;
     m_in.close(ec);
     m_out.close(ec);
+}
+
+void asyncHandshake(TcpStream& stream, HandshakeHandler done) {
+    noHandshake(stream, std::move(done));
+}
+
+void asyncHandshake(TlsStream& stream, HandshakeHandler done) {
+    stream.async_handshake(std::move(done));
+}
+
+void asyncHandshake(UnixStream& stream, HandshakeHandler done) {
+    noHandshake(stream, std::move(done));
+}
+
+void asyncHandshake(StdioStream& stream, HandshakeHandler done) {
+    noHandshake(stream, std::move(done));
 }
 
 void shutdownSend(TcpStream& stream) {

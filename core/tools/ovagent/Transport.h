@@ -5,9 +5,10 @@
 
 #include <boost/asio.hpp>
 
-#include "TlsSocketStream.h"
-
+#include <functional>
 #include <utility>
+
+#include "TlsSocketStream.h"
 
 namespace ovagent {
 
@@ -40,6 +41,13 @@ private:
     asio::posix::stream_descriptor m_in;
     asio::posix::stream_descriptor m_out;
 };
+
+// Runs the stream's handshake, if it has one (TLS), then `done` on the stream's executor.
+using HandshakeHandler = std::function<void(boost::system::error_code)>;
+void asyncHandshake(TcpStream& stream, HandshakeHandler done);
+void asyncHandshake(TlsStream& stream, HandshakeHandler done);
+void asyncHandshake(UnixStream& stream, HandshakeHandler done);
+void asyncHandshake(StdioStream& stream, HandshakeHandler done);
 
 // Ends the sending direction, so the peer reads our last reply and then end-of-stream.
 void shutdownSend(TcpStream& stream);

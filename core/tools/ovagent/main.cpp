@@ -42,7 +42,8 @@ const char* const kUsage =
     "  --help             show this text\n"
     "  --version          show the version\n"
     "\n"
-    "Signals: SIGTERM/SIGINT stop the agent, SIGHUP reloads users, realms, limits and log level.\n";
+    "Signals: SIGTERM/SIGINT stop the agent, SIGHUP reopens the log and reloads users, realms, limits\n"
+    "and log level.\n";
 
 int usageError(const std::string& message) {
     std::cerr << "ovagent: " << message << "\n" << kUsage;
@@ -204,6 +205,11 @@ int main(int argc, char** argv) {
             if (e)
                 return;
             if (signal == SIGHUP) {
+                // logrotate's postrotate: the records after this one go to a new file at the log's
+                // path (the engine opens the path for every record); a log that went to standard
+                // error because its file could not be opened at start tries the file again.
+                if (!AgentLog::reopen())
+                    std::cerr << "ovagent: cannot open the log " << logFile << "\n";
                 auto next = std::make_shared<AgentConfig>();
                 std::string reloadError;
                 if (demo) {

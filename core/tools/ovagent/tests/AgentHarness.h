@@ -181,8 +181,16 @@ struct Reply {
 
 class Client {
 public:
-    static Client tcp(unsigned short port) {
+    // `source`: the local address to connect from (another 127.x address is another peer address).
+    static Client tcp(unsigned short port, const char* source = nullptr) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (source != nullptr) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source, &local.sin_addr);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+                throw std::runtime_error("bind");
+        }
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(port);
@@ -202,7 +210,11 @@ public:
             throw std::runtime_error("connect");
         return Client(fd);
     }
-    Client(Client&& other) noexcept : m_fd(other.m_fd), m_buffer(std::move(other.m_buffer)) {
+    Client(Client&& other) noexcept
+        : closed(other.closed),
+          m_fd(other.m_fd),
+          m_buffer(std::move(other.m_buffer)),
+          m_greeted(other.m_greeted) {
         other.m_fd = -1;
     }
     Client& operator=(Client&& other) noexcept {
@@ -309,6 +321,13 @@ private:
     std::string m_buffer;
     bool m_greeted = false;
 };
+
+inline std::string loginRequest(const std::string& login, const std::string& password,
+                                const std::string& realm = kSystemRealm) {
+    return "<packet id=\"login\"><target>system</target><data><system><login><login>" + login +
+           "</login><domain></domain><realm>" + realm + "</realm><password>" + password +
+           "</password></login></system></data></packet>";
+}
 
 inline std::string request(const std::string& id, const std::string& target, const std::string& interface,
                            const std::string& operation, const std::string& body = {}) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
 #include <sys/resource.h>
 
 #include <filesystem>
@@ -213,6 +214,30 @@ TEST(AgentEnvironments, KillingTheDaemonDuringStateWritesLeavesAReadableStateFil
         EXPECT_GT(now, created) << "the first acknowledged create must be on disk";
         created = now;
     }
+}
+
+// An environment operation waits for the state file on the store thread: while another process
+// holds the file's lock, sessions that do not touch the environments are served, also by an agent
+// with a single network thread, and the change completes once the lock is released.
+TEST(AgentEnvironments, AStalledStateFileDoesNotStallOtherSessions) {
+    ferrik_test::TempDir state;
+    AgentProcess agent(testConfig("workerThreads=\"1\""), {}, &state);
+    Client writer = Client::tcp(agent.tcpPort());
+    ASSERT_EQ(writer.login()->errorCode(), 0);
+    Client reader = Client::unixSocket(agent.socketPath());
+    ASSERT_EQ(reader.login()->errorCode(), 0);
+    const int lockFd = ::open(state.file("state.xml.lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(lockFd, 0);
+    ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+    writer.send(envRequest("c", "create", "<name>late</name>"));
+    auto echoed = reader.call(request("e", "system", "system", "echo", "<text>on</text>"));
+    EXPECT_EQ(childText(echoed->result(), "text"), "on");
+    EXPECT_THROW(writer.read(std::chrono::milliseconds(200)), std::runtime_error) << "the lock is still held";
+    ::flock(lockFd, LOCK_UN);
+    ::close(lockFd);
+    auto created = writer.read();
+    EXPECT_EQ(created->errorCode(), 0) << created->text;
+    EXPECT_EQ(created->id(), "c");
 }
 
 TEST(AgentEnvironments, ASecondAgentOnTheSameStateDirectoryIsRefused) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "AgentHarness.h"
+#include "AgentLog.h"
+#include "LoginGate.h"
 #include "OVLCore/OVLGUIDBase.h"
 
 using namespace agent_test;
@@ -123,6 +125,38 @@ INSTANTIATE_TEST_SUITE_P(Cases, AgentLoginFailure,
                                            BadLogin{"tester", "corp", kSystemRealm, true},
                                            BadLogin{"other", "corp", kSystemRealm, true},  // not in System
                                            BadLogin{"tester", "", "not-a-realm", true}));
+
+// More wrong logins at once than the agent admits from one address: each connection gets its frame
+// before the agent closes it (403; 408 when its check waited past the login time-out; 503, with
+// the login's id, over the address's bound), and a login from another address is checked in its
+// turn meanwhile, not after them.
+TEST(AgentLoginLoad, ParallelWrongLoginsEachGetTheirFrameAndOtherAddressesStillLogIn) {
+    std::string config = testConfig("loginTimeoutMs=\"1500\"");
+    config.replace(
+        config.find("<user login=\"tester\""), 0,
+        "<user login=\"slow\" password=\"" + ovagent::PasswordHash::create(kPassword, 200000) + "\"/>");
+    AgentProcess agent(config);
+    constexpr int kAttackers = static_cast<int>(ovagent::LoginGate::kMaxPerAddress) + 6;
+    std::vector<Client> attackers;
+    for (int i = 0; i < kAttackers; ++i) {
+        attackers.push_back(Client::tcp(agent.tcpPort(), "127.0.0.2"));
+        attackers.back().greeting();
+    }
+    for (Client& attacker : attackers)
+        attacker.send(loginRequest("slow", "wrong"));
+    Client user = Client::tcp(agent.tcpPort());
+    EXPECT_EQ(user.login()->errorCode(), 0);
+    std::map<int, int> codes;
+    for (Client& attacker : attackers) {
+        auto reply = attacker.read(std::chrono::seconds(20));
+        ++codes[reply->errorCode()];
+        EXPECT_EQ(reply->id(), "login") << reply->text;
+        EXPECT_TRUE(attacker.closedByPeer());
+    }
+    EXPECT_EQ(codes[403] + codes[408] + codes[503], kAttackers);
+    EXPECT_GT(codes[503], 0);
+    EXPECT_EQ(user.call(echo("after", "x"))->errorCode(), 0);
+}
 
 TEST_F(AgentProtocol, OtherUserLogsInToItsOwnRealmWithDomain) {
     Client client = Client::tcp(s_agent->tcpPort());
@@ -259,6 +293,25 @@ TEST(AgentLimits, IdleTimeoutAndConnectionLimit) {
     EXPECT_TRUE(served);
 }
 
+// One address holds at most its share of the connections that have not logged in: the next one
+// gets 503; other addresses are still greeted, and a login frees a place.
+TEST(AgentLimits, ConnectionsNotLoggedInAreBoundedPerAddress) {
+    AgentProcess agent(testConfig());
+    std::vector<Client> held;
+    for (std::size_t i = 0; i < ovagent::PreLoginSlots::kMaxPerAddress; ++i) {
+        held.push_back(Client::tcp(agent.tcpPort(), "127.0.0.5"));
+        ASSERT_EQ(held.back().greeting()->errorCode(), 0);
+    }
+    Client over = Client::tcp(agent.tcpPort(), "127.0.0.5");
+    EXPECT_EQ(over.read()->errorCode(), 503);
+    EXPECT_TRUE(over.closedByPeer());
+    Client other = Client::tcp(agent.tcpPort());
+    EXPECT_EQ(other.login()->errorCode(), 0);
+    EXPECT_EQ(held.front().login()->errorCode(), 0);
+    Client again = Client::tcp(agent.tcpPort(), "127.0.0.5");
+    EXPECT_EQ(std::string(again.greeting()->result().name()), "ns2:hello");
+}
+
 TEST(AgentLifecycle, SighupReloadsUsersAndSigtermStopsCleanly) {
     AgentProcess agent(testConfig());
     {
@@ -295,11 +348,95 @@ TEST(AgentLifecycle, SighupReloadsUsersAndSigtermStopsCleanly) {
     EXPECT_FALSE(std::filesystem::exists(agent.socketPath()));
 }
 
+// logrotate moves the log away and sends SIGHUP: the records after it go to a new file at the
+// log's path. A log file that could not be opened at start is tried again on SIGHUP.
+TEST(AgentLifecycle, SighupReopensTheLog) {
+    ferrik_test::TempDir dir;
+    const std::string logDir = dir.file("later");
+    AgentProcess agent(testConfig({}, "<log file=\"" + logDir + "/agent.log\"/>"));
+    auto logText = [&](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    auto waitFor = [&](const std::string& path, const std::string& text) {
+        for (int i = 0; i < 250 && logText(path).find(text) == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return logText(path).find(text) != std::string::npos;
+    };
+    std::filesystem::create_directory(logDir);
+    agent.signal(SIGHUP);
+    ASSERT_TRUE(waitFor(logDir + "/agent.log", "configuration reloaded"));
+    {
+        Client client = Client::tcp(agent.tcpPort());
+        EXPECT_EQ(client.login()->errorCode(), 0);
+    }
+    ASSERT_TRUE(waitFor(logDir + "/agent.log", "logged in"));
+    std::filesystem::rename(logDir + "/agent.log", logDir + "/agent.log.1");
+    agent.signal(SIGHUP);
+    ASSERT_TRUE(waitFor(logDir + "/agent.log", "configuration reloaded"));
+    EXPECT_EQ(logText(logDir + "/agent.log").find("logged in"), std::string::npos);
+    EXPECT_NE(logText(logDir + "/agent.log.1").find("logged in"), std::string::npos);
+}
+
 TEST_F(AgentProtocol, StalledTlsHandshakeIsClosedAtTheLoginTimeout) {
     Client silent = Client::tcp(s_agent->tlsPort());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(silent.closedByPeer(std::chrono::seconds(5)));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+// A client's text in a record is escaped: a login name holding line ends (as character
+// references) cannot start a record of its own. A client repeating a bad frame writes a few
+// records, then one that counts the rest.
+TEST(AgentLog, ClientTextCannotForgeRecordsAndRepeatsAreSuppressed) {
+    AgentProcess agent(testConfig());
+    {
+        Client forger = Client::tcp(agent.tcpPort());
+        EXPECT_EQ(
+            forger
+                .login(
+                    "x&#10;Tue Dec  8 01:00:24 2026 type: 0, ovagent (Dispatcher.cpp:1) : 'FORGED-peadmin' "
+                    "logged in&#13;\tend",
+                    "wrong")
+                ->errorCode(),
+            403);
+    }
+    constexpr int kEmpty = 50;
+    {
+        Client repeater = Client::tcp(agent.tcpPort());
+        repeater.greeting();
+        repeater.sendRaw(std::string(kEmpty, '\0'));
+        for (int i = 0; i < kEmpty; ++i)
+            EXPECT_EQ(repeater.read()->errorCode(), 400);
+    }
+    // Connection after connection from one address: together they write at most the address's budget.
+    constexpr int kChurn = ovagent::SessionLog::kAddressBurst / 2 + 10;
+    for (int i = 0; i < kChurn; ++i) {
+        Client churn = Client::tcp(agent.tcpPort(), "127.0.0.3");
+        churn.greeting();
+    }
+    const std::string summary =
+        std::to_string(kEmpty - ovagent::SessionLog::kBurst) + " similar records suppressed";
+    for (int i = 0; i < 250 && agent.log().find(summary) == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    agent.stop(SIGTERM);
+    std::istringstream log(agent.log());
+    std::string line;
+    int forged = 0, rejected = 0, churned = 0;
+    while (std::getline(log, line)) {
+        churned += line.find("tcp://127.0.0.3:") != std::string::npos;
+        EXPECT_EQ(line.find(" type: "), 24u) << "not a record of its own: " << line;
+        forged += line.find("FORGED") != std::string::npos;
+        rejected += line.find("rejected packet") != std::string::npos;
+        if (line.find("FORGED") != std::string::npos) {
+            EXPECT_NE(line.find("login failed for 'x\\nTue Dec  8"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(forged, 1);
+    EXPECT_EQ(rejected, ovagent::SessionLog::kBurst);
+    EXPECT_GT(churned, 0);
+    EXPECT_LE(churned, ovagent::SessionLog::kAddressBurst);
+    EXPECT_NE(agent.log().find(summary), std::string::npos) << agent.log();
 }
 
 // Every record of ovagent.log is "<24-character local time> type: <n>, ovagent (<file>:<line>) : <text>";

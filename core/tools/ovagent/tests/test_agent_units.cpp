@@ -7,11 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <mutex>
 
 #include "AgentConfig.h"
+#include "AgentLog.h"
 #include "EnvironmentStore.h"
+#include "LoginGate.h"
 #include "PasswordHash.h"
 #include "test_utils.h"
 
@@ -33,6 +38,77 @@ TEST(PasswordHash, VerifiesOnlyTheRightPasswordAndRejectsMalformedHashes) {
     tampered.back() = tampered.back() == '0' ? '1' : '0';
     EXPECT_FALSE(PasswordHash::verify("5t6y7u", tampered));
     EXPECT_TRUE(PasswordHash::create("x", 10).empty());
+    EXPECT_EQ(PasswordHash::iterationsOf(hash), 1000);
+    EXPECT_EQ(PasswordHash::iterationsOf("pbkdf2-sha256$10$0011223344556677$"), 0);
+}
+
+TEST(AgentLogText, EscapesWhatCouldEndOrForgeARecord) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain 'text' (x)", "plain 'text' (x)"},
+        {"a\nTue Dec  8 01:00:24 2026 type: 0, forged", "a\\nTue Dec  8 01:00:24 2026 type: 0, forged"},
+        {"cr\r esc\x1b[2J tab\t del\x7f", "cr\\r esc\\x1B[2J tab\\t del\\x7F"},
+        {"back\\slash", "back\\\\slash"},
+        {"\xc3\xbc \xe2\x82\xac \xf0\x9f\x98\x80", "\xc3\xbc \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"nel\xc2\x85 csi\xc2\x9b nbsp\xc2\xa0", "nel\\xC2\\x85 csi\\xC2\\x9B nbsp\xc2\xa0"},
+        {"bad\xff cut\xc3 surrogate\xed\xa0\x80", "bad\\xFF cut\\xC3 surrogate\\xED\\xA0\\x80"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(AgentLog::escape(in), out) << in;
+    EXPECT_EQ(AgentLog::clip(std::string(200, 'a')), std::string(AgentLog::kMaxClientText, 'a') + "...");
+    EXPECT_EQ(AgentLog::clip("short"), "short");
+}
+
+// One gate thread, held by a first check: what waits behind it is served one address after another,
+// and admission stops at the per-address and the overall bound.
+TEST(LoginGate, ServesAddressesInTurnAndBoundsWhatItAdmits) {
+    LoginGate gate(1);
+    std::promise<void> started, release;
+    std::shared_future<void> released = release.get_future().share();
+    std::mutex mutex;
+    std::vector<std::string> order;
+    std::atomic<int> done{0};
+    auto check = [&](std::string name) {
+        return [&, name] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                order.push_back(name);
+            }
+            ++done;
+        };
+    };
+    using A = LoginGate::Admission;
+    ASSERT_EQ(gate.submit("a",
+                          [&] {
+                              started.set_value();
+                              released.wait();
+                              check("a1")();
+                          }),
+              A::admitted);
+    started.get_future().wait();
+    for (const char* name : {"a2", "a3", "a4"})
+        ASSERT_EQ(gate.submit("a", check(name)), A::admitted);
+    ASSERT_EQ(gate.submit("b", check("b1")), A::admitted);
+
+    std::size_t admitted = 5;
+    for (std::size_t i = 0; i < LoginGate::kMaxPerAddress; ++i)
+        admitted += gate.submit("c", check("c")) == A::admitted;
+    EXPECT_EQ(admitted, 5 + LoginGate::kMaxPerAddress);
+    EXPECT_EQ(gate.submit("c", [] { ADD_FAILURE() << "a check over the address limit ran"; }),
+              A::addressFull);
+    for (int i = 0; admitted < LoginGate::kMaxPending; ++i, ++admitted)
+        ASSERT_EQ(gate.submit("d" + std::to_string(i), check("d")), A::admitted);
+    EXPECT_EQ(gate.submit("e", [] { ADD_FAILURE() << "a check over the gate's limit ran"; }), A::gateFull);
+
+    release.set_value();
+    for (int i = 0; i < 500 && done.load() < static_cast<int>(admitted); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(done.load(), static_cast<int>(admitted));
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(std::vector<std::string>(order.begin(), order.begin() + 5),
+              (std::vector<std::string>{"a1", "a2", "b1", "c", "d"}));
+    // Admission is open again once the checks ran.
+    EXPECT_EQ(gate.submit("c", [] {}), A::admitted);
 }
 
 TEST(AgentConfig, ReadsEverySectionAndAlwaysHasTheSystemRealm) {
