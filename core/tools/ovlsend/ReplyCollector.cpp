@@ -27,11 +27,12 @@ void ReplyCollector::onRequestError(const OVL::OVLRequestErrorData& err) {
 }
 
 int ReplyCollector::onReplyComplete(const OVL::OVLReplyPtr& reply) {
+    const auto complete = std::chrono::steady_clock::now();
     std::string error;
     char* text = reply->getText(0, error, 0);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_replies.emplace_back(text != nullptr ? text : "");
+        m_replies.push_back({text != nullptr ? text : "", complete});
         m_cv.notify_all();
     }
     std::free(text);
@@ -52,7 +53,7 @@ bool ReplyCollector::waitConnected(std::chrono::milliseconds timeout, OVL::eid_t
     return true;
 }
 
-bool ReplyCollector::nextReply(std::chrono::milliseconds timeout, std::string& reply, std::string& error) {
+bool ReplyCollector::nextReply(std::chrono::milliseconds timeout, CollectedReply& reply, std::string& error) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_cv.wait_for(lock, timeout, [&] { return m_taken < m_replies.size() || m_ended; })) {
         error = "no reply within " + std::to_string(timeout.count()) + " ms";

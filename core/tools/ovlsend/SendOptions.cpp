@@ -35,6 +35,11 @@ const char* const kUsage =
     "  --timeout MS             time to wait for the connection and for each reply (default 15000)\n"
     "  --max-reply-size BYTES   longest reply accepted; a longer one ends the connection\n"
     "                           (default 16777216, 16 MiB)\n"
+    "  --time                   print each reply's round-trip time (from its send to the complete\n"
+    "                           reply, in ms) and size (bytes) to standard error\n"
+    "  --repeat N               send the whole input N times (1 to 1000000), each time after the\n"
+    "                           replies of the last; with --time, print count, mean, p50, p99 and\n"
+    "                           max of the round trips (nearest rank, ms) at the end\n"
     "Exit status: 0 all replies received, 1 failure (usage, connection, login, input, time-out),\n"
     "2 every reply received but at least one is an error reply of the agent.\n";
 
@@ -132,6 +137,22 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
                 return false;
             }
             options.timeoutMs = static_cast<int>(n);
+        } else if (arg == "--time") {
+            options.time = true;
+        } else if (arg == "--repeat") {
+            std::string count;
+            if (!value(count))
+                return false;
+            char* end = nullptr;
+            errno = 0;
+            const long n = std::strtol(count.c_str(), &end, 10);
+            if (count.empty() || !std::isdigit(static_cast<unsigned char>(count[0])) || *end != '\0' ||
+                errno == ERANGE || n < 1 || n > kMaxRepeat) {
+                error = "invalid repeat count '" + count + "' (1 to " + std::to_string(kMaxRepeat) + ")";
+                return false;
+            }
+            options.repeat = static_cast<int>(n);
+            options.repeatGiven = true;
         } else if (arg == "--max-reply-size") {
             std::string bytes;
             if (!value(bytes))

@@ -10,6 +10,7 @@
 namespace ovlsend {
 
 inline constexpr std::size_t kDefaultMaxReplySize = std::size_t(16) << 20;
+inline constexpr int kMaxRepeat = 1000000;
 
 struct SendOptions {
     OVL::OVLConnectionInfo info;
@@ -19,6 +20,9 @@ struct SendOptions {
     bool raw = false;
     int timeoutMs = 15000;
     std::size_t maxReplySize = kDefaultMaxReplySize;  // longest reply frame accepted, in bytes
+    bool time = false;                                // each reply's round trip and size on standard error
+    int repeat = 1;                                   // times the whole input is sent, 1 to kMaxRepeat
+    bool repeatGiven = false;                         // with time: the summary at the end
     bool help = false;
 };
 

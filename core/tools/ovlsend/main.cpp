@@ -1,9 +1,12 @@
 // ovlsend: sends packets to an agent and prints the replies (see SendOptions.cpp for the usage).
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 #include <pugixml.hpp>
@@ -11,6 +14,7 @@
 #include "OVLLibAgent/OVLAccessAgentPrototype.h"
 #include "OVLMessage/OVLMessage.h"
 #include "ReplyCollector.h"
+#include "RoundTripStats.h"
 #include "SendOptions.h"
 
 namespace {
@@ -29,10 +33,18 @@ bool readInput(const std::string& name, std::string& text, std::string& error) {
     return true;
 }
 
-bool isErrorReply(const std::string& reply) {
+struct ReplyFacts {
+    bool error = true;  // an error reply of the agent, or a packet that does not parse
+    std::string id;     // the packet's id attribute; empty without one
+};
+
+ReplyFacts inspectReply(const std::string& reply) {
+    ReplyFacts facts;
     pugi::xml_document doc;
     if (!doc.load_string(reply.c_str()))
-        return true;
+        return facts;
+    facts.error = false;
+    facts.id = doc.document_element().attribute("id").value();
     for (pugi::xml_node data : doc.document_element().children()) {
         std::string_view name = data.name();
         if (name.substr(name.find(':') + 1) != "data")
@@ -40,10 +52,10 @@ bool isErrorReply(const std::string& reply) {
         for (pugi::xml_node child : data.children()) {
             std::string_view childName = child.name();
             if (childName.substr(childName.find(':') + 1) == "error")
-                return true;
+                facts.error = true;
         }
     }
-    return false;
+    return facts;
 }
 
 int fail(const std::string& message) {
@@ -110,26 +122,67 @@ int main(int argc, char** argv) {
     if (!collector->waitConnected(timeout + std::chrono::seconds(2), eid, error))
         return fail(error);
 
+    using Clock = std::chrono::steady_clock;
     OVL::OVLTaskHandlerPrototypePtr handler(collector.get());
-    if (options.raw) {
+    if (options.raw)
         agent->createTask(eid, "ovlsend", handler)->start();
-        agent->createTask(eid, "ovlsend", handler, input.data(), input.size())->startRaw();
-    } else {
-        for (const auto& body : bodies) {
-            std::string id;
-            agent->createTask(eid, "ovlsend", handler, id)->send(body);
+    std::vector<std::chrono::nanoseconds> roundTrips;
+    const auto summary = [&] {
+        if (options.time && options.repeatGiven)
+            std::cerr << "ovlsend: round trips: " << ovlsend::formatStats(ovlsend::summarize(roundTrips))
+                      << "\n";
+    };
+    bool sawError = false;
+    // Each repetition sends the whole input and takes all its replies before the next one starts,
+    // so that a round trip never includes waiting behind the previous repetition.
+    for (int round = 1; round <= options.repeat; ++round) {
+        std::vector<Clock::time_point> sent(packets.size());
+        std::map<std::string, std::size_t> packetOfId;
+        if (options.raw) {
+            // One write carries every packet; each reply is timed from it.
+            std::fill(sent.begin(), sent.end(), Clock::now());
+            agent->createTask(eid, "ovlsend", handler, input.data(), input.size())->startRaw();
+        } else {
+            for (std::size_t i = 0; i < bodies.size(); ++i) {
+                std::string id;
+                OVL::OVLTaskPtr task = agent->createTask(eid, "ovlsend", handler, id);
+                packetOfId[id] = i;
+                sent[i] = Clock::now();
+                task->send(bodies[i]);
+            }
+        }
+        const std::string where =
+            options.repeat > 1 ? "repeat " + std::to_string(round) + " of " + std::to_string(options.repeat)
+                               : std::string();
+        for (std::size_t k = 0; k < packets.size(); ++k) {
+            ovlsend::CollectedReply reply;
+            if (!collector->nextReply(timeout, reply, error)) {
+                std::cout.flush();
+                std::cerr << "ovlsend: " << (where.empty() ? "" : where + ": ") << "reply " << k + 1 << " of "
+                          << packets.size() << ": " << error << "\n";
+                summary();
+                return 1;
+            }
+            std::cout << reply.text << "\n";
+            const ReplyFacts facts = inspectReply(reply.text);
+            sawError = sawError || facts.error;
+            // Parsed replies are matched to their request by id; raw ones come in the input's order.
+            std::size_t packet = k;
+            if (const auto it = packetOfId.find(facts.id); it != packetOfId.end())
+                packet = it->second;
+            const auto roundTrip =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(reply.complete - sent[packet]);
+            roundTrips.push_back(roundTrip);
+            if (options.time) {
+                std::cout.flush();
+                std::cerr << "ovlsend: " << (where.empty() ? "" : where + ", ") << "reply " << packet + 1
+                          << (facts.id.empty() ? "" : " (id " + facts.id + ")") << ": "
+                          << ovlsend::formatMs(roundTrip) << ", " << reply.text.size() << " bytes\n";
+            }
         }
     }
-    bool sawError = false;
-    for (std::size_t i = 0; i < packets.size(); ++i) {
-        std::string reply;
-        if (!collector->nextReply(timeout, reply, error))
-            return fail("reply " + std::to_string(i + 1) + " of " + std::to_string(packets.size()) + ": " +
-                        error);
-        std::cout << reply << "\n";
-        sawError = sawError || isErrorReply(reply);
-    }
     std::cout.flush();
+    summary();
     agent->disconnect();
     return sawError ? 2 : 0;
 }

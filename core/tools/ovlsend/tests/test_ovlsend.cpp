@@ -5,9 +5,12 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "AgentHarness.h"
 #include "OVLFunctionalityCore/OVLRealm.h"
+#include "RoundTripStats.h"
 #include "SendOptions.h"
 
 namespace {
@@ -52,6 +55,14 @@ TEST(OvlsendOptions, BadUsageIsNamed) {
         {{"-l", "", "--no-password"}, "no login given"},
         {{"-l", "me", "--max-reply-size", "12"}, "invalid reply size"},
         {{"-l", "me", "--max-reply-size", "-2000"}, "invalid reply size"},
+        {{"-l", "me", "--repeat", "0"}, "invalid repeat count '0' (1 to 1000000)"},
+        {{"-l", "me", "--repeat", "-3"}, "invalid repeat count"},
+        {{"-l", "me", "--repeat", "+3"}, "invalid repeat count"},
+        {{"-l", "me", "--repeat", "2.5"}, "invalid repeat count"},
+        {{"-l", "me", "--repeat", "1000001"}, "invalid repeat count"},
+        {{"-l", "me", "--repeat", "99999999999999999999"}, "invalid repeat count"},
+        {{"-l", "me", "--repeat", ""}, "invalid repeat count"},
+        {{"-l", "me", "--repeat"}, "needs a value"},
     };
     for (const auto& [args, expected] : cases) {
         SendOptions o;
@@ -68,24 +79,95 @@ TEST(OvlsendOptions, SplitPacketsDropsBlankPieces) {
     EXPECT_TRUE(ovlsend::splitPackets(" \n").empty());
 }
 
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+// Nearest rank: p50 of four is the 2nd smallest, p99 the 4th; of 200 the 100th and the 198th.
+TEST(OvlsendRoundTrips, SummaryIsExactNearestRank) {
+    const std::vector<nanoseconds> four = {milliseconds(3), milliseconds(1), milliseconds(10),
+                                           milliseconds(2)};
+    ovlsend::RoundTripStats s = ovlsend::summarize(four);
+    EXPECT_EQ(s.count, 4u);
+    EXPECT_EQ(s.mean, milliseconds(4));
+    EXPECT_EQ(s.p50, milliseconds(2));
+    EXPECT_EQ(s.p99, milliseconds(10));
+    EXPECT_EQ(s.max, milliseconds(10));
+    EXPECT_EQ(ovlsend::formatStats(s), "count 4, mean 4.000 ms, p50 2.000 ms, p99 10.000 ms, max 10.000 ms");
+
+    std::vector<nanoseconds> many;
+    for (int i = 200; i >= 1; --i)
+        many.push_back(nanoseconds(i * 1000));
+    s = ovlsend::summarize(many);
+    EXPECT_EQ(s.count, 200u);
+    EXPECT_EQ(s.mean, nanoseconds(100500));
+    EXPECT_EQ(s.p50, nanoseconds(100000));
+    EXPECT_EQ(s.p99, nanoseconds(198000));
+    EXPECT_EQ(s.max, nanoseconds(200000));
+    EXPECT_EQ(ovlsend::nearestRank(many, 1), nanoseconds(2000));
+    EXPECT_EQ(ovlsend::nearestRank(many, 100), nanoseconds(200000));
+
+    s = ovlsend::summarize({nanoseconds(1500)});
+    EXPECT_EQ(s.p50, nanoseconds(1500));
+    EXPECT_EQ(s.p99, nanoseconds(1500));
+    EXPECT_EQ(ovlsend::formatStats(ovlsend::summarize({})),
+              "count 0, mean 0.000 ms, p50 0.000 ms, p99 0.000 ms, max 0.000 ms");
+}
+
+TEST(OvlsendRoundTrips, MillisecondsWithThreeDecimalsRounded) {
+    EXPECT_EQ(ovlsend::formatMs(nanoseconds(0)), "0.000 ms");
+    EXPECT_EQ(ovlsend::formatMs(nanoseconds(499)), "0.000 ms");
+    EXPECT_EQ(ovlsend::formatMs(nanoseconds(500)), "0.001 ms");
+    EXPECT_EQ(ovlsend::formatMs(nanoseconds(1234567)), "1.235 ms");
+    EXPECT_EQ(ovlsend::formatMs(nanoseconds(12400000)), "12.400 ms");
+    EXPECT_EQ(ovlsend::formatMs(std::chrono::seconds(3600)), "3600000.000 ms");
+}
+
 struct Outcome {
     int status;
     std::string out;
+    std::string err;  // empty unless run with separateErrors
 };
 
-// Runs ovlsend through the shell, with `input` on its standard input; stderr joins stdout.
-Outcome run(const std::string& args, const std::string& input, const ferrik_test::TempDir& dir) {
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The replies that ovlsend printed, each without the line end it adds.
+std::vector<std::string> replies(const std::string& out) {
+    const std::string end = "</ns1:packet>\n";
+    std::vector<std::string> result;
+    for (std::size_t begin = 0, at; (at = out.find(end, begin)) != std::string::npos; begin = at + end.size())
+        result.push_back(out.substr(begin, at + end.size() - 1 - begin));
+    return result;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}
+
+// Runs ovlsend through the shell, with `input` on its standard input; stderr joins stdout unless
+// `separateErrors`, which gives it in `err`.
+Outcome run(const std::string& args, const std::string& input, const ferrik_test::TempDir& dir,
+            bool separateErrors = false) {
     const std::string in = dir.file("stdin");
     std::ofstream(in, std::ios::binary) << input;
-    const std::string command = std::string(OVLSEND_PATH) + " " + args + " < " + in + " 2>&1";
+    const std::string command = std::string(OVLSEND_PATH) + " " + args + " < " + in + " 2>" +
+                                (separateErrors ? dir.file("stderr") : std::string("&1"));
     FILE* pipe = ::popen(command.c_str(), "r");
-    Outcome result{-1, {}};
+    Outcome result{-1, {}, {}};
     std::array<char, 4096> chunk;
     std::size_t n;
     while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
         result.out.append(chunk.data(), n);
     const int status = ::pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (separateErrors)
+        result.err = slurp(dir.file("stderr"));
     return result;
 }
 
@@ -154,8 +236,8 @@ TEST_F(OvlsendAgent, FailuresExitNonzeroWithAMessage) {
     EXPECT_NE(r.out.find("is a directory"), std::string::npos) << r.out;
 
     // Plain TCP against the TLS port connects, and the greeting never comes.
-    r = run("--no-password -l tester --timeout 800 -H 127.0.0.1:" + std::to_string(agent.tlsPort()), echo("x"),
-            dir);
+    r = run("--no-password -l tester --timeout 800 -H 127.0.0.1:" + std::to_string(agent.tlsPort()),
+            echo("x"), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("sent no greeting within 800 ms"), std::string::npos) << r.out;
 }
@@ -175,6 +257,92 @@ TEST_F(OvlsendAgent, RepliesOverTheSizeCapAreRefused) {
     EXPECT_NE(r.out.find("sent a frame over 2048 bytes"), std::string::npos) << r.out;
     r = run(base + "--max-reply-size 8192 --password-file " + dir.file("password"), echo(big), dir);
     EXPECT_EQ(r.status, 0) << r.out;
+}
+
+// One line per reply on stderr: its packet, the id and size of the reply printed on stdout, and a
+// time; stdout holds the replies alone, one per line, as without --time.
+TEST_F(OvlsendAgent, TimeReportsEachReplyOnStandardError) {
+    const Outcome r = run(base + "--time --password-file " + dir.file("password"),
+                          echo("one") + '\0' + echo("two"), dir, true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = replies(r.out), err = lines(r.err);
+    ASSERT_EQ(out.size(), 2u) << r.out;
+    ASSERT_EQ(err.size(), 2u) << r.err;
+    const std::regex timeLine(
+        R"(ovlsend: reply ([12]) \(id ([^)]+)\): ([0-9]+)\.[0-9]{3} ms, ([0-9]+) bytes)");
+    for (std::size_t i = 0; i < 2; ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(err[i], m, timeLine)) << err[i];
+        const std::string& reply = out[m[1] == "1" ? 0 : 1];
+        EXPECT_NE(reply.find(m[1] == "1" ? "<ns2:text>one</ns2:text>" : "<ns2:text>two</ns2:text>"),
+                  std::string::npos)
+            << reply;
+        EXPECT_NE(reply.find("id=\"" + m[2].str() + "\""), std::string::npos) << reply;
+        EXPECT_EQ(std::stoul(m[4]), reply.size());
+        EXPECT_LT(std::stol(m[3]), 5000);
+    }
+
+    // Raw: a packet without an id gets a reply without one, so the line gives its place only.
+    const Outcome raw =
+        run(base + "--raw --time --password-file " + dir.file("password"), echo("r"), dir, true);
+    EXPECT_EQ(raw.status, 0) << raw.err;
+    ASSERT_EQ(replies(raw.out).size(), 1u) << raw.out;
+    EXPECT_TRUE(
+        std::regex_match(raw.err, std::regex(R"(ovlsend: reply 1: [0-9]+\.[0-9]{3} ms, )" +
+                                             std::to_string(replies(raw.out)[0].size()) + " bytes\n")))
+        << raw.err;
+}
+
+// Each repetition sends the whole input; the summary counts every reply and orders its figures.
+TEST_F(OvlsendAgent, RepeatSendsTheInputAgainAndSummarizes) {
+    Outcome r =
+        run(base + "--repeat 3 --time --password-file " + dir.file("password"), echo("again"), dir, true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> out = replies(r.out), err = lines(r.err);
+    ASSERT_EQ(out.size(), 3u) << r.out;
+    for (const std::string& reply : out)
+        EXPECT_NE(reply.find("<ns2:text>again</ns2:text>"), std::string::npos) << reply;
+    ASSERT_EQ(err.size(), 4u) << r.err;
+    double slowest = 0;
+    for (int i = 0; i < 3; ++i) {
+        std::smatch m;
+        ASSERT_TRUE(
+            std::regex_match(err[i], m,
+                             std::regex("ovlsend: repeat " + std::to_string(i + 1) +
+                                        R"( of 3, reply 1 \(id [^)]+\): ([0-9.]+) ms, [1-9][0-9]* bytes)")))
+            << err[i];
+        slowest = std::max(slowest, std::stod(m[1]));
+    }
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        err[3], m,
+        std::regex(
+            R"(ovlsend: round trips: count 3, mean ([0-9.]+) ms, p50 ([0-9.]+) ms, p99 ([0-9.]+) ms, max ([0-9.]+) ms)")))
+        << err[3];
+    EXPECT_LE(std::stod(m[2]), std::stod(m[3]));
+    EXPECT_LE(std::stod(m[1]), std::stod(m[4]));
+    EXPECT_DOUBLE_EQ(std::stod(m[3]), slowest);  // nearest-rank p99 of three is the largest
+    EXPECT_DOUBLE_EQ(std::stod(m[4]), slowest);
+
+    // Raw input of two packets, twice: four replies; without --time stderr stays silent.
+    r = run(base + "--raw --repeat 2 --password-file " + dir.file("password"), echo("a") + '\0' + echo("b"),
+            dir, true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(replies(r.out).size(), 4u) << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
+// A repetition that fails is named, stops the run with status 1, and the summary covers the
+// replies that came.
+TEST_F(OvlsendAgent, AFailedRepetitionStopsWithTheSummarySoFar) {
+    const Outcome r =
+        run(base + "--max-reply-size 2048 --repeat 3 --time --password-file " + dir.file("password"),
+            echo("small") + '\0' + echo(std::string(4000, 'b')), dir, true);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(replies(r.out).size(), 1u) << r.out;
+    EXPECT_NE(r.err.find("ovlsend: repeat 1 of 3: reply 2 of 2: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sent a frame over 2048 bytes"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("ovlsend: round trips: count 1, mean "), std::string::npos) << r.err;
 }
 
 }  // namespace
