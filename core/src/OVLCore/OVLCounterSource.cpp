@@ -13,7 +13,6 @@
 
 #include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLPdhQuery.h"
-#include "OVLCore/OVLSysCalls.h"
 
 namespace OVL {
 namespace detail {
