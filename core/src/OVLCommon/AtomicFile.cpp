@@ -13,33 +13,8 @@
 #include "OVLCommon/SysCall.h"
 
 namespace OVL {
-namespace detail {
-namespace {
-
-int realOpen(const char* path, int flags, mode_t mode) {
-    return ::open(path, flags, mode);
-}
-
-const FileSysCalls kReal = {&realOpen, &::write, &::fsync, &::close, &::rename, &::unlink};
-std::atomic<const FileSysCalls*> g_calls{&kReal};
-
-}  // namespace
-
-const FileSysCalls& realFileSysCalls() noexcept {
-    return kReal;
-}
-
-void setFileSysCalls(const FileSysCalls* calls) noexcept {
-    g_calls.store(calls != nullptr ? calls : &kReal, std::memory_order_release);
-}
-
-}  // namespace detail
 
 namespace {
-
-const detail::FileSysCalls& sys() {
-    return *detail::g_calls.load(std::memory_order_acquire);
-}
 
 std::string systemError(const char* what, const std::string& path, int err) {
     return std::string(what) + " " + path + ": " + formatWin32Error(static_cast<unsigned long>(err));
@@ -78,7 +53,7 @@ private:
 
     bool writeAll(const char* p, std::size_t n) {
         while (n > 0) {
-            const ssize_t w = retryOnEintr([&] { return sys().write(m_fd, p, n); });
+            const ssize_t w = retryOnEintr([&] { return sys::calls().write(m_fd, p, n); });
             if (w < 0) {
                 m_errno = errno;
                 return false;
@@ -142,8 +117,9 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = temporaryPrefix(path) + "-" + std::to_string(::getpid()) + "-" +
                std::to_string(counter.fetch_add(1));
-        fd = retryOnEintr(
-            [&] { return sys().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode); });
+        fd = retryOnEintr([&] {
+            return sys::calls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
+        });
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -154,8 +130,8 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
 
     auto abandon = [&](const char* what, int err) {
         if (fd >= 0)
-            sys().close(fd);
-        sys().unlink(temp.c_str());
+            sys::calls().close(fd);
+        sys::calls().unlink(temp.c_str());
         error = systemError(what, temp, err);
         return -1;
     };
@@ -167,28 +143,29 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     produce(sink);
     if (!sink.flush())
         return abandon("cannot write", sink.error());
-    if (sys().fsync(fd) != 0)
+    if (sys::calls().fsync(fd) != 0)
         return abandon("cannot flush", errno);
-    const int closed = sys().close(fd);
+    const int closed = sys::calls().close(fd);
     fd = -1;
     if (closed != 0)
         return abandon("cannot close", errno);
-    if (sys().rename(temp.c_str(), path.c_str()) != 0) {
+    if (sys::calls().rename(temp.c_str(), path.c_str()) != 0) {
         const int err = errno;
-        sys().unlink(temp.c_str());
+        sys::calls().unlink(temp.c_str());
         error = systemError("cannot rename to", path, err);
         return -1;
     }
 
     // The new content is in place; flushing the directory makes the rename itself durable.
     const std::string dir = directoryOf(path);
-    const int dirFd = retryOnEintr([&] { return ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    const int dirFd =
+        retryOnEintr([&] { return sys::calls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
     if (dirFd >= 0) {
-        if (sys().fsync(dirFd) != 0 && errno != EINVAL) {
+        if (sys::calls().fsync(dirFd) != 0 && errno != EINVAL) {
             OVL::Log.put(1, "cannot flush directory %s: %s", dir.c_str(),
                          formatWin32Error(static_cast<unsigned long>(errno)).c_str());
         }
-        ::close(dirFd);
+        sys::calls().close(dirFd);
     }
     return 0;
 }

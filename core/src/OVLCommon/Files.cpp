@@ -48,7 +48,7 @@ HANDLE CreateFileAU(const char* path, unsigned long desiredAccess, unsigned long
         errno = EACCES;
         return INVALID_HANDLE_VALUE;
     }
-    return fdToHandle(retryOnEintr([&] { return ::open(path, flags, 0644); }));
+    return fdToHandle(retryOnEintr([&] { return sys::calls().open(path, flags, 0644); }));
 }
 
 bool CloseHandleU(HANDLE h) noexcept {
@@ -57,7 +57,7 @@ bool CloseHandleU(HANDLE h) noexcept {
         errno = EBADF;
         return false;
     }
-    return ::close(fd) == 0;
+    return sys::calls().close(fd) == 0;
 }
 
 int removeFile(const char* path) noexcept {
@@ -65,7 +65,7 @@ int removeFile(const char* path) noexcept {
         errno = EINVAL;
         return -1;
     }
-    return ::unlink(path) == 0 ? 0 : -1;
+    return sys::calls().unlink(path) == 0 ? 0 : -1;
 }
 
 }  // namespace OVL

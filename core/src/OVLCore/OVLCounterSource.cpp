@@ -8,14 +8,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <sstream>
 #include <string_view>
 
 #include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLPdhQuery.h"
-#include "OVLCore/OVLSysCalls.h"
 
 namespace OVL {
 namespace detail {
@@ -42,12 +39,25 @@ bool exists(const std::string& path) {
 }
 
 bool allDigits(const char* text) {
-    if (*text == '\0')
+    if (*text == '\0') {
         return false;
-    for (; *text; ++text)
-        if (!std::isdigit(static_cast<unsigned char>(*text)))
+    }
+    for (; *text; ++text) {
+        if (!std::isdigit(static_cast<unsigned char>(*text))) {
             return false;
+        }
+    }
     return true;
+}
+
+double monotonicSeconds() {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::string commOf(const std::string& name) {
+    return name.substr(0, kCommLength);
 }
 
 }  // namespace
@@ -60,95 +70,11 @@ long processorCount() {
     return count;
 }
 
-namespace {
-
-double monotonicSeconds() {
-    struct timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// The command name of a /proc/<pid>/stat text, and the fields after it.
-bool splitProcessStat(const std::string& text, std::string& comm, std::string& rest) {
-    const auto open = text.find('(');
-    const auto close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open)
-        return false;
-    comm = text.substr(open + 1, close - open - 1);
-    rest = text.substr(close + 1);
-    return true;
-}
-
-std::string commOf(const std::string& name) {
-    return name.substr(0, kCommLength);
-}
-
-// Walks the lines of a text and the blank-separated fields of the current line.
-class LineCursor {
-public:
-    explicit LineCursor(const std::string& text) : m_next(text.data()), m_end(text.data() + text.size()) {}
-
-    // Moves to the next line; false at the end of the text.
-    bool next() {
-        if (m_next >= m_end)
-            return false;
-        m_pos = m_next;
-        const void* nl = std::memchr(m_pos, '\n', static_cast<std::size_t>(m_end - m_pos));
-        m_lineEnd = nl ? static_cast<const char*>(nl) : m_end;
-        m_next = m_lineEnd + 1;
-        return true;
-    }
-    std::string_view word() {
-        skipBlanks();
-        const char* start = m_pos;
-        while (m_pos < m_lineEnd && *m_pos != ' ' && *m_pos != '\t')
-            ++m_pos;
-        return {start, static_cast<std::size_t>(m_pos - start)};
-    }
-    // The trimmed text up to `stop` (which is skipped); empty when the line has no `stop`.
-    std::string_view upTo(char stop) {
-        skipBlanks();
-        const void* found = std::memchr(m_pos, stop, static_cast<std::size_t>(m_lineEnd - m_pos));
-        if (found == nullptr)
-            return {};
-        const char* start = m_pos;
-        m_pos = static_cast<const char*>(found) + 1;
-        const char* last = m_pos - 1;
-        while (last > start && last[-1] == ' ')
-            --last;
-        return {start, static_cast<std::size_t>(last - start)};
-    }
-    // The next field as a decimal number; 0 when it is missing or not a number.
-    unsigned long long number() { return toNumber(word()); }
-
-    static unsigned long long toNumber(std::string_view digits) {
-        unsigned long long value = 0;
-        for (char c : digits) {
-            if (c < '0' || c > '9')
-                return value;
-            value = value * 10 + static_cast<unsigned>(c - '0');
-        }
-        return value;
-    }
-
-private:
-    void skipBlanks() {
-        while (m_pos < m_lineEnd && (*m_pos == ' ' || *m_pos == '\t'))
-            ++m_pos;
-    }
-
-    const char* m_next;
-    const char* m_end;
-    const char* m_pos = nullptr;
-    const char* m_lineEnd = nullptr;
-};
-
-}  // namespace
-
 bool readWholeFile(const char* path, std::string& out) {
     const int fd = retryOnEintr([&] { return sys::calls().open(path, O_RDONLY | O_CLOEXEC, 0); });
-    if (fd < 0)
+    if (fd < 0) {
         return false;
+    }
     out.clear();
     char buffer[8192];
     bool ok = true;
@@ -167,151 +93,282 @@ bool readWholeFile(const char* path, std::string& out) {
     return ok;
 }
 
+// Which file a counter's value comes from. It also decides the counter's instances: none for
+// memory and the process count, a processor number, a process name, a block device or a network
+// interface.
+enum Source : unsigned {
+    kStat = 1,
+    kMeminfo = 2,
+    kDiskstats = 4,
+    kNetDev = 8,
+    kProcessList = 16,
+    kProcessStat = 32,
+};
+
+// The last two collections, as the value functions see them.
+struct Samples {
+    const CounterSample& previous;
+    const CounterSample& current;
+    double elapsed;  // seconds between them
+    bool rateReady;  // both taken, in order
+};
+
+struct CounterRow {
+    const char* object;   // lower case
+    const char* counter;  // lower case
+    Source source;
+    long (*value)(const CounterDef& def, const Samples& samples, double& out);
+};
+
+namespace {
+
+long cpuPercent(const CounterDef& def, const Samples& s, double& out,
+                unsigned long long (*pick)(const CpuTimes&)) {
+    const std::size_t index = static_cast<std::size_t>(def.cpu + 1);
+    if (!s.rateReady) {
+        return fail(OVLPdhQuery::kInvalidData, ENODATA);
+    }
+    if (index >= s.current.cpus.size() || index >= s.previous.cpus.size()) {
+        return fail(OVLPdhQuery::kNoInstance, ENOENT);
+    }
+    const CpuTimes& a = s.previous.cpus[index];
+    const CpuTimes& b = s.current.cpus[index];
+    const double total = static_cast<double>(b.total) - static_cast<double>(a.total);
+    const double part = static_cast<double>(pick(b)) - static_cast<double>(pick(a));
+    out = total > 0 ? std::clamp(100.0 * part / total, 0.0, 100.0) : 0.0;
+    return 0;
+}
+
+long transferRate(const CounterDef& def, const Samples& s, double& out, TransferTable CounterSample::*table,
+                  unsigned long long (*pick)(const Transfer&), double scale) {
+    if (!s.rateReady) {
+        return fail(OVLPdhQuery::kInvalidData, ENODATA);
+    }
+    const TransferTable& before = s.previous.*table;
+    const TransferTable& after = s.current.*table;
+    const auto a = before.find(def.instance);
+    const auto b = after.find(def.instance);
+    if (a == before.end() || b == after.end()) {
+        return fail(OVLPdhQuery::kNoInstance, ENOENT);
+    }
+    const double delta = static_cast<double>(pick(b->second)) - static_cast<double>(pick(a->second));
+    out = delta > 0 ? delta * scale / s.elapsed : 0.0;  // counters that wrapped or were reset give 0
+    return 0;
+}
+
+// A value read as it is; negative when the file lacked it.
+long gauge(long long value, double& out) {
+    if (value < 0) {
+        return fail(OVLPdhQuery::kInvalidData, ENODATA);
+    }
+    out = static_cast<double>(value);
+    return 0;
+}
+
+long processTime(const CounterDef& def, const Samples& s, double& out) {
+    if (!s.rateReady) {
+        return fail(OVLPdhQuery::kInvalidData, ENODATA);
+    }
+    const auto a = s.previous.processSamples.find(def.process);
+    const auto b = s.current.processSamples.find(def.process);
+    if (a == s.previous.processSamples.end() || b == s.current.processSamples.end()) {
+        return fail(OVLPdhQuery::kNoInstance, ENOENT);
+    }
+    if (a->second.pid != b->second.pid) {
+        return fail(OVLPdhQuery::kInvalidData, ENODATA);  // another process took the name
+    }
+    const double ticks =
+        static_cast<double>(b->second.stat.ticks) - static_cast<double>(a->second.stat.ticks);
+    const double ticksPerSecond = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    out = ticks > 0 ? 100.0 * ticks / ticksPerSecond / s.elapsed : 0.0;
+    return 0;
+}
+
+long processWorkingSet(const CounterDef& def, const Samples& s, double& out) {
+    const auto b = s.current.processSamples.find(def.process);
+    if (b == s.current.processSamples.end()) {
+        return fail(OVLPdhQuery::kNoInstance, ENOENT);
+    }
+    out = static_cast<double>(b->second.stat.rssPages) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+    return 0;
+}
+
+using Def = const CounterDef&;
+using In = const Samples&;
+
+const CounterRow kCounters[] = {
+    {"processor", "% processor time", kStat,
+     [](Def d, In s, double& out) {
+         return cpuPercent(d, s, out, [](const CpuTimes& t) { return t.total - t.idle; });
+     }},
+    {"processor", "% user time", kStat,
+     [](Def d, In s, double& out) {
+         return cpuPercent(d, s, out, [](const CpuTimes& t) { return t.user; });
+     }},
+    {"processor", "% privileged time", kStat,
+     [](Def d, In s, double& out) {
+         return cpuPercent(d, s, out, [](const CpuTimes& t) { return t.privileged; });
+     }},
+    {"processor", "% idle time", kStat,
+     [](Def d, In s, double& out) {
+         return cpuPercent(d, s, out, [](const CpuTimes& t) { return t.idle; });
+     }},
+    {"memory", "available bytes", kMeminfo,
+     [](Def, In s, double& out) { return gauge(s.current.memory.available, out); }},
+    {"memory", "committed bytes", kMeminfo,
+     [](Def, In s, double& out) { return gauge(s.current.memory.committed, out); }},
+    {"physicaldisk", "disk read bytes/sec", kDiskstats,
+     [](Def d, In s, double& out) {
+         return transferRate(
+             d, s, out, &CounterSample::disks, [](const Transfer& t) { return t.in; }, kSectorBytes);
+     }},
+    {"physicaldisk", "disk write bytes/sec", kDiskstats,
+     [](Def d, In s, double& out) {
+         return transferRate(
+             d, s, out, &CounterSample::disks, [](const Transfer& t) { return t.out; }, kSectorBytes);
+     }},
+    {"network interface", "bytes received/sec", kNetDev,
+     [](Def d, In s, double& out) {
+         return transferRate(
+             d, s, out, &CounterSample::nets, [](const Transfer& t) { return t.in; }, 1.0);
+     }},
+    {"network interface", "bytes sent/sec", kNetDev,
+     [](Def d, In s, double& out) {
+         return transferRate(
+             d, s, out, &CounterSample::nets, [](const Transfer& t) { return t.out; }, 1.0);
+     }},
+    {"network interface", "bytes total/sec", kNetDev,
+     [](Def d, In s, double& out) {
+         return transferRate(
+             d, s, out, &CounterSample::nets, [](const Transfer& t) { return t.in + t.out; }, 1.0);
+     }},
+    {"system", "processes", kProcessList,
+     [](Def, In s, double& out) { return gauge(s.current.processes, out); }},
+    {"process", "% processor time", kProcessStat, &processTime},
+    {"process", "working set", kProcessStat, &processWorkingSet},
+};
+
+// The instance part of a path for a counter read from `source`: 0 and `def` completed, or
+// kNoInstance.
+long parseInstance(Source source, bool hasInstance, const std::string& instance, CounterDef& def) {
+    if (source == kMeminfo || source == kProcessList) {
+        return hasInstance ? fail(OVLPdhQuery::kNoInstance, ENOENT) : 0;
+    }
+    if (!hasInstance) {
+        return fail(OVLPdhQuery::kNoInstance, ENOENT);
+    }
+    if (source == kStat) {
+        if (instance == "_Total") {
+            return 0;
+        }
+        if (!allDigits(instance.c_str()) || instance.size() > 6) {
+            return fail(OVLPdhQuery::kNoInstance, ENOENT);
+        }
+        def.cpu = std::atoi(instance.c_str());
+        return def.cpu < processorCount() ? 0 : fail(OVLPdhQuery::kNoInstance, ENOENT);
+    }
+    if (source == kProcessStat) {
+        def.process.name = instance;
+        const auto hash = instance.rfind('#');
+        if (hash != std::string::npos && hash + 1 < instance.size() &&
+            allDigits(instance.c_str() + hash + 1) && instance.size() - hash <= 7) {
+            def.process.occurrence = std::atoi(instance.c_str() + hash + 1);
+            def.process.name = instance.substr(0, hash);
+            if (def.process.name.empty()) {
+                return fail(OVLPdhQuery::kNoInstance, ENOENT);
+            }
+        }
+        return 0;
+    }
+    if (instance == "_Total") {
+        return 0;
+    }
+    if (instance.find('/') != std::string::npos || instance == "." || instance == "..") {
+        return fail(OVLPdhQuery::kNoInstance, ENOENT);
+    }
+    const std::string sysPath = (source == kDiskstats ? "/sys/block/" : "/sys/class/net/") + instance;
+    return exists(sysPath) ? 0 : fail(OVLPdhQuery::kNoInstance, ENOENT);
+}
+
+}  // namespace
+
 long parseCounterPath(const std::string& path, CounterDef& def) {
-    if (path.size() < 4 || path[0] != '\\' || path[1] == '\\')
+    if (path.size() < 4 || path[0] != '\\' || path[1] == '\\') {
         return fail(OVLPdhQuery::kBadCounterName, EINVAL);
+    }
     // The object part ends at the first backslash outside parentheses.
     int depth = 0;
     std::size_t end = std::string::npos;
     for (std::size_t i = 1; i < path.size(); ++i) {
-        if (path[i] == '(')
+        if (path[i] == '(') {
             ++depth;
-        if (path[i] == ')')
+        }
+        if (path[i] == ')') {
             --depth;
+        }
         if (path[i] == '\\' && depth == 0) {
             end = i;
             break;
         }
     }
-    if (end == std::string::npos || end == 1 || end + 1 >= path.size())
+    if (end == std::string::npos || end == 1 || end + 1 >= path.size()) {
         return fail(OVLPdhQuery::kBadCounterName, EINVAL);
+    }
     const std::string objectPart = path.substr(1, end - 1);
     const std::string counter = lower(path.substr(end + 1));
-    if (counter.find('\\') != std::string::npos)
+    if (counter.find('\\') != std::string::npos) {
         return fail(OVLPdhQuery::kBadCounterName, EINVAL);
+    }
 
     std::string object = objectPart;
     std::string instance;
     bool hasInstance = false;
     if (const auto paren = objectPart.find('('); paren != std::string::npos) {
-        if (objectPart.back() != ')' || paren == 0)
+        if (objectPart.back() != ')' || paren == 0) {
             return fail(OVLPdhQuery::kBadCounterName, EINVAL);
+        }
         object = objectPart.substr(0, paren);
         instance = objectPart.substr(paren + 1, objectPart.size() - paren - 2);
         hasInstance = true;
-        if (instance.empty())
+        if (instance.empty()) {
             return fail(OVLPdhQuery::kBadCounterName, EINVAL);
+        }
     }
     object = lower(object);
-    def = CounterDef{};
-    def.instance = instance;
 
-    struct Entry {
-        const char* object;
-        const char* counter;
-        CounterKind kind;
-    };
-    static const Entry kCounters[] = {
-        {"processor", "% processor time", CounterKind::ProcessorTime},
-        {"processor", "% user time", CounterKind::ProcessorUserTime},
-        {"processor", "% privileged time", CounterKind::ProcessorPrivilegedTime},
-        {"processor", "% idle time", CounterKind::ProcessorIdleTime},
-        {"memory", "available bytes", CounterKind::MemoryAvailable},
-        {"memory", "committed bytes", CounterKind::MemoryCommitted},
-        {"physicaldisk", "disk read bytes/sec", CounterKind::DiskReadRate},
-        {"physicaldisk", "disk write bytes/sec", CounterKind::DiskWriteRate},
-        {"network interface", "bytes received/sec", CounterKind::NetReceiveRate},
-        {"network interface", "bytes sent/sec", CounterKind::NetSendRate},
-        {"network interface", "bytes total/sec", CounterKind::NetTotalRate},
-        {"system", "processes", CounterKind::SystemProcesses},
-        {"process", "% processor time", CounterKind::ProcessTime},
-        {"process", "working set", CounterKind::ProcessWorkingSet},
-    };
     bool objectKnown = false;
-    const Entry* found = nullptr;
-    for (const Entry& e : kCounters) {
-        if (object != e.object)
+    const CounterRow* found = nullptr;
+    for (const CounterRow& row : kCounters) {
+        if (object != row.object) {
             continue;
+        }
         objectKnown = true;
-        if (counter == e.counter) {
-            found = &e;
+        if (counter == row.counter) {
+            found = &row;
             break;
         }
     }
-    if (!objectKnown)
+    if (!objectKnown) {
         return fail(OVLPdhQuery::kNoObject, ENOENT);
-    if (found == nullptr)
+    }
+    if (found == nullptr) {
         return fail(OVLPdhQuery::kNoCounter, ENOENT);
-    def.kind = found->kind;
-
-    const bool single = object == "memory" || object == "system";
-    if (single)
-        return hasInstance ? fail(OVLPdhQuery::kNoInstance, ENOENT) : 0;
-    if (!hasInstance)
-        return fail(OVLPdhQuery::kNoInstance, ENOENT);
-
-    if (object == "processor") {
-        if (instance == "_Total")
-            return 0;
-        if (!allDigits(instance.c_str()) || instance.size() > 6)
-            return fail(OVLPdhQuery::kNoInstance, ENOENT);
-        def.cpu = std::atoi(instance.c_str());
-        if (def.cpu >= processorCount())
-            return fail(OVLPdhQuery::kNoInstance, ENOENT);
-        return 0;
     }
-    if (object == "process") {
-        const auto hash = instance.rfind('#');
-        if (hash != std::string::npos && hash + 1 < instance.size() &&
-            allDigits(instance.c_str() + hash + 1) && instance.size() - hash <= 7) {
-            def.occurrence = std::atoi(instance.c_str() + hash + 1);
-            def.instance = instance.substr(0, hash);
-            if (def.instance.empty())
-                return fail(OVLPdhQuery::kNoInstance, ENOENT);
-        }
-        return 0;
-    }
-    if (instance == "_Total")
-        return 0;
-    if (instance.find('/') != std::string::npos || instance == "." || instance == "..")
-        return fail(OVLPdhQuery::kNoInstance, ENOENT);
-    const std::string sysPath = (object == "physicaldisk" ? "/sys/block/" : "/sys/class/net/") + instance;
-    return exists(sysPath) ? 0 : fail(OVLPdhQuery::kNoInstance, ENOENT);
-}
-
-unsigned OVLCounterSource::sourceOf(CounterKind kind) {
-    switch (kind) {
-        case CounterKind::ProcessorTime:
-        case CounterKind::ProcessorUserTime:
-        case CounterKind::ProcessorPrivilegedTime:
-        case CounterKind::ProcessorIdleTime:
-            return kStat;
-        case CounterKind::MemoryAvailable:
-        case CounterKind::MemoryCommitted:
-            return kMeminfo;
-        case CounterKind::DiskReadRate:
-        case CounterKind::DiskWriteRate:
-            return kDiskstats;
-        case CounterKind::NetReceiveRate:
-        case CounterKind::NetSendRate:
-        case CounterKind::NetTotalRate:
-            return kNetDev;
-        case CounterKind::SystemProcesses:
-            return kProcessList;
-        case CounterKind::ProcessTime:
-        case CounterKind::ProcessWorkingSet:
-            return kProcessStat;
-    }
-    return 0;
+    def = CounterDef{};
+    def.row = found;
+    def.instance = instance;
+    return parseInstance(found->source, hasInstance, instance, def);
 }
 
 long OVLCounterSource::add(const std::string& path, unsigned long& id) {
     CounterDef def;
-    if (const long status = parseCounterPath(path, def); status != 0)
+    if (const long status = parseCounterPath(path, def); status != 0) {
         return status;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (sourceOf(def.kind) == kDiskstats)
+    if (def.row->source == kDiskstats) {
         physicalDisks();
+    }
     id = m_nextId++;
     m_counters.emplace(id, std::move(def));
     return 0;
@@ -323,132 +380,82 @@ long OVLCounterSource::remove(unsigned long id) {
 }
 
 const std::set<std::string>& OVLCounterSource::physicalDisks() {
-    if (m_disksKnown)
+    if (m_disksKnown) {
         return m_physicalDisks;
+    }
     m_disksKnown = true;
     // A disk backed by a device (not a loop, RAM or mapper volume) has /sys/block/<name>/device.
     if (DIR* dir = ::opendir("/sys/block")) {
         while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.')
+            if (entry->d_name[0] == '.') {
                 continue;
+            }
             const std::string name = entry->d_name;
-            if (exists("/sys/block/" + name + "/device"))
+            if (exists("/sys/block/" + name + "/device")) {
                 m_physicalDisks.insert(name);
+            }
         }
         ::closedir(dir);
     }
     return m_physicalDisks;
 }
 
-bool OVLCounterSource::readStat(Sample& s) {
+bool OVLCounterSource::readStat(CounterSample& s) {
     std::string text;
-    if (!readWholeFile("/proc/stat", text))
+    if (!readWholeFile("/proc/stat", text)) {
         return false;
-    s.cpus.assign(static_cast<std::size_t>(m_cpuCount) + 1, CpuTimes{});
-    for (LineCursor line(text); line.next();) {
-        const std::string_view name = line.word();
-        if (name.substr(0, 3) != "cpu")
-            break;
-        std::size_t index = 0;
-        if (name.size() > 3)
-            index = static_cast<std::size_t>(LineCursor::toNumber(name.substr(3))) + 1;
-        if (index >= s.cpus.size())
-            continue;
-        unsigned long long v[8];
-        for (auto& x : v)
-            x = line.number();
-        // user nice system idle iowait irq softirq steal (guest time is inside user already)
-        CpuTimes& t = s.cpus[index];
-        t.user = v[0] + v[1];
-        t.privileged = v[2] + v[5] + v[6];
-        t.idle = v[3] + v[4];
-        t.total = t.user + t.privileged + t.idle + v[7];
     }
+    s.cpus = parseStat(text, static_cast<std::size_t>(m_cpuCount));
     return true;
 }
 
-bool OVLCounterSource::readMeminfo(Sample& s) {
+bool OVLCounterSource::readMeminfo(CounterSample& s) {
     std::string text;
-    if (!readWholeFile("/proc/meminfo", text))
+    if (!readWholeFile("/proc/meminfo", text)) {
         return false;
-    for (LineCursor line(text); line.next();) {
-        const std::string_view key = line.word();
-        if (key == "MemAvailable:")
-            s.memAvailable = static_cast<long long>(line.number()) * 1024;
-        else if (key == "Committed_AS:")
-            s.memCommitted = static_cast<long long>(line.number()) * 1024;
     }
+    s.memory = parseMeminfo(text);
     return true;
 }
 
-bool OVLCounterSource::readDiskstats(Sample& s) {
+bool OVLCounterSource::readDiskstats(CounterSample& s) {
     std::string text;
-    if (!readWholeFile("/proc/diskstats", text))
+    if (!readWholeFile("/proc/diskstats", text)) {
         return false;
-    const auto& physical = physicalDisks();
-    std::pair<unsigned long long, unsigned long long> total{0, 0};
-    for (LineCursor line(text); line.next();) {
-        line.number();  // major
-        line.number();  // minor
-        const std::string name(line.word());
-        if (name.empty())
-            continue;
-        // reads, merged, sectors read, ms, writes, merged, sectors written
-        unsigned long long v[7];
-        for (auto& x : v)
-            x = line.number();
-        s.disks[name] = {v[2], v[6]};
-        if (physical.count(name)) {
-            total.first += v[2];
-            total.second += v[6];
-        }
     }
-    s.disks["_Total"] = total;
+    s.disks = parseDiskstats(text, physicalDisks());
     return true;
 }
 
-bool OVLCounterSource::readNetDev(Sample& s) {
+bool OVLCounterSource::readNetDev(CounterSample& s) {
     std::string text;
-    if (!readWholeFile("/proc/net/dev", text))
+    if (!readWholeFile("/proc/net/dev", text)) {
         return false;
-    std::pair<unsigned long long, unsigned long long> total{0, 0};
-    for (LineCursor line(text); line.next();) {
-        std::string_view name = line.upTo(':');
-        if (name.empty())
-            continue;
-        // received: bytes packets errs drop fifo frame compressed multicast; then sent bytes
-        unsigned long long v[9];
-        for (auto& x : v)
-            x = line.number();
-        const std::string key(name);
-        s.nets[key] = {v[0], v[8]};
-        if (key != "lo") {
-            total.first += v[0];
-            total.second += v[8];
-        }
     }
-    s.nets["_Total"] = total;
+    s.nets = parseNetDev(text);
     return true;
 }
 
-bool OVLCounterSource::readProcesses(Sample& s, bool count, bool names) {
-    // Which instances need the process list to be found.
-    std::map<std::string, std::vector<const CounterDef*>> wanted;
+bool OVLCounterSource::readProcesses(CounterSample& s, bool count, bool names) {
+    // The process instances the counters name.
+    std::set<ProcessKey> wanted;
     if (names) {
-        for (const auto& [id, def] : m_counters)
-            if (sourceOf(def.kind) == kProcessStat)
-                wanted[def.instance + "#" + std::to_string(def.occurrence)];
+        for (const auto& [id, def] : m_counters) {
+            if (def.row->source == kProcessStat) {
+                wanted.insert(def.process);
+            }
+        }
     }
-    std::map<std::string, pid_t> resolved;
-    std::string text, comm, rest;
+    std::map<ProcessKey, pid_t> resolved;
+    std::string text;
     bool needList = count;
-    for (const auto& [key, unused] : wanted) {
+    for (const ProcessKey& key : wanted) {
+        // The cached process, if it still has the name: only occurrence 0 may skip the list, since
+        // a process started or ended before it changes which one the k-th is.
         const auto cached = m_pidCache.find(key);
-        if (cached != m_pidCache.end() && key.size() >= 2 && key.compare(key.size() - 2, 2, "#0") == 0) {
-            // The cached process, if it still has the name: only occurrence 0 may skip the list.
-            const std::string name = key.substr(0, key.size() - 2);
+        if (cached != m_pidCache.end() && key.occurrence == 0) {
             if (readWholeFile(("/proc/" + std::to_string(cached->second) + "/comm").c_str(), text) &&
-                !text.empty() && text.substr(0, text.size() - 1) == commOf(name)) {
+                !text.empty() && text.substr(0, text.size() - 1) == commOf(key.name)) {
                 resolved[key] = cached->second;
                 continue;
             }
@@ -458,49 +465,44 @@ bool OVLCounterSource::readProcesses(Sample& s, bool count, bool names) {
 
     if (needList) {
         DIR* dir = ::opendir("/proc");
-        if (dir == nullptr)
+        if (dir == nullptr) {
             return false;
+        }
         std::vector<pid_t> pids;
         while (const dirent* entry = ::readdir(dir)) {
-            if (allDigits(entry->d_name))
+            if (allDigits(entry->d_name)) {
                 pids.push_back(static_cast<pid_t>(std::atol(entry->d_name)));
+            }
         }
         ::closedir(dir);
-        if (count)
+        if (count) {
             s.processes = static_cast<long long>(pids.size());
+        }
         if (resolved.size() < wanted.size()) {
             std::sort(pids.begin(), pids.end());
-            std::map<std::string, int> seen;
+            std::map<std::string, int> seen;  // processes of each name so far, in pid order
             for (pid_t pid : pids) {
-                if (!readWholeFile(("/proc/" + std::to_string(pid) + "/comm").c_str(), text) || text.empty())
+                if (!readWholeFile(("/proc/" + std::to_string(pid) + "/comm").c_str(), text) ||
+                    text.empty()) {
                     continue;
+                }
                 text.pop_back();
-                const std::string key = text + "#" + std::to_string(seen[text]++);
-                for (const auto& [wantedKey, unused] : wanted) {
-                    const auto hash = wantedKey.rfind('#');
-                    if (resolved.count(wantedKey))
-                        continue;
-                    if (commOf(wantedKey.substr(0, hash)) + wantedKey.substr(hash) == key)
-                        resolved[wantedKey] = pid;
+                const int occurrence = seen[text]++;
+                for (const ProcessKey& key : wanted) {
+                    if (key.occurrence == occurrence && commOf(key.name) == text && !resolved.count(key)) {
+                        resolved[key] = pid;
+                    }
                 }
             }
         }
     }
 
     for (const auto& [key, pid] : resolved) {
-        if (!readWholeFile(("/proc/" + std::to_string(pid) + "/stat").c_str(), text) ||
-            !splitProcessStat(text, comm, rest))
-            continue;
-        std::istringstream fields(rest);
-        std::string field;
-        ProcessSample p;
+        CounterSample::Process p;
         p.pid = pid;
-        // Fields after the name: state is field 3; utime 14, stime 15, rss 24.
-        for (int n = 3; n <= 24 && fields >> field; ++n) {
-            if (n == 14 || n == 15)
-                p.ticks += std::strtoull(field.c_str(), nullptr, 10);
-            if (n == 24)
-                p.rssPages = std::strtoll(field.c_str(), nullptr, 10);
+        if (!readWholeFile(("/proc/" + std::to_string(pid) + "/stat").c_str(), text) ||
+            !parseProcessStat(text, p.stat)) {
+            continue;
         }
         s.processSamples[key] = p;
         m_pidCache[key] = pid;
@@ -510,25 +512,32 @@ bool OVLCounterSource::readProcesses(Sample& s, bool count, bool names) {
 
 long OVLCounterSource::collect() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_counters.empty())
+    if (m_counters.empty()) {
         return fail(OVLPdhQuery::kNoData, ENODATA);
+    }
     unsigned needed = 0;
-    for (const auto& [id, def] : m_counters)
-        needed |= sourceOf(def.kind);
+    for (const auto& [id, def] : m_counters) {
+        needed |= def.row->source;
+    }
 
-    Sample s;
+    CounterSample s;
     s.seconds = monotonicSeconds();
     bool ok = true;
-    if (needed & kStat)
+    if (needed & kStat) {
         ok = readStat(s) && ok;
-    if (needed & kMeminfo)
+    }
+    if (needed & kMeminfo) {
         ok = readMeminfo(s) && ok;
-    if (needed & kDiskstats)
+    }
+    if (needed & kDiskstats) {
         ok = readDiskstats(s) && ok;
-    if (needed & kNetDev)
+    }
+    if (needed & kNetDev) {
         ok = readNetDev(s) && ok;
-    if (needed & (kProcessList | kProcessStat))
+    }
+    if (needed & (kProcessList | kProcessStat)) {
         ok = readProcesses(s, (needed & kProcessList) != 0, (needed & kProcessStat) != 0) && ok;
+    }
     const int error = errno;
     s.valid = true;
     m_previous = std::move(m_current);
@@ -539,105 +548,20 @@ long OVLCounterSource::collect() {
 long OVLCounterSource::value(unsigned long id, double& out) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto found = m_counters.find(id);
-    if (found == m_counters.end())
+    if (found == m_counters.end()) {
         return fail(OVLPdhQuery::kInvalidHandle, EBADF);
-    return valueOf(found->second, out);
+    }
+    return counterValue(found->second, m_previous, m_current, out);
 }
 
-long OVLCounterSource::valueOf(const CounterDef& def, double& out) const {
-    const Sample& cur = m_current;
-    const Sample& prev = m_previous;
-    if (!cur.valid)
+long counterValue(const CounterDef& def, const CounterSample& previous, const CounterSample& current,
+                  double& out) {
+    if (!current.valid) {
         return fail(OVLPdhQuery::kInvalidData, ENODATA);
-    const double elapsed = cur.seconds - prev.seconds;
-    const bool rateReady = prev.valid && elapsed > 0;
-
-    auto percentOf = [&](auto pick) -> long {
-        const std::size_t index = static_cast<std::size_t>(def.cpu + 1);
-        if (!rateReady)
-            return fail(OVLPdhQuery::kInvalidData, ENODATA);
-        if (index >= cur.cpus.size() || index >= prev.cpus.size())
-            return fail(OVLPdhQuery::kNoInstance, ENOENT);
-        const CpuTimes& a = prev.cpus[index];
-        const CpuTimes& b = cur.cpus[index];
-        const double total = static_cast<double>(b.total) - static_cast<double>(a.total);
-        const double part = static_cast<double>(pick(b)) - static_cast<double>(pick(a));
-        out = total > 0 ? std::clamp(100.0 * part / total, 0.0, 100.0) : 0.0;
-        return 0;
-    };
-    auto rateOf = [&](const auto& prevMap, const auto& curMap, auto pick, double scale) -> long {
-        if (!rateReady)
-            return fail(OVLPdhQuery::kInvalidData, ENODATA);
-        const auto a = prevMap.find(def.instance);
-        const auto b = curMap.find(def.instance);
-        if (a == prevMap.end() || b == curMap.end())
-            return fail(OVLPdhQuery::kNoInstance, ENOENT);
-        const double delta = static_cast<double>(pick(b->second)) - static_cast<double>(pick(a->second));
-        out = delta > 0 ? delta * scale / elapsed : 0.0;  // counters that wrapped or were reset give 0
-        return 0;
-    };
-    const auto first = [](const auto& p) { return p.first; };
-    const auto second = [](const auto& p) { return p.second; };
-    const auto both = [](const auto& p) { return p.first + p.second; };
-    const std::string processKey = def.instance + "#" + std::to_string(def.occurrence);
-
-    switch (def.kind) {
-        case CounterKind::ProcessorTime:
-            return percentOf([](const CpuTimes& t) { return t.total - t.idle; });
-        case CounterKind::ProcessorUserTime:
-            return percentOf([](const CpuTimes& t) { return t.user; });
-        case CounterKind::ProcessorPrivilegedTime:
-            return percentOf([](const CpuTimes& t) { return t.privileged; });
-        case CounterKind::ProcessorIdleTime:
-            return percentOf([](const CpuTimes& t) { return t.idle; });
-        case CounterKind::MemoryAvailable:
-            if (cur.memAvailable < 0)
-                return fail(OVLPdhQuery::kInvalidData, ENODATA);
-            out = static_cast<double>(cur.memAvailable);
-            return 0;
-        case CounterKind::MemoryCommitted:
-            if (cur.memCommitted < 0)
-                return fail(OVLPdhQuery::kInvalidData, ENODATA);
-            out = static_cast<double>(cur.memCommitted);
-            return 0;
-        case CounterKind::DiskReadRate:
-            return rateOf(prev.disks, cur.disks, first, kSectorBytes);
-        case CounterKind::DiskWriteRate:
-            return rateOf(prev.disks, cur.disks, second, kSectorBytes);
-        case CounterKind::NetReceiveRate:
-            return rateOf(prev.nets, cur.nets, first, 1.0);
-        case CounterKind::NetSendRate:
-            return rateOf(prev.nets, cur.nets, second, 1.0);
-        case CounterKind::NetTotalRate:
-            return rateOf(prev.nets, cur.nets, both, 1.0);
-        case CounterKind::SystemProcesses:
-            if (cur.processes < 0)
-                return fail(OVLPdhQuery::kInvalidData, ENODATA);
-            out = static_cast<double>(cur.processes);
-            return 0;
-        case CounterKind::ProcessTime: {
-            if (!rateReady)
-                return fail(OVLPdhQuery::kInvalidData, ENODATA);
-            const auto a = prev.processSamples.find(processKey);
-            const auto b = cur.processSamples.find(processKey);
-            if (a == prev.processSamples.end() || b == cur.processSamples.end())
-                return fail(OVLPdhQuery::kNoInstance, ENOENT);
-            if (a->second.pid != b->second.pid)
-                return fail(OVLPdhQuery::kInvalidData, ENODATA);
-            const double ticks = static_cast<double>(b->second.ticks) - static_cast<double>(a->second.ticks);
-            const double ticksPerSecond = static_cast<double>(::sysconf(_SC_CLK_TCK));
-            out = ticks > 0 ? 100.0 * ticks / ticksPerSecond / elapsed : 0.0;
-            return 0;
-        }
-        case CounterKind::ProcessWorkingSet: {
-            const auto b = cur.processSamples.find(processKey);
-            if (b == cur.processSamples.end())
-                return fail(OVLPdhQuery::kNoInstance, ENOENT);
-            out = static_cast<double>(b->second.rssPages) * static_cast<double>(::sysconf(_SC_PAGESIZE));
-            return 0;
-        }
     }
-    return fail(OVLPdhQuery::kInvalidHandle, EBADF);
+    const double elapsed = current.seconds - previous.seconds;
+    const Samples samples{previous, current, elapsed, previous.valid && elapsed > 0};
+    return def.row->value(def, samples, out);
 }
 
 }  // namespace detail

@@ -2,6 +2,9 @@
 // The counter source behind OVLPdhQuery: parses counter paths and samples /proc and /sys.
 // Internal to OVLCore. All members are serialised by the source's own mutex, so that copies of
 // a query used on different threads stay safe.
+//
+// The counters it knows are the rows of one table in OVLCounterSource.cpp (object, counter, the
+// file its value comes from, how the value is computed): adding a counter is adding a row.
 
 #include <sys/types.h>
 
@@ -9,33 +12,31 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "OVLProcParsers.h"
 
 namespace OVL {
 namespace detail {
 
-enum class CounterKind {
-    ProcessorTime,
-    ProcessorUserTime,
-    ProcessorPrivilegedTime,
-    ProcessorIdleTime,
-    MemoryAvailable,
-    MemoryCommitted,
-    DiskReadRate,
-    DiskWriteRate,
-    NetReceiveRate,
-    NetSendRate,
-    NetTotalRate,
-    SystemProcesses,
-    ProcessTime,
-    ProcessWorkingSet,
+// A process instance "name#k": the k-th (from 0, in pid order) running process of that name.
+struct ProcessKey {
+    std::string name;
+    int occurrence = 0;
+
+    bool operator<(const ProcessKey& other) const {
+        return std::tie(name, occurrence) < std::tie(other.name, other.occurrence);
+    }
 };
 
+struct CounterRow;  // a row of the counter table
+
 struct CounterDef {
-    CounterKind kind;
-    std::string instance;  // "_Total", a device, interface or process name; empty when none
+    const CounterRow* row = nullptr;
+    std::string instance;  // "_Total", a device or interface name; empty when none
     int cpu = -1;          // processor number, -1 for _Total
-    int occurrence = 0;    // k of a process instance name#k
+    ProcessKey process;    // of a process counter
 };
 
 // Parses a counter path: 0 and `def` filled, or a status of OVLPdhQuery (kBadCounterName,
@@ -44,6 +45,28 @@ long parseCounterPath(const std::string& path, CounterDef& def);
 
 // Processors configured in the system, looked up once per process.
 long processorCount();
+
+// One collection of every file the query's counters need.
+struct CounterSample {
+    struct Process {
+        pid_t pid = 0;
+        ProcessStat stat;
+    };
+    bool valid = false;
+    double seconds = 0;          // monotonic time of the sample
+    std::vector<CpuTimes> cpus;  // [0] all processors, [n + 1] processor n
+    MemoryTotals memory;
+    TransferTable disks;  // sectors read, written
+    TransferTable nets;   // bytes received, sent
+    long long processes = -1;
+    std::map<ProcessKey, Process> processSamples;
+};
+
+// The value of a counter from the last two collections (`previous` invalid when there was one):
+// 0 and `out`, or kInvalidData when a rate lacks its first sample, the process behind an instance
+// changed or the file lacked the value, or kNoInstance when the sample lacks the instance.
+long counterValue(const CounterDef& def, const CounterSample& previous, const CounterSample& current,
+                  double& out);
 
 class OVLCounterSource {
 public:
@@ -55,51 +78,19 @@ public:
     long value(unsigned long id, double& out);
 
 private:
-    struct CpuTimes {
-        unsigned long long total = 0, idle = 0, user = 0, privileged = 0;
-    };
-    struct ProcessSample {
-        pid_t pid = 0;
-        unsigned long long ticks = 0;
-        long long rssPages = 0;
-    };
-    struct Sample {
-        bool valid = false;
-        double seconds = 0;          // monotonic time of the sample
-        std::vector<CpuTimes> cpus;  // [0] all processors, [n + 1] processor n
-        long long memAvailable = -1, memCommitted = -1;
-        std::map<std::string, std::pair<unsigned long long, unsigned long long>>
-            disks;  // sectors read, written
-        std::map<std::string, std::pair<unsigned long long, unsigned long long>>
-            nets;  // bytes received, sent
-        long long processes = -1;
-        std::map<std::string, ProcessSample> processSamples;  // by instance name
-    };
-
-    enum Source : unsigned {
-        kStat = 1,
-        kMeminfo = 2,
-        kDiskstats = 4,
-        kNetDev = 8,
-        kProcessList = 16,
-        kProcessStat = 32,
-    };
-    static unsigned sourceOf(CounterKind kind);
-
-    bool readStat(Sample& s);
-    bool readMeminfo(Sample& s);
-    bool readDiskstats(Sample& s);
-    bool readNetDev(Sample& s);
-    bool readProcesses(Sample& s, bool count, bool names);
-    long valueOf(const CounterDef& def, double& out) const;
+    bool readStat(CounterSample& s);
+    bool readMeminfo(CounterSample& s);
+    bool readDiskstats(CounterSample& s);
+    bool readNetDev(CounterSample& s);
+    bool readProcesses(CounterSample& s, bool count, bool names);
     const std::set<std::string>& physicalDisks();
 
     const long m_cpuCount = processorCount();
     std::mutex m_mutex;
     std::map<unsigned long, CounterDef> m_counters;  // guarded by m_mutex
     unsigned long m_nextId = 1;                      // guarded by m_mutex
-    Sample m_previous, m_current;                    // guarded by m_mutex
-    std::map<std::string, pid_t> m_pidCache;         // guarded by m_mutex
+    CounterSample m_previous, m_current;             // guarded by m_mutex
+    std::map<ProcessKey, pid_t> m_pidCache;          // guarded by m_mutex
     bool m_disksKnown = false;                       // guarded by m_mutex
     std::set<std::string> m_physicalDisks;           // guarded by m_mutex
 };

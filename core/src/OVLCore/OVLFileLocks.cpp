@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "OVLCommon/SysCall.h"
-#include "OVLCore/OVLSysCalls.h"
 
 namespace OVL {
 namespace detail {

@@ -7,7 +7,6 @@
 #include <ctime>
 
 #include "OVLCommon/SysCall.h"
-#include "OVLCore/OVLSysCalls.h"
 
 namespace OVL {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "OVLCommon/Files.h"
-#include "OVLCore/OVLSysCalls.h"
+#include "OVLCommon/SysCall.h"
 #include "OVLFileLocks.h"
 
 namespace OVL {

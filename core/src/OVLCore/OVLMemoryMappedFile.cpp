@@ -10,7 +10,7 @@
 #include "OVLCommon/Errors.h"
 #include "OVLCommon/Files.h"
 #include "OVLCommon/Logger.h"
-#include "OVLCore/OVLSysCalls.h"
+#include "OVLCommon/SysCall.h"
 #include "OVLFileLocks.h"
 #include "OVLNamedMutex.h"
 

@@ -11,7 +11,6 @@
 
 #include "OVLCommon/Files.h"
 #include "OVLCommon/SysCall.h"
-#include "OVLCore/OVLSysCalls.h"
 #include "OVLFileLocks.h"
 
 namespace OVL {

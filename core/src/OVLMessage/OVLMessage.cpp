@@ -273,16 +273,16 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
 int OVLMessage::load(const char* path) {
     if (path == nullptr)
         return fail("no file name");
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = retryOnEintr([&] { return sys::calls().open(path, O_RDONLY | O_CLOEXEC, 0); });
     if (fd < 0)
         return fail(std::string("cannot open ") + path + ": " + formatWin32Error(getLastError()));
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+        sys::calls().close(fd);
         return fail(std::string("not a regular file: ") + path);
     }
     if (static_cast<unsigned long long>(st.st_size) > kMaxFileSize) {
-        ::close(fd);
+        sys::calls().close(fd);
         return fail(std::string("file too large: ") + path);
     }
     std::string text;
@@ -292,15 +292,15 @@ int OVLMessage::load(const char* path) {
         if (used == text.size()) {
             // The file may have grown since fstat; read on until its end, within the limit.
             if (text.size() > kMaxFileSize) {
-                ::close(fd);
+                sys::calls().close(fd);
                 return fail(std::string("file too large: ") + path);
             }
             text.resize(text.size() + 4096);
         }
-        const ssize_t r = retryOnEintr([&] { return ::read(fd, text.data() + used, text.size() - used); });
+        const ssize_t r = retryOnEintr([&] { return sys::calls().read(fd, text.data() + used, text.size() - used); });
         if (r < 0) {
             const int err = errno;
-            ::close(fd);
+            sys::calls().close(fd);
             return fail(std::string("cannot read ") + path + ": " +
                         formatWin32Error(static_cast<unsigned long>(err)));
         }
@@ -308,7 +308,7 @@ int OVLMessage::load(const char* path) {
             break;
         used += static_cast<std::size_t>(r);
     }
-    ::close(fd);
+    sys::calls().close(fd);
     text.resize(used);
     if (used == 0)
         return fail(std::string("empty file: ") + path);

@@ -123,15 +123,16 @@ TEST(Files, ReplaceFileAtomicallyKeepsTheOldFileOnEveryFailure) {
     // A full disk half-way through: the old content stays, no temporary file is left.
     static int writes = 0;
     writes = 0;
-    detail::FileSysCalls full = detail::realFileSysCalls();
-    full.write = [](int fd, const void* data, size_t size) -> ssize_t {
-        if (++writes > 1)
-            return errno = ENOSPC, -1;
-        return detail::realFileSysCalls().write(fd, data, size / 2);
-    };
-    detail::setFileSysCalls(&full);
-    EXPECT_EQ(replaceFileAtomically(path, "second", error), -1);
-    detail::setFileSysCalls(nullptr);
+    {
+        sys::ScopedCalls restore;
+        sys::calls().write = [](int fd, const void* data, size_t size) -> ssize_t {
+            if (++writes > 1) {
+                return errno = ENOSPC, -1;
+            }
+            return sys::defaultCalls().write(fd, data, size / 2);
+        };
+        EXPECT_EQ(replaceFileAtomically(path, "second", error), -1);
+    }
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
     EXPECT_EQ(contentOf(path).size(), 200000u);
     EXPECT_EQ(leftOvers(dir), 0);

@@ -9,9 +9,9 @@
 #include <sstream>
 #include <vector>
 
+#include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLLogMessage.h"
 #include "OVLCore/OVLLogSystem.h"
-#include "OVLCore/OVLSysCalls.h"
 #include "test_utils.h"
 
 using namespace OVL;
@@ -54,11 +54,6 @@ OVLLogMessage message(const std::string& text = "T") {
     return OVLLogMessage("f.cpp", 9, "L", text, static_cast<OVLLogSystem::LogMsgType>(3));
 }
 
-// Restores the system-call table when a test ends.
-struct SysCallsGuard {
-    ~SysCallsGuard() { sys::calls() = sys::defaultCalls(); }
-};
-
 int g_opens = 0, g_writes = 0, g_closes = 0;
 
 }  // namespace
@@ -89,7 +84,7 @@ TEST(LogSystem, OneRecordPerMessageWithHeaderTimeAndLineFeed) {
 TEST(LogSystem, EachRecordIsOneOpenOneWriteOneClose) {
     ferrik_test::TempDir dir;
     intrusive_ptr<OVLLogSystem> sys(new OVLLogSystem(OVLLogSystem::LOG_ON, dir.file("a.log")));
-    SysCallsGuard guard;
+    sys::ScopedCalls guard;
     g_opens = g_writes = g_closes = 0;
     sys::calls().open = [](const char* p, int f, mode_t m) {
         return ++g_opens, sys::defaultCalls().open(p, f, m);
@@ -226,7 +221,7 @@ TEST(LogSystem, FailedWriteDropsOnlyThatRecord) {
     const std::string file = dir.file("a.log");
     intrusive_ptr<OVLLogSystem> sys(new OVLLogSystem(OVLLogSystem::LOG_ON, file));
     {
-        SysCallsGuard guard;
+        sys::ScopedCalls guard;
         sys::calls().write = [](int, const void*, size_t) -> ssize_t { return errno = ENOSPC, -1; };
         *sys << message("lost") << post;
         sys::calls().open = [](const char*, int, mode_t) { return errno = EMFILE, -1; };

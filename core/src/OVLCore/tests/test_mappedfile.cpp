@@ -10,9 +10,9 @@
 #include <fstream>
 
 #include "OVLCommon/Files.h"
+#include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLHandle.h"
 #include "OVLCore/OVLMemoryMappedFile.h"
-#include "OVLCore/OVLSysCalls.h"
 #include "child_process.h"
 #include "test_utils.h"
 
@@ -40,10 +40,6 @@ void writeFile(const std::string& path, std::size_t size, char fill) {
 long long millisSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-struct SysCallsGuard {
-    ~SysCallsGuard() { sys::calls() = sys::defaultCalls(); }
-};
 
 bool startsWith(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
@@ -159,7 +155,7 @@ TEST(MappedFile, MappingFailuresAreLoggedWithTheirCause) {
     EXPECT_EQ(m.lock(true), -3);  // the file handle was released
     EXPECT_EQ(fileSize(dir.file("small")), 10);
     {
-        SysCallsGuard guard;
+        sys::ScopedCalls guard;
         sys::calls().ftruncate = [](int, off_t) { return errno = ENOSPC, -1; };
         EXPECT_EQ(m.map(dir.file("small"), 4096), nullptr);
     }
@@ -176,7 +172,7 @@ TEST(MappedFile, RefusedViewGivesNullQuietly) {
     ferrik_test::LogCapture log;
     OVLMemoryMappedFile m;
     {
-        SysCallsGuard guard;
+        sys::ScopedCalls guard;
         sys::calls().mmap = [](void*, size_t, int, int, int, off_t) { return errno = ENOMEM, MAP_FAILED; };
         EXPECT_EQ(m.map(dir.file("f"), 4096), nullptr);
     }

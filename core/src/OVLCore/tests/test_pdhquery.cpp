@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
+#include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLPdhQuery.h"
-#include "OVLCore/OVLSysCalls.h"
 
 using namespace OVL;
 using Clock = std::chrono::steady_clock;
@@ -28,7 +28,7 @@ long long millisSince(Clock::time_point start) {
 
 std::map<std::string, int> g_opened;
 
-struct OpenCounter {
+struct OpenCounter : sys::ScopedCalls {
     OpenCounter() {
         g_opened.clear();
         sys::calls().open = [](const char* path, int flags, mode_t mode) {
@@ -36,7 +36,6 @@ struct OpenCounter {
             return sys::defaultCalls().open(path, flags, mode);
         };
     }
-    ~OpenCounter() { sys::calls() = sys::defaultCalls(); }
 };
 
 double valueOf(OVLPdhQuery& q, const OVLPdhCounter& c) {
@@ -221,9 +220,7 @@ TEST(PdhQuery, UnreadableSourceIsReported) {
     OVLPdhCounter mem("\\Memory\\Available Bytes");
     ASSERT_EQ(q.addCounter(mem), 0);
     {
-        struct Guard {
-            ~Guard() { sys::calls() = sys::defaultCalls(); }
-        } guard;
+        sys::ScopedCalls guard;
         sys::calls().open = [](const char*, int, mode_t) { return errno = EACCES, -1; };
         EXPECT_EQ(q.collectData(1000), OVLPdhQuery::kReadFailed);
         EXPECT_EQ(q.getLastErrorMsg().find(std::strerror(EACCES)) != std::string::npos, true)

@@ -14,13 +14,12 @@
 #include <string>
 #include <thread>
 
+#include "OVLCommon/SysCall.h"
 #include "OVLMessage/OVLMessage.h"
-#include "OVLMessage/detail/OVLFileSysCalls.h"
 #include "test_utils.h"
 
 using OVL::OVLMessage;
 using OVL::OVLMessagePtr;
-using OVL::detail::OVLFileSysCalls;
 
 namespace {
 
@@ -55,51 +54,60 @@ int entries(const ferrik_test::TempDir& dir) {
 }
 
 // Replaces the file system calls for one scope; each hook fails with its errno when set.
-struct FailingCalls {
-    static inline int openErr = 0, writeErr = 0, fsyncErr = 0, closeErr = 0, renameErr = 0;
+struct FailingCalls : OVL::sys::ScopedCalls {
+    static inline int openErr = 0, writeErr = 0, fsyncErr = 0, closeErr = 0, renameErr = 0, readErr = 0;
     static inline long writeBudget = -1;  // bytes that may be written before writes fail
 
     FailingCalls() {
-        openErr = writeErr = fsyncErr = closeErr = renameErr = 0;
+        openErr = writeErr = fsyncErr = closeErr = renameErr = readErr = 0;
         writeBudget = -1;
-        static const OVLFileSysCalls calls = {
-            [](const char* p, int f, mode_t m) {
-                if (openErr)
-                    return errno = openErr, -1;
-                return OVL::detail::realFileSysCalls().open(p, f, m);
-            },
-            [](int fd, const void* d, size_t n) -> ssize_t {
-                if (writeErr && writeBudget >= 0 && static_cast<long>(n) > writeBudget) {
-                    if (writeBudget == 0)
-                        return errno = writeErr, -1;
-                    n = static_cast<size_t>(writeBudget);  // a short write, then the failure
-                }
-                const ssize_t w = OVL::detail::realFileSysCalls().write(fd, d, n);
-                if (w > 0 && writeBudget >= 0)
-                    writeBudget -= w;
-                return w;
-            },
-            [](int fd) {
-                if (fsyncErr)
-                    return errno = fsyncErr, -1;
-                return OVL::detail::realFileSysCalls().fsync(fd);
-            },
-            [](int fd) {
-                const int r = OVL::detail::realFileSysCalls().close(fd);
-                if (closeErr)
-                    return errno = closeErr, -1;
-                return r;
-            },
-            [](const char* a, const char* b) {
-                if (renameErr)
-                    return errno = renameErr, -1;
-                return OVL::detail::realFileSysCalls().rename(a, b);
-            },
-            OVL::detail::realFileSysCalls().unlink,
+        using OVL::sys::defaultCalls;
+        OVL::sys::Calls& calls = OVL::sys::calls();
+        calls.open = [](const char* p, int f, mode_t m) {
+            if (openErr) {
+                return errno = openErr, -1;
+            }
+            return defaultCalls().open(p, f, m);
         };
-        OVL::detail::setFileSysCalls(&calls);
+        calls.read = [](int fd, void* d, size_t n) -> ssize_t {
+            if (readErr) {
+                return errno = readErr, -1;
+            }
+            return defaultCalls().read(fd, d, n);
+        };
+        calls.write = [](int fd, const void* d, size_t n) -> ssize_t {
+            if (writeErr && writeBudget >= 0 && static_cast<long>(n) > writeBudget) {
+                if (writeBudget == 0) {
+                    return errno = writeErr, -1;
+                }
+                n = static_cast<size_t>(writeBudget);  // a short write, then the failure
+            }
+            const ssize_t w = defaultCalls().write(fd, d, n);
+            if (w > 0 && writeBudget >= 0) {
+                writeBudget -= w;
+            }
+            return w;
+        };
+        calls.fsync = [](int fd) {
+            if (fsyncErr) {
+                return errno = fsyncErr, -1;
+            }
+            return defaultCalls().fsync(fd);
+        };
+        calls.close = [](int fd) {
+            const int r = defaultCalls().close(fd);
+            if (closeErr) {
+                return errno = closeErr, -1;
+            }
+            return r;
+        };
+        calls.rename = [](const char* a, const char* b) {
+            if (renameErr) {
+                return errno = renameErr, -1;
+            }
+            return defaultCalls().rename(a, b);
+        };
     }
-    ~FailingCalls() { OVL::detail::setFileSysCalls(nullptr); }
 };
 
 }  // namespace
@@ -194,6 +202,18 @@ TEST(Load, FailuresChangeNothing) {
     EXPECT_EQ(msg->load(dir.file("malformed.xml").c_str()), -1);
     EXPECT_EQ(msg->getErrorLine(), 1);
     EXPECT_EQ(msg->load(nullptr), -1);
+
+    // A read error of a well-formed file is reported as such.
+    const std::string good = dir.file("good.xml");
+    ASSERT_EQ(withValue("other")->save(good.c_str()), 0);
+    {
+        FailingCalls calls;
+        FailingCalls::readErr = EIO;
+        EXPECT_EQ(msg->load(good.c_str()), -1);
+        EXPECT_NE(msg->getError().find("cannot read"), std::string::npos) << msg->getError();
+        EXPECT_EQ(msg->toString(), before);
+    }
+    EXPECT_EQ(msg->load(good.c_str()), 0) << msg->getError();
 }
 
 TEST(Save, AKilledWriterLeavesACompleteFile) {

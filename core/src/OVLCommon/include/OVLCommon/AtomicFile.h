@@ -2,7 +2,8 @@
 // Atomic replacement of a file: the new content goes to a temporary file beside the target
 // (`<path>.tmp-<pid>-<n>`), which is flushed to disk, renamed over the target, and the directory
 // flushed, so that a crash at any moment leaves the old or the new complete file, never a torn one.
-// A failure removes the temporary file. Thread-safe; concurrent replacements of one path each
+// A failure removes the temporary file. The file calls go through the system-call seam
+// (OVLCommon/SysCall.h), where tests force failures. Thread-safe; concurrent replacements of one path each
 // leave a complete file (the last rename wins).
 
 #include <sys/types.h>
@@ -36,27 +37,5 @@ OVLCOMMON_EXPORT int replaceFileAtomically(const std::string& path, std::string_
 // The prefix of the temporary files that replaceFileAtomically(path) creates: `<path>.tmp`.
 // Files starting with it that no replacement is writing are left-overs of a crash.
 OVLCOMMON_EXPORT std::string temporaryPrefix(const std::string& path);
-
-namespace detail {
-
-// The system calls through which replaceFileAtomically writes. Tests replace them to force
-// failures (ENOSPC on write, EIO on fsync, a failing rename) that a real disk rarely gives.
-// Not for production use.
-struct FileSysCalls {
-    int (*open)(const char* path, int flags, mode_t mode);
-    ssize_t (*write)(int fd, const void* data, size_t size);
-    int (*fsync)(int fd);
-    int (*close)(int fd);
-    int (*rename)(const char* from, const char* to);
-    int (*unlink)(const char* path);
-};
-
-// The real calls.
-OVLCOMMON_EXPORT const FileSysCalls& realFileSysCalls() noexcept;
-// Makes replaceFileAtomically use `calls` (which must outlive their use); null restores the real
-// calls. Not thread-safe with concurrent replacements.
-OVLCOMMON_EXPORT void setFileSysCalls(const FileSysCalls* calls) noexcept;
-
-}  // namespace detail
 
 }  // namespace OVL
