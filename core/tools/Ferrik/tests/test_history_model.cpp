@@ -157,20 +157,6 @@ TEST_F(HistoryModelTest, FilterKeepsMatchingEntriesAndTheirGroupsOnly) {
     EXPECT_EQ(labels(model, 4), QStringList({"plain", "reset", "later"}));
 }
 
-TEST_F(HistoryModelTest, EntriesAndContainsCompareAllThreeFields) {
-    const HistoryEntry a(packet("t", "f"));
-    model.addEntry(a);
-    model.addEntry(HistoryEntry(packet("s", "g")));
-    EXPECT_EQ(model.entries(), QList<HistoryEntry>({HistoryEntry(packet("s", "g")), a}));
-    EXPECT_TRUE(model.contains(a));
-    HistoryEntry renamed = a;
-    renamed.function = "other";
-    EXPECT_FALSE(model.contains(renamed));
-    HistoryEntry moved = a;
-    moved.target = "s";
-    EXPECT_FALSE(model.contains(moved));
-}
-
 TEST_F(HistoryModelTest, IndexOutsideTheModelIsInvalid) {
     model.addEntry(HistoryEntry(packet("t", "f")));
     const QModelIndex group = model.index(0, 0);
