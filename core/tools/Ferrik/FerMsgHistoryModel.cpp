@@ -1,5 +1,6 @@
 #include "FerMsgHistoryModel.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "OVLMessage/OVLMessageIterator.h"
@@ -159,6 +160,25 @@ void FerMsgHistoryModel::addEntry(const HistoryEntry& entry) {
     beginInsertRows(createIndex(row, 0, nullptr), n, n);
     group->append(new HistoryEntry(entry));
     endInsertRows();
+}
+
+QList<HistoryEntry> FerMsgHistoryModel::entries() const {
+    QList<HistoryEntry> result;
+    for (const QList<HistoryEntry*>& group : m_groups) {
+        for (const HistoryEntry* entry : group) {
+            result.append(*entry);
+        }
+    }
+    return result;
+}
+
+bool FerMsgHistoryModel::contains(const HistoryEntry& entry) const {
+    const auto group = m_groups.constFind(entry.target);
+    if (group == m_groups.cend()) {
+        return false;
+    }
+    return std::any_of(group->cbegin(), group->cend(),
+                       [&entry](const HistoryEntry* held) { return *held == entry; });
 }
 
 int FerMsgHistoryModel::Reader::operator()(OVL::OVLMessageIterator& it, FerMsgHistoryModel& model) const {

@@ -43,6 +43,10 @@ public:
 
     // Appends a copy of `entry` to its target's group, creating the group at its sorted row.
     void addEntry(const HistoryEntry& entry);
+    // Copies of every entry, groups in key order, each group's entries in the order added.
+    QList<HistoryEntry> entries() const;
+    // Whether an entry with the same target, label and packet text is in the model.
+    bool contains(const HistoryEntry& entry) const;
 
     // Loads every `history` element below the iterator's element; elements that
     // HistoryEntry::Reader rejects are skipped. Always 0.

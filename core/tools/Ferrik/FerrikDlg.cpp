@@ -1,12 +1,16 @@
 // FerrikDlg: construction, form arrangement and signal wiring.
 #include "FerrikDlg.h"
 #include "FerMsgHistoryModel.h"
+#include "FerrikHistoryFilter.h"
 #include "FerrikOptions.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QSplitter>
 #include <QTimer>
+#include <QVBoxLayout>
 
 // The icons are compiled into the static library; its resources must be registered explicitly.
 static void initFerrikResources() {
@@ -16,6 +20,8 @@ static void initFerrikResources() {
 FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     initFerrikResources();
     historyModel = new FerMsgHistoryModel;
+    historyFilter = new FerrikHistoryFilter(this);
+    historyFilter->setSourceModel(historyModel);
     link = std::make_unique<FerrikAgentLink>(*this);
     setupUi(this);
     arrangeSplitters();
@@ -43,7 +49,15 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     connect(queueAction, &QAction::triggered, this, &FerrikDlg::queue);
     addAction(queueAction);
 
-    lstHistory->setModel(historyModel);
+    lstHistory->setModel(historyFilter);
+    chooseExportFile = [this] {
+        return QFileDialog::getSaveFileName(this, tr("Export history"), QString(),
+                                            tr("XML files (*.xml);;All files (*)"));
+    };
+    chooseImportFile = [this] {
+        return QFileDialog::getOpenFileName(this, tr("Import history"), QString(),
+                                            tr("XML files (*.xml);;All files (*)"));
+    };
 
     // The arguments of the connection handlers' queued signals.
     qRegisterMetaType<OVL::eid_t>("OVL::eid_t");
@@ -65,6 +79,7 @@ FerrikDlg::~FerrikDlg() {
     saveSettings();
     link.reset();  // closes the connections while the window is whole
     lstHistory->setModel(nullptr);
+    historyFilter->setSourceModel(nullptr);
     delete historyModel;
 }
 
@@ -79,7 +94,19 @@ void FerrikDlg::arrangeSplitters() {
     vboxLayout->addWidget(outer);
 
     auto* input = new QSplitter(Qt::Horizontal, frmInput);
-    input->addWidget(lstHistory);
+    // The filter field stands above the tree, both in the splitter's left pane.
+    auto* historyPane = new QWidget(input);
+    auto* column = new QVBoxLayout(historyPane);
+    column->setContentsMargins(0, 0, 0, 0);
+    editHistoryFilter = new QLineEdit(historyPane);
+    editHistoryFilter->setObjectName(QStringLiteral("editHistoryFilter"));
+    editHistoryFilter->setPlaceholderText(tr("Filter"));
+    editHistoryFilter->setClearButtonEnabled(true);
+    column->addWidget(editHistoryFilter);
+    column->addWidget(lstHistory);
+    input->addWidget(historyPane);
+    QWidget::setTabOrder(btnSend, editHistoryFilter);
+    QWidget::setTabOrder(editHistoryFilter, lstHistory);
     input->addWidget(teInput);
     hboxLayout2->insertWidget(0, input);
     frmInput->resize(frmInput->sizeHint());
@@ -103,4 +130,22 @@ void FerrikDlg::connectSignals() {
     connect(btnGetRealms, &QPushButton::clicked, this, &FerrikDlg::getRealms);
     connect(historyModel, &QAbstractItemModel::dataChanged, this, &FerrikDlg::histroyItemChanged);
     connect(historyModel, &QAbstractItemModel::rowsRemoved, this, &FerrikDlg::histroyItemRemoved);
+    connect(editHistoryFilter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        historyFilter->setFilterText(text);
+        if (!text.isEmpty()) {
+            lstHistory->expandAll();  // the matches are entries; show them without a click
+        }
+    });
+    connect(lstHistory->exportAction(), &QAction::triggered, this, [this] {
+        const QString path = chooseExportFile();
+        if (!path.isEmpty()) {
+            exportHistory(path);
+        }
+    });
+    connect(lstHistory->importAction(), &QAction::triggered, this, [this] {
+        const QString path = chooseImportFile();
+        if (!path.isEmpty()) {
+            importHistory(path);
+        }
+    });
 }

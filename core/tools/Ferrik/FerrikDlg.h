@@ -28,10 +28,13 @@
 #include "OVLLibAgent/OVLAccessPointPrototype.h"
 #include "ui_FerrikDlg.h"
 
+#include <functional>
 #include <memory>
 
 class FerMsgHistoryModel;
+class FerrikHistoryFilter;
 class QAction;
+class QLineEdit;
 class QTextEdit;
 class QTimer;
 
@@ -90,6 +93,20 @@ public:
 
     HostRecords hostRecords;  // per host name (UTF-8), ascending byte order
     FerMsgHistoryModel* historyModel = nullptr;
+    // What lstHistory shows: historyModel narrowed to the entries that contain the text of
+    // editHistoryFilter, the field above the tree.
+    FerrikHistoryFilter* historyFilter = nullptr;
+    QLineEdit* editHistoryFilter = nullptr;
+    // The history's "Export..." and "Import...": the file name (empty: cancelled) comes from these
+    // choosers, by default file dialogs; tests set them. The file is a settings file holding only
+    // the history elements. Export writes every entry, whatever the filter shows, atomically.
+    // Import adds the file's entries that the history does not hold yet (same target, label and
+    // packet) and says how many it added and skipped; a file that does not parse is refused with
+    // its line and column, and nothing changes. Both report in histOutput; false on a refusal.
+    std::function<QString()> chooseExportFile;
+    std::function<QString()> chooseImportFile;
+    bool exportHistory(const QString& path);
+    bool importHistory(const QString& path);
     QAction* queueAction = nullptr;  // "Queue", Ctrl+Return anywhere in the window
     QTimer* findTimer = nullptr;     // hides the find bar 5 s after a search made outside its field
 

@@ -8,6 +8,7 @@
 #include "model_tester.h"
 
 #include "FerMsgHistoryModel.h"
+#include "FerrikHistoryFilter.h"
 #include "OVLMessage/OVLElement.h"
 #include "OVLMessage/OVLMessage.h"
 
@@ -18,7 +19,7 @@ QString packet(const QString& target, const QString& function) {
         .arg(target, function);
 }
 
-QStringList groups(const FerMsgHistoryModel& model) {
+QStringList groups(const QAbstractItemModel& model) {
     QStringList names;
     for (int row = 0; row < model.rowCount(); ++row) {
         names << model.index(row, 0).data().toString();
@@ -26,7 +27,7 @@ QStringList groups(const FerMsgHistoryModel& model) {
     return names;
 }
 
-QStringList labels(const FerMsgHistoryModel& model, int group) {
+QStringList labels(const QAbstractItemModel& model, int group) {
     QStringList names;
     const QModelIndex parent = model.index(group, 0);
     for (int row = 0; row < model.rowCount(parent); ++row) {
@@ -93,6 +94,67 @@ TEST_F(HistoryModelTest, GroupsInCodeUnitOrderEntriesInTheOrderAdded) {
     EXPECT_EQ(inserted.last().at(1).toInt(), 2);
     EXPECT_EQ(labels(model, 4), QStringList({"first", "second", "first"}));
     EXPECT_EQ(model.parent(model.index(2, 0, group)), group);
+}
+
+// Each group of the filtered tree with its labels, "group: a b".
+QStringList tree(const QAbstractItemModel& model) {
+    QStringList rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QString line = model.index(row, 0).data().toString() + ":";
+        for (const QString& label : labels(model, row)) {
+            line += " " + label;
+        }
+        rows << line;
+    }
+    return rows;
+}
+
+TEST_F(HistoryModelTest, FilterKeepsMatchingEntriesAndTheirGroupsOnly) {
+    FerrikHistoryFilter filter;
+    CheckedModelTester filterTester(&filter);
+    filter.setSourceModel(&model);
+    model.addEntry(HistoryEntry(packet("sysinfo", "getCounters")));
+    model.addEntry(HistoryEntry(packet("sysinfo", "reset")));
+    model.addEntry(HistoryEntry(packet("Disk", "listVolumes")));
+    model.addEntry(HistoryEntry("plain words"));
+    model.addEntry(HistoryEntry(packet("empty", "gone")));
+    model.removeRows(0, 1, model.index(2, 0));  // "empty" keeps no entry
+    model.setData(model.index(0, 0, model.index(3, 0)), "Renamed Label", Qt::EditRole);
+
+    const struct {
+        QString text;
+        QStringList shown;
+    } cases[] = {
+        {"", {"Disk: listVolumes", "Invalid Messages: ", "empty:", "sysinfo: Renamed Label reset"}},
+        // Target, label and packet text, in any case; a group named like the text but holding no
+        // entry is not kept.
+        {"DISK", {"Disk: listVolumes"}},
+        {"renamed", {"sysinfo: Renamed Label"}},
+        {"getcounters", {"sysinfo: Renamed Label"}},
+        {"A=\"1", {"Disk: listVolumes", "sysinfo: Renamed Label reset"}},
+        {"WORDS", {"Invalid Messages: "}},
+        {"empty", {}},
+        {"nowhere", {}},
+    };
+    for (const auto& c : cases) {
+        filter.setFilterText(c.text);
+        EXPECT_EQ(tree(filter), c.shown) << c.text.toStdString();
+    }
+
+    // While filtered: new entries appear only when they match, a rename that stops matching
+    // hides the entry, and the indexes map back to the entries they show.
+    filter.setFilterText("sys");
+    model.addEntry(HistoryEntry(packet("other", "x")));
+    model.addEntry(HistoryEntry(packet("sysinfo", "later")));
+    EXPECT_EQ(tree(filter), QStringList({"sysinfo: Renamed Label reset later"}));
+    const QModelIndex shown = filter.index(1, 0, filter.index(0, 0));
+    const auto* entry = static_cast<const HistoryEntry*>(filter.mapToSource(shown).internalPointer());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->function, "reset");
+    filter.setFilterText("label");
+    EXPECT_TRUE(filter.setData(filter.index(0, 0, filter.index(0, 0)), "plain", Qt::EditRole));
+    EXPECT_EQ(filter.rowCount(), 0);
+    EXPECT_EQ(labels(model, 4), QStringList({"plain", "reset", "later"}));
 }
 
 TEST_F(HistoryModelTest, IndexOutsideTheModelIsInvalid) {

@@ -29,6 +29,7 @@
 
 #include "FerMsgHistoryModel.h"
 #include "FerrikDlg.h"
+#include "FerrikHistoryFilter.h"
 #include "OVLFunctionalityCore/OVLRealm.h"
 #include "OVLMessage/OVLElement.h"
 #include "OVLMessage/OVLMessage.h"
@@ -38,6 +39,14 @@ namespace {
 QString packet(const QString& target, const QString& function) {
     return QStringLiteral("<packet><target>%1</target><data><%1><%2/></%1></data></packet>")
         .arg(target, function);
+}
+
+QStringList labels(const QAbstractItemModel& model, const QModelIndex& group) {
+    QStringList names;
+    for (int row = 0; row < model.rowCount(group); ++row) {
+        names << model.index(row, 0, group).data().toString();
+    }
+    return names;
 }
 
 QByteArray readAll(const QString& path) {
@@ -331,6 +340,10 @@ TEST_F(SettingsTest, EveryHistoryChangeIsInTheFileAtOnce) {
     EXPECT_EQ(savedHistoryCount(), 3);
 
     FerMsgHistoryModel* model = window.historyModel;
+    // The view shows the filter's indexes (everything while the field is empty).
+    const auto shown = [&window](const QModelIndex& index) {
+        return window.historyFilter->mapFromSource(index);
+    };
     ASSERT_EQ(model->rowCount(), 2);
     const QModelIndex invalid = model->index(0, 0);
     const QModelIndex sys = model->index(1, 0);
@@ -344,19 +357,19 @@ TEST_F(SettingsTest, EveryHistoryChangeIsInTheFileAtOnce) {
     view->expandAll();
     const QModelIndex first = model->index(0, 0, sys);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const QRect rect = view->visualRect(first);
+    const QRect rect = view->visualRect(shown(first));
     ASSERT_TRUE(view->viewport()->rect().contains(rect.center())) << rect.x() << "," << rect.y();
     // A double click as the platform delivers it: press, release, then press with double click.
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
     EXPECT_EQ(window.teInput->toPlainText(), packet("sys", "ping"));
-    EXPECT_EQ(view->indexWidget(first), nullptr) << "a double click does not edit";
+    EXPECT_EQ(view->indexWidget(shown(first)), nullptr) << "a double click does not edit";
 
     // Rename through the edit key: the editor starts empty and the label is saved at once.
-    view->setCurrentIndex(first);
+    view->setCurrentIndex(shown(first));
     view->setFocus();
     QTest::keyClick(view, Qt::Key_F2);
-    auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(first));
+    auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(shown(first)));
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->text(), "");
     editor->insert(QString::fromUtf8("Pïng"));
@@ -372,9 +385,9 @@ TEST_F(SettingsTest, EveryHistoryChangeIsInTheFileAtOnce) {
         EXPECT_EQ(label, "Pïng");
     }
     // Renaming to an empty text is accepted.
-    view->setCurrentIndex(first);
+    view->setCurrentIndex(shown(first));
     view->renameItem();
-    editor = qobject_cast<QLineEdit*>(view->indexWidget(first));
+    editor = qobject_cast<QLineEdit*>(view->indexWidget(shown(first)));
     ASSERT_NE(editor, nullptr);
     QTest::keyClick(editor, Qt::Key_Return);
     QCoreApplication::processEvents();
@@ -382,18 +395,18 @@ TEST_F(SettingsTest, EveryHistoryChangeIsInTheFileAtOnce) {
 
     // Rename and delete on a group change and save nothing.
     const QByteArray before = readAll(file());
-    view->setCurrentIndex(sys);
+    view->setCurrentIndex(shown(sys));
     view->renameItem();
-    EXPECT_EQ(view->indexWidget(sys), nullptr);
+    EXPECT_EQ(view->indexWidget(shown(sys)), nullptr);
     view->deleteItem();
     EXPECT_EQ(model->rowCount(sys), 2);
     EXPECT_EQ(readAll(file()), before);
 
     // Delete acts on the current entry; the last one leaves its empty group until restart.
-    view->setCurrentIndex(model->index(1, 0, sys));
+    view->setCurrentIndex(shown(model->index(1, 0, sys)));
     view->deleteItem();
     EXPECT_EQ(savedHistoryCount(), 2);
-    view->setCurrentIndex(model->index(0, 0, invalid));
+    view->setCurrentIndex(shown(model->index(0, 0, invalid)));
     view->deleteItem();
     EXPECT_EQ(savedHistoryCount(), 1);
     EXPECT_EQ(model->rowCount(), 2);
@@ -404,7 +417,116 @@ TEST_F(SettingsTest, EveryHistoryChangeIsInTheFileAtOnce) {
     EXPECT_EQ(restarted.historyModel->index(0, 0).data().toString(), "sys");
 }
 
-TEST_F(SettingsTest, ContextMenuOffersDeleteThenRename) {
+TEST_F(SettingsTest, AFilteredTreeRecallsRenamesAndDeletesTheEntryItShows) {
+    FerrikDlg window;
+    CheckedModelTester tester(window.historyFilter);
+    for (const char* function : {"ping", "reset", "status"}) {
+        window.teInput->setPlainText(packet("sys", function));
+        window.addToHistory();
+    }
+    window.teInput->setPlainText(packet("disk", "reset"));
+    window.addToHistory();
+    FerrikHistoryView* view = window.lstHistory;
+    FerMsgHistoryModel* model = window.historyModel;
+    const QModelIndex sys = model->index(1, 0);
+
+    // Only the second entry of "sys" matches: it is row 0 of the view, row 1 of the history.
+    QTest::keyClicks(window.editHistoryFilter, "SYS><RES");
+    ASSERT_EQ(view->model()->rowCount(), 1);
+    const QModelIndex group = view->model()->index(0, 0);
+    ASSERT_EQ(view->model()->rowCount(group), 1);
+    const QModelIndex shown = view->model()->index(0, 0, group);
+    EXPECT_TRUE(view->isExpanded(group));
+
+    emit view->activated(shown);
+    EXPECT_EQ(window.teInput->toPlainText(), packet("sys", "reset"));
+
+    view->setCurrentIndex(shown);
+    view->renameItem();
+    auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(shown));
+    ASSERT_NE(editor, nullptr);
+    editor->insert("renamed");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(labels(*model, sys), QStringList({"ping", "renamed", "status"}));
+
+    view->setCurrentIndex(view->model()->index(0, 0, view->model()->index(0, 0)));
+    view->deleteItem();
+    EXPECT_EQ(labels(*model, sys), QStringList({"ping", "status"}));
+    EXPECT_EQ(model->rowCount(model->index(0, 0)), 1) << "the other target is untouched";
+    EXPECT_EQ(savedHistoryCount(), 3);
+    EXPECT_EQ(view->model()->rowCount(), 0) << "a group without a match is not shown";
+
+    window.editHistoryFilter->clear();
+    EXPECT_EQ(view->model()->rowCount(), 2);
+    EXPECT_EQ(view->model()->rowCount(view->model()->index(1, 0)), 2);
+}
+
+TEST_F(SettingsTest, ExportedHistoryImportsIntoAnEmptyOneOnceAndBrokenFilesChangeNothing) {
+    const QString shared = dir.filePath("shared.xml");
+    QList<HistoryEntry> exported;
+    {
+        FerrikDlg window;
+        window.teInput->setPlainText(packet("sys", "ping"));
+        window.addToHistory();
+        window.teInput->setPlainText(QString::fromUtf8("not a packet: ünï & <"));
+        window.addToHistory();
+        window.teInput->setPlainText(packet(QString::fromUtf8("Ziel"), "f"));
+        window.addToHistory();
+        window.historyModel->setData(window.historyModel->index(0, 0, window.historyModel->index(0, 0)),
+                                     "label", Qt::EditRole);
+        // A filter narrows the tree, not the export.
+        window.editHistoryFilter->setText("ping");
+        int asked = 0;
+        window.chooseExportFile = [&] { return ++asked == 1 ? QString() : shared; };
+        window.lstHistory->exportAction()->trigger();  // cancelled
+        EXPECT_FALSE(QFile::exists(shared));
+        window.lstHistory->exportAction()->trigger();
+        EXPECT_EQ(asked, 2);
+        exported = window.historyModel->entries();
+        EXPECT_TRUE(historyText(window).contains("History exported to " + shared + ": 3 packet"))
+            << historyText(window).toStdString();
+        // A directory that does not exist: refused, said why, and nothing is left behind.
+        EXPECT_FALSE(window.exportHistory(dir.filePath("missing/shared.xml")));
+        EXPECT_TRUE(historyText(window).contains("Error: The history could not be exported to"));
+    }
+    ASSERT_EQ(exported.size(), 3);
+    ASSERT_TRUE(QFile::remove(file()));
+
+    FerrikDlg window;
+    ASSERT_EQ(window.historyModel->rowCount(), 0);
+    window.chooseImportFile = [&] { return shared; };
+    window.lstHistory->importAction()->trigger();
+    EXPECT_EQ(window.historyModel->entries(), exported);
+    EXPECT_TRUE(historyText(window).contains("3 added, 0 skipped")) << historyText(window).toStdString();
+    EXPECT_EQ(savedHistoryCount(), 3) << "an import is saved at once";
+    window.lstHistory->importAction()->trigger();
+    EXPECT_EQ(window.historyModel->entries(), exported);
+    EXPECT_TRUE(historyText(window).contains("0 added, 3 skipped")) << historyText(window).toStdString();
+
+    // Not well-formed, and well-formed but no history file: refused with the reason, nothing
+    // changes in the history or the settings file.
+    const QByteArray before = readAll(file());
+    const struct {
+        QByteArray text;
+        QString said;
+    } broken[] = {
+        {"<config>\n<history><target>t</target>\n  <label>x</labl></history></config>", "line 3, column"},
+        {"<packet><history/></packet>", "its root element is <packet>"},
+        {"", "could not be imported"},
+    };
+    for (const auto& c : broken) {
+        writeFile(shared, c.text);
+        window.histOutput->clear();
+        EXPECT_FALSE(window.importHistory(shared));
+        const QString text = historyText(window);
+        EXPECT_TRUE(text.contains(c.said) && text.contains("Error:")) << text.toStdString();
+        EXPECT_EQ(window.historyModel->entries(), exported);
+        EXPECT_EQ(readAll(file()), before);
+    }
+}
+
+TEST_F(SettingsTest, ContextMenuOffersDeleteRenameExportImport) {
     FerrikDlg window;
     QStringList texts;
     QTimer::singleShot(0, [&] {
@@ -420,7 +542,7 @@ TEST_F(SettingsTest, ContextMenuOffersDeleteThenRename) {
                             window.lstHistory->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(window.lstHistory->viewport(), &event);
     EXPECT_TRUE(event.isAccepted());
-    EXPECT_EQ(texts, QStringList({"Delete", "Rename"}));
+    EXPECT_EQ(texts, QStringList({"Delete", "Rename", "", "Export...", "Import..."}));
 }
 
 TEST_F(SettingsTest, AnUnreadableFileIsKeptAsideBeforeItIsOverwritten) {

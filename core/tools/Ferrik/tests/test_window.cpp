@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLayout>
 #include <QMetaMethod>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -131,7 +132,10 @@ TEST(Window, SplittersArrangeInputAboveTranscripts) {
     auto* input = qobject_cast<QSplitter*>(window.hboxLayout2->itemAt(0)->widget());
     ASSERT_NE(input, nullptr);
     EXPECT_EQ(input->orientation(), Qt::Horizontal);
-    EXPECT_EQ(input->widget(0), window.lstHistory);
+    // The history's pane: the filter field above the tree.
+    ASSERT_NE(input->widget(0)->layout(), nullptr);
+    EXPECT_EQ(input->widget(0)->layout()->itemAt(0)->widget(), window.editHistoryFilter);
+    EXPECT_EQ(input->widget(0)->layout()->itemAt(1)->widget(), window.lstHistory);
     EXPECT_EQ(input->widget(1), window.teInput);
 
     // Rows, then the splitter, then the find bar.
@@ -145,10 +149,10 @@ TEST(Window, SplittersArrangeInputAboveTranscripts) {
 
 TEST(Window, TabOrder) {
     FerrikDlg window;
-    const QList<QWidget*> expected = {window.leHost,     window.leLogin,    window.leDomain,
-                                      window.lePassword, window.btnConnect, window.cmbConnType,
-                                      window.btnSend,    window.lstHistory, window.teInput,
-                                      window.histInput,  window.histOutput};
+    const QList<QWidget*> expected = {window.leHost,     window.leLogin,           window.leDomain,
+                                      window.lePassword, window.btnConnect,        window.cmbConnType,
+                                      window.btnSend,    window.editHistoryFilter, window.lstHistory,
+                                      window.teInput,    window.histInput,         window.histOutput};
     QList<QWidget*> order;
     QWidget* w = window.leHost;
     for (int steps = 0; steps < 200 && order.size() < expected.size(); ++steps, w = w->nextInFocusChain()) {
