@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QKeySequence>
+#include <QLabel>
 #include <QSplitter>
 #include <QTimer>
 
@@ -27,6 +28,11 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     vboxLayout->removeWidget(frameFind);
     vboxLayout->addWidget(frameFind);
     frameFind->hide();
+    labelReply = new QLabel(this);
+    labelReply->setObjectName(QStringLiteral("labelReply"));
+    labelReply->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    vboxLayout->addWidget(labelReply);
+    labelReply->hide();
     labelWrapped->hide();
 
     histOutput->installEventFilter(this);
@@ -103,4 +109,10 @@ void FerrikDlg::connectSignals() {
     connect(btnGetRealms, &QPushButton::clicked, this, &FerrikDlg::getRealms);
     connect(historyModel, &QAbstractItemModel::dataChanged, this, &FerrikDlg::histroyItemChanged);
     connect(historyModel, &QAbstractItemModel::rowsRemoved, this, &FerrikDlg::histroyItemRemoved);
+    for (FerrikPacketHistory* pane : {histInput, histOutput}) {
+        connect(
+            pane, &FerrikPacketHistory::saveFailed, this, [this](const QString& path, const QString& reason) {
+                appendError(tr("could not save %1: %2").arg(path.toHtmlEscaped(), reason.toHtmlEscaped()));
+            });
+    }
 }
