@@ -110,9 +110,9 @@ void FerrikDlg::connectSignals() {
     connect(historyModel, &QAbstractItemModel::dataChanged, this, &FerrikDlg::histroyItemChanged);
     connect(historyModel, &QAbstractItemModel::rowsRemoved, this, &FerrikDlg::histroyItemRemoved);
     for (FerrikPacketHistory* pane : {histInput, histOutput}) {
-        connect(
-            pane, &FerrikPacketHistory::saveFailed, this, [this](const QString& path, const QString& reason) {
-                appendError(tr("could not save %1: %2").arg(path.toHtmlEscaped(), reason.toHtmlEscaped()));
-            });
+        // A failed save is said where the console says every failure: a red line in histOutput.
+        pane->reportSaveFailure = [this](const QString& path, const QString& reason) {
+            appendError(tr("could not save %1: %2").arg(path.toHtmlEscaped(), reason.toHtmlEscaped()));
+        };
     }
 }

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QSaveFile>
@@ -88,6 +89,9 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
     connect(saveOutputAction, &QAction::triggered, this, &FerrikPacketHistory::saveOutput);
     chooseSavePath = [](QWidget* parent, const QString& caption) {
         return QFileDialog::getSaveFileName(parent, caption);
+    };
+    reportSaveFailure = [this](const QString& path, const QString& reason) {
+        QMessageBox::warning(this, tr("Save failed"), tr("Could not save %1: %2").arg(path, reason));
     };
 }
 
@@ -539,7 +543,9 @@ void FerrikPacketHistory::saveTo(const QString& caption, const QString& text) {
     }
     QString error;
     if (!saveText(text, path, error)) {
-        emit saveFailed(path, error);
+        if (reportSaveFailure) {
+            reportSaveFailure(path, error);
+        }
     }
 }
 

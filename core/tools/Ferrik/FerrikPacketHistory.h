@@ -91,10 +91,9 @@ public:
     // Asks for the path a save writes to ("Save packet as...", "Save output as..."); an empty
     // path cancels. Defaults to the file dialog; tests put their own chooser here.
     std::function<QString(QWidget* parent, const QString& caption)> chooseSavePath;
-
-signals:
-    // A save from the context menu failed: the path and the reason.
-    void saveFailed(const QString& path, const QString& reason);
+    // Says that a save from the context menu failed: the path and the reason. Defaults to a
+    // warning box; the window shows it as a red "Error:" line instead.
+    std::function<void(const QString& path, const QString& reason)> reportSaveFailure;
 
 public slots:
     void selectPacket();
