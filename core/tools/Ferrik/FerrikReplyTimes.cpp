@@ -70,6 +70,7 @@ QString FerrikReplyTimes::rawPiece(qint64 at, qint64 bytes) {
 QString FerrikReplyTimes::replyId(QByteArrayView reply) {
     // Only the root element's start tag is read, however long the reply.
     QXmlStreamReader reader(QByteArray::fromRawData(reply.data(), reply.size()));
+    reader.setNamespaceProcessing(false);  // an undeclared prefix does not hide the id
     while (!reader.atEnd()) {
         if (reader.readNext() == QXmlStreamReader::StartElement) {
             return reader.attributes().value(QLatin1String("id")).toString();
