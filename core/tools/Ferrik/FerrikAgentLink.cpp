@@ -171,6 +171,15 @@ void FerrikAgentLink::onConnect(const OVL::eid_t& eid) {
     window.setWindowTitle(QStringLiteral("%1 <%2>").arg(window.windowTitle(), eidText));
 
     FerrikHandlerPtr handler(new FerrikHandler);
+    // The figures of a reply reach the window before the reply itself (same thread, same order).
+    replyTimes.clear();
+    connect(
+        handler.get(), &FerrikHandler::agentReplyTimed, this,
+        [this](const QString& id, qint64 at, qint64 bytes, bool piece) {
+            window.showReplyFigures(piece ? replyTimes.rawPiece(at, bytes)
+                                          : replyTimes.parsedReply(id, at, bytes));
+        },
+        Qt::QueuedConnection);
     connect(handler.get(), &FerrikHandler::agentReadFinished, &window, &FerrikDlg::onReadFinished,
             Qt::QueuedConnection);
     connect(handler.get(), &FerrikHandler::agentWriteFinished, &window, &FerrikDlg::onWriteFinished,

@@ -25,6 +25,7 @@
 
 #include "FerrikBlockingCall.h"
 #include "FerrikHandler.h"
+#include "FerrikReplyTimes.h"
 #include "OVLCore/OVLGUIDBase.h"
 #include "OVLFunctionalityCore/OVLConnectionInfo.h"
 #include "OVLFunctionalityCore/OVLEnvConfig.h"
@@ -74,6 +75,7 @@ public:
     FerrikHandlerPtr taskHandler;
     OVL::OVLAccessPointPrototypePtr accessPoint;  // for substitutions; reset on connect and disconnect
     OVL::OVLAccessAgentPrototypePtr realmAgent;   // the realm fetch, until it is confirmed
+    FerrikReplyTimes replyTimes;                  // send times of the current connection
 
 private:
     // Parses and sends each zero-terminated packet of pendingPackets as its own message.

@@ -43,6 +43,7 @@ void FerrikAgentLink::send() {
         return;
     }
     if (window.raw) {
+        replyTimes.sentRaw(FerrikReplyTimes::now());
         agent
             ->createTask(envId, std::string(), taskHandler, pendingPackets.constData(),
                          static_cast<std::size_t>(pendingPackets.size()))
@@ -65,7 +66,9 @@ void FerrikAgentLink::sendParsed() {
             window.appendWarning(tr("can't parse message, try to send as raw!"));
         } else {
             std::string id;
-            agent->createTask(envId, std::string(), taskHandler, id)->send(message->getBody(0));
+            const OVL::OVLTaskPtr task = agent->createTask(envId, std::string(), taskHandler, id);
+            replyTimes.sentParsed(QString::fromStdString(id), FerrikReplyTimes::now());
+            task->send(message->getBody(0));
             window.appendText(window.histInput, tr("Sent message ID: ") + QString::fromStdString(id), false,
                               true);
         }

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QKeySequence>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSplitter>
 #include <QTimer>
@@ -33,6 +34,11 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     vboxLayout->removeWidget(frameFind);
     vboxLayout->addWidget(frameFind);
     frameFind->hide();
+    labelReply = new QLabel(this);
+    labelReply->setObjectName(QStringLiteral("labelReply"));
+    labelReply->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    vboxLayout->addWidget(labelReply);
+    labelReply->hide();
     labelWrapped->hide();
 
     histOutput->installEventFilter(this);
@@ -148,4 +154,10 @@ void FerrikDlg::connectSignals() {
             importHistory(path);
         }
     });
+    for (FerrikPacketHistory* pane : {histInput, histOutput}) {
+        // A failed save is said where the console says every failure: a red line in histOutput.
+        pane->reportSaveFailure = [this](const QString& path, const QString& reason) {
+            appendError(tr("could not save %1: %2").arg(path.toHtmlEscaped(), reason.toHtmlEscaped()));
+        };
+    }
 }

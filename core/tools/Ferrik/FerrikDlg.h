@@ -34,6 +34,7 @@
 class FerMsgHistoryModel;
 class FerrikHistoryFilter;
 class QAction;
+class QLabel;
 class QLineEdit;
 class QTextEdit;
 class QTimer;
@@ -49,13 +50,19 @@ public:
     // view follows the new entry when it stood at the bottom or the `scroll` option is on. A long
     // entry goes in over several turns of the event loop; isAppending() tells whether any entry of
     // either pane is still going in.
-    void appendText(FerrikPacketHistory* pane, const QString& text, bool html, bool rule);
+    // A toolTip that is not empty is shown over the entry.
+    void appendText(FerrikPacketHistory* pane, const QString& text, bool html, bool rule,
+                    const QString& toolTip = QString());
     // The same for plain text still being prepared on another thread (a long reply).
-    void appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule);
+    void appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule,
+                    const QString& toolTip = QString());
     bool isAppending() const { return histOutput->isAppending() || histInput->isAppending(); }
     // The red status lines of histOutput, with rule: "WARNING:" or "Error:" followed by html.
     void appendWarning(const QString& html);
     void appendError(const QString& html);
+    // The time and size of the reply that comes next (FerrikReplyTimes): shown in labelReply, below
+    // the find bar, and as the tool tip of that reply's entry in histOutput.
+    void showReplyFigures(const QString& figures);
 
     // Persistence of options, host records and history in the settings file. The file's path is
     // chosen by loadSettings, once: ferrik.xml beside the executable when that directory is
@@ -109,6 +116,7 @@ public:
     bool importHistory(const QString& path);
     QAction* queueAction = nullptr;  // "Queue", Ctrl+Return anywhere in the window
     QTimer* findTimer = nullptr;     // hides the find bar 5 s after a search made outside its field
+    QLabel* labelReply = nullptr;    // time and size of the last reply; hidden until one came
 
     // The connection state and the queued packets (agent, taskHandler, accessPoint, realmAgent,
     // envId, pendingPackets).
@@ -152,4 +160,5 @@ private:
     QString settingsSavePath;
     bool settingsSaveBlocked = false;  // an unreadable file could not be renamed aside
     bool saveFailureShown = false;
+    QString nextReplyTip;  // figures for the next onReadFinished
 };

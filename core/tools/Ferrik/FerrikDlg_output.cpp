@@ -1,18 +1,31 @@
 // FerrikDlg: the transcript panes and the processing of agent replies.
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <QLabel>
+
+#include <utility>
+
 #include "FerrikDlg.h"
 #include "TextOps.h"
 
-void FerrikDlg::appendText(FerrikPacketHistory* pane, const QString& text, bool html, bool rule) {
-    pane->appendEntry(text, html, rule, scroll);
+void FerrikDlg::appendText(FerrikPacketHistory* pane, const QString& text, bool html, bool rule,
+                           const QString& toolTip) {
+    pane->appendEntry(text, html, rule, scroll, toolTip);
 }
 
-void FerrikDlg::appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule) {
-    pane->appendEntry(text, rule, scroll);
+void FerrikDlg::appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule,
+                           const QString& toolTip) {
+    pane->appendEntry(text, rule, scroll, toolTip);
+}
+
+void FerrikDlg::showReplyFigures(const QString& figures) {
+    labelReply->setText(figures);
+    labelReply->show();
+    nextReplyTip = figures;
 }
 
 void FerrikDlg::onReadFinished(const QString& s) {
+    const QString tip = std::exchange(nextReplyTip, QString());
     if (s.size() > FerrikPacketHistory::kStepChars) {
         // A long reply is stripped and indented on a pool thread, so that the window keeps
         // painting meanwhile; its entry keeps its place before anything appended later.
@@ -29,7 +42,7 @@ void FerrikDlg::onReadFinished(const QString& s) {
                        }
                        return text;
                    }),
-                   true);
+                   true, tip);
         return;
     }
     QString text = s;
@@ -39,5 +52,5 @@ void FerrikDlg::onReadFinished(const QString& s) {
     if (indent_output) {
         ferrik::indentXml(text, tab);
     }
-    appendText(histOutput, text, false, true);
+    appendText(histOutput, text, false, true, tip);
 }

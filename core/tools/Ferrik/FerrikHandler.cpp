@@ -1,4 +1,5 @@
 #include "FerrikHandler.h"
+#include "FerrikReplyTimes.h"
 
 #include <cstdlib>
 #include <string>
@@ -8,6 +9,10 @@ FerrikHandler::FerrikHandler() = default;
 FerrikHandler::~FerrikHandler() = default;
 
 int FerrikHandler::onReplyComplete(const OVL::OVLReplyPtr& reply) {
+    const qint64 at = FerrikReplyTimes::now();
+    const std::string& whole = reply->text();
+    emit agentReplyTimed(FerrikReplyTimes::replyId(QByteArrayView(whole.data(), qsizetype(whole.size()))), at,
+                         qint64(whole.size()), false);
     std::string error;
     char* text = reply->getText(0, error, 40000);
     if (text != nullptr) {
@@ -30,6 +35,7 @@ void FerrikHandler::onWriteFinished() {
 bool FerrikHandler::onReplyPiece(const char* bytes, std::size_t length, std::size_t& used) {
     if (isRaw()) {
         used = length;
+        emit agentReplyTimed(QString(), FerrikReplyTimes::now(), qint64(length), true);
         emit agentReadFinished(pieceDecoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length))));
         return false;
     }

@@ -31,6 +31,10 @@ public:
 
 signals:
     void agentReadFinished(const QString& data);
+    // Emitted right before the agentReadFinished of a reply or piece: the id of a complete reply
+    // (empty for a raw piece), the moment the library handed it over (FerrikReplyTimes::now) and
+    // its size in bytes.
+    void agentReplyTimed(const QString& id, qint64 at, qint64 bytes, bool piece);
     void agentWriteFinished();
     // A request failed or got no reply in time (the message names the request).
     void agentRequestError(const OVL::OVLRequestErrorData& err);

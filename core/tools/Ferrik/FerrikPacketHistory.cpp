@@ -3,14 +3,19 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QHelpEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QTextLayout>
 #include <QTimer>
+#include <QToolTip>
 
 #include <algorithm>
 #include <memory>
@@ -69,6 +74,8 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
     : QPlainTextEdit(parent),
       clearAction(new QAction(tr("Clear"), this)),
       selectAction(new QAction(tr("Select packet"), this)),
+      savePacketAction(new QAction(tr("Save packet as..."), this)),
+      saveOutputAction(new QAction(tr("Save output as..."), this)),
       highlighter(new FerrikSyntaxHighLighter(static_cast<QTextDocument*>(nullptr))),
       stepTimer(new QTimer(this)) {
     highlighter->setParent(this);
@@ -78,12 +85,22 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
     connect(stepTimer, &QTimer::timeout, this, &FerrikPacketHistory::insertPending);
     connect(clearAction, &QAction::triggered, this, [this] { clear(); });
     connect(selectAction, &QAction::triggered, this, &FerrikPacketHistory::selectPacket);
+    connect(savePacketAction, &QAction::triggered, this, &FerrikPacketHistory::savePacket);
+    connect(saveOutputAction, &QAction::triggered, this, &FerrikPacketHistory::saveOutput);
+    chooseSavePath = [](QWidget* parent, const QString& caption) {
+        return QFileDialog::getSaveFileName(parent, caption);
+    };
+    reportSaveFailure = [this](const QString& path, const QString& reason) {
+        QMessageBox::warning(this, tr("Save failed"), tr("Could not save %1: %2").arg(path, reason));
+    };
 }
 
 FerrikPacketHistory::~FerrikPacketHistory() = default;
 
-void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow) {
+void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow,
+                                      const QString& toolTip) {
     Pending entry;
+    entry.toolTip = toolTip;
     entry.text = text;
     entry.html = html;
     entry.rule = rule;
@@ -94,8 +111,10 @@ void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule,
     queueEntry(std::move(entry));
 }
 
-void FerrikPacketHistory::appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow) {
+void FerrikPacketHistory::appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow,
+                                      const QString& toolTip) {
     Pending entry;
+    entry.toolTip = toolTip;
     entry.rule = rule;
     entry.alwaysFollow = alwaysFollow;
     entry.preparing = new QFutureWatcher<QString>(this);
@@ -155,6 +174,7 @@ void FerrikPacketHistory::clear() {
     pending.clear();
     stepTimer->stop();
     entryStarts.clear();
+    entryTips.clear();
     QPlainTextEdit::clear();
     document()->setUndoRedoEnabled(false);
 }
@@ -191,6 +211,9 @@ bool FerrikPacketHistory::insertStep(QTextCursor& cursor, Pending& entry) {
             cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
         }
         entryStarts.push_back(cursor.blockNumber());
+        if (!entry.toolTip.isEmpty()) {
+            entryTips[entryCount() - 1] = std::move(entry.toolTip);
+        }
         entry.started = true;
         firstFlags = kEntryStart;
     } else {
@@ -453,16 +476,20 @@ QMimeData* FerrikPacketHistory::createMimeDataFromSelection() const {
     return data;
 }
 
-void FerrikPacketHistory::selectPacket() {
+int FerrikPacketHistory::entryAtMenuPoint() const {
     if (menuPoint.isNull()) {
-        return;
+        return -1;
     }
     const QTextBlock block = cursorForPosition(menuPoint).block();
     const QRectF r = blockBoundingGeometry(block).translated(contentOffset());
     if (!block.isValid() || menuPoint.y() < r.top() || menuPoint.y() >= r.bottom()) {
-        return;  // below the last entry
+        return -1;  // below the last entry
     }
-    const int entry = entryOfBlock(block.blockNumber());
+    return entryOfBlock(block.blockNumber());
+}
+
+void FerrikPacketHistory::selectPacket() {
+    const int entry = entryAtMenuPoint();
     if (entry < 0) {
         return;
     }
@@ -470,12 +497,81 @@ void FerrikPacketHistory::selectPacket() {
     copy();
 }
 
+QString FerrikPacketHistory::entryToolTip(int entry) const {
+    const auto it = entryTips.find(entry);
+    return it == entryTips.end() ? QString() : it->second;
+}
+
+bool FerrikPacketHistory::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) {
+        return QPlainTextEdit::viewportEvent(event);
+    }
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QTextBlock block = cursorForPosition(help->pos()).block();
+    const QRectF r = blockBoundingGeometry(block).translated(contentOffset());
+    const QString tip = block.isValid() && help->pos().y() >= r.top() && help->pos().y() < r.bottom()
+                            ? entryToolTip(entryOfBlock(block.blockNumber()))
+                            : QString();
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip, viewport());
+    }
+    return true;
+}
+
+bool FerrikPacketHistory::saveText(const QString& text, const QString& path, QString& error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+void FerrikPacketHistory::saveTo(const QString& caption, const QString& text) {
+    const QString path = chooseSavePath ? chooseSavePath(this, caption) : QString();
+    if (path.isEmpty()) {
+        return;
+    }
+    QString error;
+    if (!saveText(text, path, error)) {
+        if (reportSaveFailure) {
+            reportSaveFailure(path, error);
+        }
+    }
+}
+
+void FerrikPacketHistory::savePacket() {
+    const int entry = entryAtMenuPoint();
+    if (entry >= 0) {
+        // The menu point is only valid while the menu is open: take the text before asking.
+        saveTo(tr("Save packet as..."), entryText(entry));
+    }
+}
+
+void FerrikPacketHistory::saveOutput() {
+    saveTo(tr("Save output as..."), textBetween(0, document()->characterCount() - 1));
+}
+
 void FerrikPacketHistory::contextMenuEvent(QContextMenuEvent* event) {
     std::unique_ptr<QMenu> menu(createStandardContextMenu());
     menu->addSeparator();
     menu->addAction(clearAction);
     menu->addAction(selectAction);
+    menu->addSeparator();
+    menu->addAction(savePacketAction);
+    menu->addAction(saveOutputAction);
     menuPoint = event->pos();
+    savePacketAction->setEnabled(entryAtMenuPoint() >= 0);
+    saveOutputAction->setEnabled(!document()->isEmpty());
     menu->exec(event->globalPos());
     event->accept();
     menu.reset();

@@ -24,6 +24,8 @@
 #include <QTextDocument>
 
 #include <deque>
+#include <functional>
+#include <unordered_map>
 #include <vector>
 
 class FerrikSyntaxHighLighter;
@@ -44,10 +46,13 @@ public:
     // Adds one entry at the end: text as plain text (markup shown literally), or as an HTML fragment
     // when html is set, closed by a rule when rule is set. The view follows the new text when it
     // stood at the bottom, or always when alwaysFollow is set; otherwise it stays where it is.
-    void appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow);
+    // A toolTip that is not empty is shown while the mouse rests over the entry.
+    void appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow,
+                     const QString& toolTip = QString());
     // The same for plain text that is still being prepared off the GUI thread: the entry takes its
     // place now and goes in once the text is ready; entries appended after it wait for it.
-    void appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow);
+    void appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow,
+                     const QString& toolTip = QString());
     // True while an entry is not completely in the pane yet.
     bool isAppending() const { return !pending.empty(); }
     // Empties the pane at once; entries still going in are dropped.
@@ -58,6 +63,8 @@ public:
     // The entry's text as appended (for HTML, the text it shows), line breaks as line feeds.
     QString entryText(int entry) const;
     bool entryHasRule(int entry) const;
+    // The tool tip given to the entry when it was appended; empty when none.
+    QString entryToolTip(int entry) const;
     // The entry that holds the block, or -1.
     int entryOfBlock(int blockNumber) const;
     // A cursor that selects the whole entry, its rule included.
@@ -75,14 +82,32 @@ public:
     // context menu is open. Set by contextMenuEvent, or by callers that run selectPacket directly.
     void setMenuPoint(const QPoint& point) { menuPoint = point; }
 
+    // The entry under the context menu's position, or -1 (no menu, or below the last entry).
+    int entryAtMenuPoint() const;
+
+    // Writes text to path as UTF-8, atomically: the file is replaced only once everything is
+    // written, and a failure leaves no partial file. false with `error` saying why.
+    static bool saveText(const QString& text, const QString& path, QString& error);
+    // Asks for the path a save writes to ("Save packet as...", "Save output as..."); an empty
+    // path cancels. Defaults to the file dialog; tests put their own chooser here.
+    std::function<QString(QWidget* parent, const QString& caption)> chooseSavePath;
+    // Says that a save from the context menu failed: the path and the reason. Defaults to a
+    // warning box; the window shows it as a red "Error:" line instead.
+    std::function<void(const QString& path, const QString& reason)> reportSaveFailure;
+
 public slots:
     void selectPacket();
+    // The entry under the context menu (its exact text), or the whole pane as text, to a file
+    // chosen by chooseSavePath.
+    void savePacket();
+    void saveOutput();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     QMimeData* createMimeDataFromSelection() const override;
 
 private:
@@ -92,6 +117,7 @@ private:
         bool rule = false;
         bool alwaysFollow = false;
         bool started = false;
+        QString toolTip;
         qsizetype done = 0;      // characters of text in the pane
         qsizetype lineEnd = -1;  // index of the line feed (or text end) that ends the current line
         QFutureWatcher<QString>* preparing = nullptr;  // set while the text is not ready
@@ -114,9 +140,13 @@ private:
 
     QAction* clearAction;
     QAction* selectAction;
+    QAction* savePacketAction;
+    QAction* saveOutputAction;
     QPoint menuPoint;
     FerrikSyntaxHighLighter* highlighter;
-    std::vector<int> entryStarts;  // first block number of every entry, ascending
+    std::vector<int> entryStarts;                // first block number of every entry, ascending
+    std::unordered_map<int, QString> entryTips;  // tool tips by entry
+    void saveTo(const QString& caption, const QString& text);
     std::deque<Pending> pending;
     QTimer* stepTimer;
     QElapsedTimer turnClock;  // since the first entry appended in this turn of the event loop

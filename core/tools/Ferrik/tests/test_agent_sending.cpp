@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBlock>
@@ -113,6 +114,76 @@ TEST_F(Sending, ParsedModeSendsEveryQueuedPacketWithItsOwnId) {
     EXPECT_LT(text.indexOf(">alpha<"), text.indexOf(">gamma<"));
     EXPECT_LT(text.indexOf(ids[0]), text.indexOf(">alpha<"));
     EXPECT_GT(text.indexOf(ids[1]), text.indexOf(">alpha<"));
+}
+
+// The entry of histOutput whose text contains needle, or -1.
+int entryWith(const FerrikPacketHistory* pane, const QString& needle) {
+    for (int entry = 0; entry < pane->entryCount(); ++entry) {
+        if (pane->entryText(entry).contains(needle)) {
+            return entry;
+        }
+    }
+    return -1;
+}
+
+TEST_F(Sending, EveryParsedReplyShowsItsIdTimeAndSize) {
+    setRaw(false);
+    QLabel* label = window->labelReply;
+
+    ASSERT_EQ(queueText(echoPacket("alpha")), 0);
+    sendText(echoPacket(QString(3000, QLatin1Char('g'))));
+    const QRegularExpression idLine("Sent message ID: (\\S+)");
+    QStringList ids;
+    for (auto it = idLine.globalMatch(input(*window)); it.hasNext();) {
+        ids << it.next().captured(1);
+    }
+    ASSERT_EQ(ids.size(), 2);
+    ASSERT_TRUE(waitUntil([&] { return output(*window).contains("ggg<"); })) << output(*window).toStdString();
+
+    // Each reply entry carries the figures of its own request, matched by id.
+    const QRegularExpression figures("^Reply (\\S+): (\\d+\\.\\d) ms, (\\d+ B|\\d+\\.\\d KB)$");
+    const FerrikPacketHistory* pane = window->histOutput;
+    for (int k = 0; k < 2; ++k) {
+        const int entry = entryWith(pane, k == 0 ? ">alpha<" : "ggg<");
+        ASSERT_GE(entry, 0);
+        const QRegularExpressionMatch match = figures.match(pane->entryToolTip(entry));
+        ASSERT_TRUE(match.hasMatch()) << pane->entryToolTip(entry).toStdString();
+        EXPECT_EQ(match.captured(1), ids[k]);
+        EXPECT_GT(match.captured(2).toDouble(), 0.0);
+        EXPECT_LT(match.captured(2).toDouble(), 4000.0);
+        EXPECT_EQ(match.captured(3).endsWith("KB"), k == 1) << match.captured(3).toStdString();
+    }
+    // The label shows the last reply's figures, the same as its entry's tool tip.
+    EXPECT_TRUE(label->isVisible());
+    EXPECT_EQ(label->text(), pane->entryToolTip(entryWith(pane, "ggg<")));
+    EXPECT_EQ(window->link->replyTimes.outstanding(), 0);
+    // Status lines and sent notes carry no figures.
+    EXPECT_TRUE(pane->entryToolTip(entryWith(pane, "Connected to")).isEmpty());
+    EXPECT_TRUE(window->histInput->entryToolTip(0).isEmpty());
+}
+
+TEST_F(Sending, RawRepliesShowTheTimeToTheFirstAndTheLastPiece) {
+    setRaw(true);
+    window->indent_output = false;
+    sendText(echoPacket(QString(100000, QChar(0x00E9))));
+    ASSERT_TRUE(waitUntil([&] { return output(*window).contains("</ns2:echoResult>"); }, 20000));
+    const QRegularExpression figures(
+        "^Raw reply: first piece (\\d+\\.\\d) ms, last piece (\\d+\\.\\d) ms, [0-9.]+ KB in (\\d+) pieces$");
+    const QRegularExpressionMatch last = figures.match(window->labelReply->text());
+    ASSERT_TRUE(last.hasMatch()) << window->labelReply->text().toStdString();
+    EXPECT_LE(last.captured(1).toDouble(), last.captured(2).toDouble());
+    EXPECT_GT(last.captured(3).toInt(), 1);
+    const FerrikPacketHistory* pane = window->histOutput;
+    EXPECT_EQ(pane->entryToolTip(pane->entryCount() - 1), window->labelReply->text());
+
+    // A new send starts the count again.
+    sendText(echoPacket("again"));
+    ASSERT_TRUE(waitUntil([&] { return output(*window).contains(">again<"); }));
+    EXPECT_TRUE(window->labelReply->text().startsWith("Raw reply: first piece "))
+        << window->labelReply->text().toStdString();
+    const QRegularExpressionMatch again =
+        QRegularExpression(" in (\\d+) pieces$").match(window->labelReply->text());
+    EXPECT_LT(again.hasMatch() ? again.captured(1).toInt() : 1, last.captured(3).toInt());
 }
 
 TEST_F(Sending, ParseErrorAloneSendsNothingAndKeepsTheEditor) {

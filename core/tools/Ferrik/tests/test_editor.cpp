@@ -6,10 +6,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include "FerrikDlg.h"
 
@@ -218,6 +223,8 @@ protected:
     // A point inside the entry that holds the given text.
     QPoint pointAt(const QString& text) const {
         QTextCursor cursor = pane->document()->find(text);
+        pane->setTextCursor(cursor);
+        pane->ensureCursorVisible();  // a long entry after it may have scrolled it away
         return pane->cursorRect(cursor).center();
     }
 
@@ -266,23 +273,111 @@ TEST_F(PacketHistory, SelectPacketOutsideEveryEntryDoesNothing) {
     EXPECT_FALSE(pane->textCursor().hasSelection());
 }
 
-TEST_F(PacketHistory, ContextMenuOffersClearAndSelectPacket) {
+TEST_F(PacketHistory, ContextMenuOffersClearSelectAndSave) {
     window.appendText(pane, "one", false, true);
     window.appendText(pane, "two", false, true);
     const QPoint at = pointAt("two");
+    QStringList captions;
+    QTemporaryDir dir;
+    pane->chooseSavePath = [&](QWidget*, const QString& caption) {
+        captions << caption;
+        return dir.filePath("saved.xml");
+    };
     withContextMenu(pane->viewport(), at, [](QMenu* menu) {
         const QList<QAction*> actions = menu->actions();
-        ASSERT_GE(actions.size(), 3);
+        ASSERT_GE(actions.size(), 6);
+        EXPECT_TRUE(actions[actions.size() - 6]->isSeparator());
+        EXPECT_EQ(actions[actions.size() - 5]->text(), "Clear");
+        EXPECT_EQ(actions[actions.size() - 4]->text(), "Select packet");
         EXPECT_TRUE(actions[actions.size() - 3]->isSeparator());
-        EXPECT_EQ(actions[actions.size() - 2]->text(), "Clear");
-        EXPECT_EQ(actions.last()->text(), "Select packet");
-        actions.last()->trigger();
+        EXPECT_EQ(actions[actions.size() - 2]->text(), "Save packet as...");
+        EXPECT_EQ(actions.last()->text(), "Save output as...");
+        EXPECT_TRUE(actions[actions.size() - 2]->isEnabled());
+        actions[actions.size() - 4]->trigger();
     });
     EXPECT_EQ(pane->textCursor().selectedText(), QStringLiteral("two\u2029"));
 
     withContextMenu(pane->viewport(), at,
                     [](QMenu* menu) { menu->actions()[menu->actions().size() - 2]->trigger(); });
+    EXPECT_EQ(captions, QStringList{"Save packet as..."});
+    QFile saved(dir.filePath("saved.xml"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), "two");
+
+    // Below the last entry there is no packet to save.
+    pane->resize(400, 400);
+    withContextMenu(pane->viewport(), QPoint(200, 390), [](QMenu* menu) {
+        EXPECT_FALSE(menu->actions()[menu->actions().size() - 2]->isEnabled());
+        EXPECT_TRUE(menu->actions().last()->isEnabled());
+    });
+
+    withContextMenu(pane->viewport(), at,
+                    [](QMenu* menu) { menu->actions()[menu->actions().size() - 5]->trigger(); });
     EXPECT_TRUE(pane->document()->isEmpty());
+}
+
+TEST_F(PacketHistory, SavesAnEntryOrTheWholePaneAsUtf8) {
+    QTemporaryDir dir;
+    QString path;
+    const auto readBack = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("<none>");
+    };
+    for (FerrikPacketHistory* shown : {window.histOutput, window.histInput}) {
+        pane = shown;
+        pane->chooseSavePath = [&](QWidget*, const QString&) { return path; };
+        const QString reply = QStringLiteral("<a>Gr\u00fc\u00dfe \u20ac \U0001D11E</a>\n  <b/>");
+        window.appendText(pane, "<b>bold</b> &amp;", true, true);
+        window.appendText(pane, reply, false, true);
+        window.appendText(pane, QString(20000, QLatin1Char('x')), false, false);  // shown in pieces
+
+        path = dir.filePath(pane->objectName() + "-packet.xml");
+        pane->setMenuPoint(pointAt("Gr\u00fc"));
+        pane->savePacket();
+        EXPECT_EQ(readBack(), reply);
+        pane->setMenuPoint(pointAt("bold"));
+        pane->savePacket();  // an existing file is replaced
+        EXPECT_EQ(readBack(), "bold &");
+
+        path = dir.filePath(pane->objectName() + "-pane.txt");
+        pane->saveOutput();
+        EXPECT_EQ(readBack(), "bold &\n" + reply + "\n" + QString(20000, QLatin1Char('x')));
+    }
+
+    // Cancelling the file dialog writes nothing.
+    path.clear();
+    pane->saveOutput();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 4);
+}
+
+TEST_F(PacketHistory, AFailedSaveSaysWhyAndLeavesNoFile) {
+    window.appendText(pane, "keep", false, true);
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath("plain-file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QDir locked(dir.filePath("locked"));
+    ASSERT_TRUE(locked.mkpath("."));
+    QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    // A directory that nobody may write into, a read-only one (not for root), one below a file.
+    QStringList targets{"/proc/ferrik-saved.xml", dir.filePath("plain-file/saved.xml")};
+    if (::geteuid() != 0) {
+        targets << locked.filePath("saved.xml");
+    }
+    for (const QString& target : targets) {
+        pane->chooseSavePath = [&](QWidget*, const QString&) { return target; };
+        const int entries = pane->entryCount();
+        pane->setMenuPoint(pointAt("keep"));
+        pane->savePacket();
+        ASSERT_EQ(pane->entryCount(), entries + 1) << target.toStdString();
+        EXPECT_TRUE(pane->entryText(entries).startsWith("Error: could not save " + target + ": "))
+            << pane->entryText(entries).toStdString();
+        EXPECT_GT(pane->entryText(entries).size(), QString("Error: could not save " + target + ": ").size());
+        EXPECT_FALSE(QFile::exists(target));
+    }
+    EXPECT_EQ(QDir(locked.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    QFile::setPermissions(locked.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <random>
 
+#include "FerrikReplyTimes.h"
 #include "TextOps.h"
 
 namespace {
@@ -193,6 +194,47 @@ TEST(Base64Text, RoundTripsAndStopsAtZeroByte) {
     // "ab\0cd" encoded: only what precedes the zero byte survives.
     EXPECT_EQ(ferrik::base64DecodeText(QString::fromLatin1(QByteArray("ab\0cd", 5).toBase64())), "ab");
     EXPECT_EQ(ferrik::base64DecodeText("!!!"), "");
+}
+
+TEST(ReplyTimes, FiguresMatchRepliesByIdAndFormatTheirUnits) {
+    EXPECT_EQ(FerrikReplyTimes::formatSize(1023), "1023 B");
+    EXPECT_EQ(FerrikReplyTimes::formatSize(1024), "1.0 KB");
+    EXPECT_EQ(FerrikReplyTimes::formatSize(1258), "1.2 KB");
+    EXPECT_EQ(FerrikReplyTimes::formatSize(3 * 1024 * 1024 / 2), "1.5 MB");
+    EXPECT_EQ(FerrikReplyTimes::formatMs(12'440'000), "12.4 ms");
+    EXPECT_EQ(FerrikReplyTimes::formatMs(-5), "0.0 ms");  // clocks never run backwards in a figure
+    EXPECT_EQ(FerrikReplyTimes::formatMs(12'345'000'000), "12.35 s");
+
+    EXPECT_EQ(FerrikReplyTimes::replyId(
+                  R"(<?xml version="1.0"?><!-- c --><p:packet id="r7"><x id="no"/></p:packet>)"),
+              "r7");
+    EXPECT_EQ(FerrikReplyTimes::replyId("<packet><x id='inner'/></packet>"), "");
+    EXPECT_EQ(FerrikReplyTimes::replyId("not xml"), "");
+
+    // Out of order: each reply gets its own send's time, once.
+    FerrikReplyTimes times;
+    times.sentParsed("a", 1'000'000);
+    times.sentParsed("b", 2'000'000);
+    EXPECT_EQ(times.parsedReply("b", 7'000'000, 10), "Reply b: 5.0 ms, 10 B");
+    EXPECT_EQ(times.parsedReply("a", 9'000'000, 2048), "Reply a: 8.0 ms, 2.0 KB");
+    EXPECT_EQ(times.parsedReply("a", 9'500'000, 10), "Reply a: 10 B");
+    EXPECT_EQ(times.parsedReply("", 9'500'000, 10), "Reply: 10 B");
+    EXPECT_EQ(times.outstanding(), 0);
+
+    // Raw: first and latest piece since the send; a new send starts again.
+    EXPECT_EQ(times.rawPiece(1, 5), "Raw reply: 5 B");  // nothing sent on this connection
+    times.sentRaw(10'000'000);
+    EXPECT_EQ(times.rawPiece(13'000'000, 600), "Raw reply: first piece 3.0 ms, last piece 3.0 ms, 600 B");
+    EXPECT_EQ(times.rawPiece(20'000'000, 600),
+              "Raw reply: first piece 3.0 ms, last piece 10.0 ms, 1.2 KB in 2 pieces");
+    times.sentRaw(30'000'000);
+    EXPECT_EQ(times.rawPiece(31'000'000, 1), "Raw reply: first piece 1.0 ms, last piece 1.0 ms, 1 B");
+
+    // Requests whose reply never comes do not pile up.
+    for (int i = 0; i < 10000; ++i) {
+        times.sentParsed(QString::number(i), i);
+    }
+    EXPECT_LE(times.outstanding(), 4096);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLayout>
 #include <QMetaMethod>
 #include <QScrollBar>
@@ -138,13 +139,15 @@ TEST(Window, SplittersArrangeInputAboveTranscripts) {
     EXPECT_EQ(input->widget(0)->layout()->itemAt(1)->widget(), window.lstHistory);
     EXPECT_EQ(input->widget(1), window.teInput);
 
-    // Rows, then the splitter, then the find bar.
+    // Rows, then the splitter, the find bar and the reply status line.
     QVBoxLayout* rows = window.vboxLayout;
-    ASSERT_EQ(rows->count(), 4);
+    ASSERT_EQ(rows->count(), 5);
     EXPECT_EQ(rows->itemAt(0)->layout(), window.hboxLayout);
     EXPECT_EQ(rows->itemAt(1)->layout(), window.hboxLayout1);
     EXPECT_EQ(rows->itemAt(2)->widget(), outer);
     EXPECT_EQ(rows->itemAt(3)->widget(), window.frameFind);
+    EXPECT_EQ(rows->itemAt(4)->widget(), window.labelReply);
+    EXPECT_FALSE(window.labelReply->isVisible());  // until a reply came
 }
 
 TEST(Window, TabOrder) {
