@@ -30,15 +30,21 @@ if(FERRIK_TSAN)
     add_link_options(-fsanitize=thread)
 endif()
 
-# ferrik_add_gtest(NAME SOURCES <files> LIBS <targets> [TSAN] [LABELS <labels>] [ENVIRONMENT <k=v>...])
-# Builds one GoogleTest executable and registers it with CTest as one test. TSAN marks a test
-# whose subject is threaded: the ThreadSanitizer build (target tsan_tests) builds and runs it.
+# ferrik_add_gtest(NAME SOURCES <files> LIBS <targets> [MAIN <target>] [LAUNCHER <command>...]
+#                  [TSAN] [TIMEOUT <s>] [LABELS <labels>] [ENVIRONMENT <k=v>...])
+# Builds one GoogleTest executable and registers it with CTest as one test. MAIN names the target
+# that provides main() (default GTest::gtest_main; the Qt tests pass their own, which makes the
+# QApplication). LAUNCHER runs the test through a command (xvfb-run for the X11 tests). TSAN marks
+# a test whose subject is threaded: the ThreadSanitizer build (target tsan_tests) builds and runs it.
 function(ferrik_add_gtest name)
-    cmake_parse_arguments(ARG "TSAN" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+    cmake_parse_arguments(ARG "TSAN" "TIMEOUT;MAIN" "SOURCES;LIBS;LABELS;ENVIRONMENT;LAUNCHER" ${ARGN})
+    if(NOT ARG_MAIN)
+        set(ARG_MAIN GTest::gtest_main)
+    endif()
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${ARG_MAIN} GTest::gtest)
     ferrik_enable_warnings(${name})
-    add_test(NAME ${name} COMMAND ${name})
+    add_test(NAME ${name} COMMAND ${ARG_LAUNCHER} $<TARGET_FILE:${name}>)
     set(labels ${ARG_LABELS})
     if(ARG_TSAN)
         list(APPEND labels tsan)

@@ -1,4 +1,5 @@
-// The one QApplication of a widget test program, alive for every test of the run.
+// main() of the widget test programs: the one QApplication, alive for every test of the run, and
+// a fresh settings directory per test.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -43,12 +44,11 @@ private:
     std::unique_ptr<QTemporaryDir> dir;
 };
 
-[[maybe_unused]] const bool freshSettings = [] {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettingsPerTest);
-    return true;
-}();
-
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
-
 }  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettingsPerTest);
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+    return RUN_ALL_TESTS();
+}
