@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "AgentHarness.h"
 #include "PasswordHash.h"
 
 namespace {
@@ -93,29 +94,10 @@ public:
     // `source`: the local address of a TCP connection (another 127.x address is another peer).
     BenchClient(const ServerProcess& server, Transport transport, const char* source = nullptr) {
         if (transport == Transport::unixSocket) {
-            m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_un addr{};
-            addr.sun_family = AF_UNIX;
-            std::strncpy(addr.sun_path, server.socketPath.c_str(), sizeof addr.sun_path - 1);
-            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-                throw std::runtime_error("connect");
+            m_fd = agent_test::connectUnixSocket(server.socketPath);
         } else {
-            m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (source != nullptr) {
-                sockaddr_in local{};
-                local.sin_family = AF_INET;
-                ::inet_pton(AF_INET, source, &local.sin_addr);
-                if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-                    throw std::runtime_error("bind");
-            }
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(transport == Transport::tls ? server.tlsPort : server.tcpPort);
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-                throw std::runtime_error("connect");
-            int one = 1;
-            ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            m_fd = agent_test::connectLoopbackTcp(
+                transport == Transport::tls ? server.tlsPort : server.tcpPort, source);
         }
         if (transport == Transport::tls) {
             m_ssl = SSL_new(g_tls);

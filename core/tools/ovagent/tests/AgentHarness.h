@@ -179,37 +179,52 @@ struct Reply {
     pugi::xml_node result() const { return OVL::Wire::firstElement(OVL::Wire::firstElement(data())); }
 };
 
+// A TCP connection to 127.0.0.1:port (TCP_NODELAY), from the local address `source` when given
+// (another 127.x address is another peer address to the agent). Throws on failure.
+inline int connectLoopbackTcp(unsigned short port, const char* source = nullptr) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto fail = [fd](const char* what) {
+        ::close(fd);
+        throw std::runtime_error(what);
+    };
+    if (source != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &local.sin_addr);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+            fail("bind");
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        fail("connect");
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// A connection to the Unix-domain socket at path. Throws on failure.
+inline int connectUnixSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        throw std::runtime_error("connect");
+    }
+    return fd;
+}
+
 class Client {
 public:
     // `source`: the local address to connect from (another 127.x address is another peer address).
     static Client tcp(unsigned short port, const char* source = nullptr) {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (source != nullptr) {
-            sockaddr_in local{};
-            local.sin_family = AF_INET;
-            ::inet_pton(AF_INET, source, &local.sin_addr);
-            if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-                throw std::runtime_error("bind");
-        }
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(port);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw std::runtime_error("connect");
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        return Client(fd);
+        return Client(connectLoopbackTcp(port, source));
     }
-    static Client unixSocket(const std::string& path) {
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw std::runtime_error("connect");
-        return Client(fd);
-    }
+    static Client unixSocket(const std::string& path) { return Client(connectUnixSocket(path)); }
     Client(Client&& other) noexcept
         : closed(other.closed),
           m_fd(other.m_fd),
