@@ -355,8 +355,8 @@ void stateMemory(benchmark::State& state) {
         return std::string(text);
     };
     auto environments = [](const std::string& op, const std::string& body) {
-        return "<packet id=\"m\"><target>environments</target><data><environments><" + op + ">" + body + "</" +
-               op + "></environments></data></packet>" + std::string(1, '\0');
+        return "<packet id=\"m\"><target>environments</target><data><environments><" + op + ">" + body +
+               "</" + op + "></environments></data></packet>" + std::string(1, '\0');
     };
     for (auto _ : state) {
         auto owned = std::make_unique<BenchClient>(g_agent, Transport::tcp);
