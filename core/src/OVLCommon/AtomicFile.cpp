@@ -162,7 +162,7 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
         retryOnEintr([&] { return sys::calls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0); });
     if (dirFd >= 0) {
         if (sys::calls().fsync(dirFd) != 0 && errno != EINVAL) {
-            OVL::Log.put(1, "cannot flush directory %s: %s", dir.c_str(),
+            OVL::Log.put(OVL::Logger::kError, "cannot flush directory %s: %s", dir.c_str(),
                          formatWin32Error(static_cast<unsigned long>(errno)).c_str());
         }
         sys::calls().close(dirFd);

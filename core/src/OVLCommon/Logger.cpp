@@ -26,7 +26,7 @@ struct LoggerState {
     std::mutex mutex;
     Logger::Sink sink;     // guarded by mutex
     std::string filePath;  // guarded by mutex; empty: standard error
-    std::atomic<int> threshold{3};
+    std::atomic<int> threshold{Logger::kInfo};
 };
 
 // Never destroyed, so that code running during static destruction can still log.

@@ -27,12 +27,12 @@ OVLException::Handler OVLException::registerExceptionHandler(Handler handler) {
 
 void throwErrorImpl(const OVLException& e, const char* file, int line) {
     if (OVLExceptionHandlerInfo* info = g_handlerInfo.get(); info && info->m_handler) info->m_handler(e);
-    Log.put(1, "Throwing exception from %s(%d): %s.", file ? file : "", line, e.what());
+    Log.put(Logger::kError, "Throwing exception from %s(%d): %s.", file ? file : "", line, e.what());
     throw OVLException(e);
 }
 
 int processException(const OVLException& e) {
-    Log.put(1, "Exception is caught. Error code %d, reason: %s.", e.code(), e.what());
+    Log.put(Logger::kError, "Exception is caught. Error code %d, reason: %s.", e.code(), e.what());
     setErrorMessage("%s", e.what());
     return e.code();
 }

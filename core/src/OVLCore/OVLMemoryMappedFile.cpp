@@ -59,7 +59,7 @@ void* OVLMemoryMappedFile::map(const std::string& name, unsigned int size, tFile
 
 void* OVLMemoryMappedFile::remap(unsigned int size, void* address, const OVLMemoryMappedFile* other) {
     if (m_pMemory != nullptr) {
-        Log.put(1,
+        Log.put(Logger::kError,
                 "[%s]: Wrong function sequence: OVLMemoryMappedFile::remap call while m_pMemory has been "
                 "already set.",
                 kRemapName);

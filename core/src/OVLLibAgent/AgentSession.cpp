@@ -247,7 +247,7 @@ void AgentSession::becomeReady(const OVLEID& eid) {
         m_eid = eid;
     }
     m_state = State::ready;
-    Log.put(4, "agent client: connected to %s, eid %s", where().c_str(), eid.toString().c_str());
+    Log.put(Logger::kDebug, "agent client: connected to %s, eid %s", where().c_str(), eid.toString().c_str());
     bool disconnecting = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -625,7 +625,7 @@ void AgentSession::fail(OVLRequestErrorData err) {
         if (!more.empty())
             err.m_message += " (" + more + ")";
     }
-    Log.put(4, "agent client: %s", err.m_message.c_str());
+    Log.put(Logger::kDebug, "agent client: %s", err.m_message.c_str());
     OVLConnectionHandlerPrototypePtr handler = std::move(m_handler);
     {
         // The gate closed before the shutdown: the caller's disconnect() is under way, and after

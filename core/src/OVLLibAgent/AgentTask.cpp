@@ -37,7 +37,7 @@ int AgentTask::send(const OVLMessageBodyPtr& body) {
         return -1;
     std::string frame, error;
     if (!withPacketId(body->text(), m_id, frame, error)) {
-        Log.put(2, "agent client: task '%s' cannot send its message: %s", m_name.c_str(), error.c_str());
+        Log.put(Logger::kWarning, "agent client: task '%s' cannot send its message: %s", m_name.c_str(), error.c_str());
         return -1;
     }
     m_session->request(m_id, std::move(frame), m_handler, nullptr);

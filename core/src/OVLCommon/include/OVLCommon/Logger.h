@@ -18,8 +18,10 @@ namespace OVL {
 
 class OVLCOMMON_EXPORT Logger {
 public:
+    // Levels, most severe first; a threshold keeps every level up to and including itself.
+    enum Level : int { kError = 1, kWarning = 2, kInfo = 3, kDebug = 4 };
     // Level of the put() form without a level.
-    static constexpr int kDefaultLevel = 2;
+    static constexpr int kDefaultLevel = kWarning;
 
     // Receives the level and the formatted text (without time stamp or line end).
     using Sink = std::function<void(int level, std::string_view text)>;
@@ -32,7 +34,7 @@ public:
     void put(const char* format, ...) noexcept __attribute__((format(printf, 2, 3)));
     void vput(int level, const char* format, va_list args) noexcept;
 
-    // Lines whose level is above the threshold are dropped. Default: 3 (everything up to info).
+    // Lines whose level is above the threshold are dropped. Default: kInfo.
     void setThreshold(int level) noexcept;
     int threshold() const noexcept;
 
