@@ -1,11 +1,7 @@
 #include "AgentSession.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <iterator>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -21,10 +17,13 @@ namespace OVL::Agent {
 
 namespace {
 
-constexpr std::size_t kDefaultMaxReplySize = std::size_t(256) << 20;
+// What one read asks for at most.
 constexpr std::size_t kReadSize = 64 * 1024;
-// A frame whose root start tag is not complete after this many bytes is routed without an id.
-constexpr std::size_t kMaxHead = 64 * 1024;
+// The longest time-out that the environment may set (an hour); longer ones count as unset.
+constexpr long kMaxTimeoutMs = 3600L * 1000;
+// The bounds of OVL_MAX_REPLY_SIZE.
+constexpr unsigned long long kMinMaxReplySize = 1024;
+constexpr unsigned long long kMaxMaxReplySize = 1ULL << 32;
 
 int envMs(const char* name, int fallback) {
     const char* text = std::getenv(name);
@@ -32,17 +31,17 @@ int envMs(const char* name, int fallback) {
         return fallback;
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    return *end == '\0' && value > 0 && value < 3600 * 1000 ? static_cast<int>(value) : fallback;
+    return *end == '\0' && value > 0 && value < kMaxTimeoutMs ? static_cast<int>(value) : fallback;
 }
 
 }  // namespace
 
 int AgentSession::connectTimeoutMs() {
-    return envMs("OVL_CONNECT_TIMEOUT_MS", 15000);
+    return envMs("OVL_CONNECT_TIMEOUT_MS", kDefaultConnectTimeoutMs);
 }
 
 int AgentSession::requestTimeoutMs() {
-    return envMs("OVL_REQUEST_TIMEOUT_MS", 15000);
+    return envMs("OVL_REQUEST_TIMEOUT_MS", kDefaultRequestTimeoutMs);
 }
 
 std::size_t AgentSession::maxReplySize() {
@@ -51,15 +50,22 @@ std::size_t AgentSession::maxReplySize() {
         return kDefaultMaxReplySize;
     char* end = nullptr;
     const unsigned long long value = std::strtoull(text, &end, 10);
-    return *end == '\0' && value >= 1024 && value <= (1ULL << 32) ? static_cast<std::size_t>(value)
-                                                                    : kDefaultMaxReplySize;
+    return *end == '\0' && value >= kMinMaxReplySize && value <= kMaxMaxReplySize
+               ? static_cast<std::size_t>(value)
+               : kDefaultMaxReplySize;
 }
 
 AgentSession::AgentSession()
     : m_context(IoThread::context()),
       m_timer(m_context),
-      m_requestTimer(m_context),
-      m_splitter(maxReplySize(), kReadSize) {}
+      m_splitter(maxReplySize(), kReadSize),
+      m_router(
+          m_context, m_pending, [this] { return shared_from_this(); }, [this] { return where(); }),
+      m_writes(
+          m_context, [this] { return shared_from_this(); },
+          [this](const boost::system::error_code& ec) {
+              fail({OVLRequestErrorData::kClosed, "writing to " + where() + " failed: " + errorText(ec)});
+          }) {}
 
 AgentSession::~AgentSession() {
     if (m_transport)
@@ -67,7 +73,7 @@ AgentSession::~AgentSession() {
 }
 
 OVLEID AgentSession::getEID() const {
-    std::lock_guard<std::mutex> lock(m_eidMutex);
+    MutexLock lock(m_eidMutex);
     return m_eid;
 }
 
@@ -78,10 +84,7 @@ std::string AgentSession::where() const {
 bool AgentSession::connect(const OVLConnectionInfo& info, const OVLConnectionHandlerPrototypePtr& handler) {
     if (m_started.exchange(true))
         return false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_gate = Gate::held;
-    }
+    m_writes.hold();
     boost::asio::post(m_context, [self = shared_from_this(), info, handler] {
         self->m_handler = handler;
         self->start(info);
@@ -99,6 +102,7 @@ void AgentSession::start(OVLConnectionInfo info) {
         fail(error);
         return;
     }
+    m_writes.attach(*m_transport);
     m_state = State::connecting;
     m_timer.expires_after(std::chrono::milliseconds(connectTimeoutMs()));
     m_timer.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
@@ -152,7 +156,7 @@ void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
     if (m_state == State::closed)
         return;
     if (ec) {
-        const bool midReply = m_splitter.buffered() > 0 || m_current.decided || !m_head.empty();
+        const bool midReply = m_splitter.buffered() > 0 || m_router.midReply();
         if (m_state != State::ready)
             fail({OVLRequestErrorData::kClosed,
                   "the agent at " + where() + " closed the connection during login" +
@@ -168,8 +172,8 @@ void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
     }
     m_splitter.commit(n);
     if (m_state == State::ready) {
-        notifyWritten();  // a write's onWriteFinished comes before the callbacks of its reply
-        emitPieces(m_readArea, n);
+        m_writes.notifyWritten();  // a write's onWriteFinished comes before the callbacks of its reply
+        m_router.receive(m_readArea, n);
     }
     std::span<char> frame;
     for (;;) {
@@ -184,7 +188,7 @@ void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
             break;
         const std::string_view text(frame.data(), frame.size());
         if (m_state == State::ready)
-            handleFrame(text);
+            m_router.complete(text);
         else
             handleSetupFrame(text);
         if (m_state == State::closed)
@@ -192,10 +196,6 @@ void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
     }
     readMore();
 }
-
-}  // namespace OVL::Agent
-
-namespace OVL::Agent {
 
 void AgentSession::handleSetupFrame(std::string_view frame) {
     pugi::xml_document doc;
@@ -217,11 +217,7 @@ void AgentSession::handleSetupFrame(std::string_view frame) {
         }
         generateID(m_loginId);
         m_state = State::login;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_writes.push_front({loginFrame(m_loginId, m_info.getAuthName()), nullptr});
-        }
-        writeNext();
+        m_writes.writeFirst(loginFrame(m_loginId, m_info.getAuthName()));
         return;
     }
     // State::login: the one reply expected is the login's.
@@ -243,269 +239,23 @@ void AgentSession::handleSetupFrame(std::string_view frame) {
 void AgentSession::becomeReady(const OVLEID& eid) {
     m_timer.cancel();
     {
-        std::lock_guard<std::mutex> lock(m_eidMutex);
+        MutexLock lock(m_eidMutex);
         m_eid = eid;
     }
     m_state = State::ready;
     Log.put(Logger::kDebug, "agent client: connected to %s, eid %s", where().c_str(), eid.toString().c_str());
-    bool disconnecting = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        disconnecting = m_gate == Gate::closed;
-        if (!disconnecting) {
-            m_gate = Gate::ready;
-            m_directSocket = m_transport->directWriteSocket();
-            // The held writes go first: a direct write only happens while nothing is queued.
-            while (!m_held.empty()) {
-                m_writes.push_back(std::move(m_held.front()));
-                m_held.pop_front();
-            }
-        }
-    }
     // A disconnect() under way (its shutdown is posted) ends the connection without a callback.
-    if (disconnecting)
+    if (!m_writes.open())
         return;
     m_connected = true;
     if (m_handler)
         m_handler->onConnected(eid);
-    writeNext();
-}
-
-void AgentSession::emitPieces(const char* bytes, std::size_t n) {
-    while (n > 0) {
-        const char* zero = static_cast<const char*>(std::memchr(bytes, '\0', n));
-        const std::size_t length = zero != nullptr ? static_cast<std::size_t>(zero - bytes) : n;
-        if (!m_current.decided) {
-            if (m_head.empty() && decideRoute(std::string_view(bytes, length), zero != nullptr)) {
-                deliverPiece(bytes, length);
-            } else {
-                m_head.append(bytes, length);
-                if (decideRoute(m_head, zero != nullptr)) {
-                    deliverPiece(m_head.data(), m_head.size());
-                    m_head.clear();
-                }
-            }
-        } else {
-            deliverPiece(bytes, length);
-        }
-        if (zero == nullptr)
-            return;
-        m_routes.push_back(std::move(m_current));
-        m_current = Route();
-        bytes = zero + 1;
-        n -= length + 1;
-    }
-}
-
-bool AgentSession::decideRoute(std::string_view head, bool force) {
-    std::string id;
-    if (!findPacketId(head, id) && !force && head.size() < kMaxHead)
-        return false;
-    m_current.decided = true;
-    OVLTaskHandlerPrototypePtr owner;
-    if (!id.empty()) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto pending = m_pending.find(id);
-        if (pending != m_pending.end()) {
-            m_current.claimed = true;
-            owner = pending->second.handler;
-        } else if (auto given = std::find(m_abandoned.begin(), m_abandoned.end(), id);
-                   given != m_abandoned.end()) {
-            m_current.claimed = true;  // nobody's any more: no recipient
-            m_abandoned.erase(given);
-        }
-    }
-    m_current.id = std::move(id);
-    if (m_current.claimed) {
-        if (owner)
-            m_current.recipients.push_back({std::move(owner), false});
-    } else {
-        for (auto& handler : m_subscribers)
-            m_current.recipients.push_back({handler, false});
-    }
-    return true;
-}
-
-void AgentSession::deliverPiece(const char* bytes, std::size_t n) {
-    if (n == 0)
-        return;
-    for (Recipient& recipient : m_current.recipients) {
-        std::size_t used = 0;
-        if (recipient.handler->onReplyPiece(bytes, n, used))
-            recipient.wantsComplete = true;
-    }
-}
-
-void AgentSession::handleFrame(std::string_view frame) {
-    Route route;
-    if (!m_routes.empty()) {
-        route = std::move(m_routes.front());
-        m_routes.pop_front();
-    } else {
-        // Bytes that arrived together with the login reply: route the frame as a whole.
-        decideRoute(frame, true);
-        deliverPiece(frame.data(), frame.size());
-        route = std::move(m_current);
-        m_current = Route();
-    }
-    if (!route.claimed)
-        countRawReply();
-    Done done;
-    if (route.claimed) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto pending = m_pending.find(route.id);
-        if (pending != m_pending.end()) {
-            done = std::move(pending->second.done);
-            m_pending.erase(pending);
-        }
-    }
-    std::size_t replies = 0;
-    for (const Recipient& recipient : route.recipients)
-        replies += recipient.wantsComplete ? 1 : 0;
-    if (!done && replies == 0)
-        return;
-    std::string text(frame);
-    if (done)
-        done(0, replies == 0 ? std::move(text) : text);
-    for (Recipient& recipient : route.recipients) {
-        if (!recipient.wantsComplete)
-            continue;
-        // The last reply object takes the text, the others copy it.
-        OVLReplyPtr reply(--replies == 0 ? new OVLReply(std::move(text)) : new OVLReply(text));
-        recipient.handler->onReplyComplete(reply);
-    }
-}
-
-void AgentSession::submit(Write write, const std::string* id, Done done) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_gate == Gate::idle || m_gate == Gate::closed) {
-        lock.unlock();
-        boost::asio::post(m_context, [notify = std::move(write.notify), done = std::move(done)] {
-            const OVLRequestErrorData err{OVLRequestErrorData::kClosed, "not connected to an agent"};
-            if (notify)
-                notify->onRequestError(err);
-            if (done)
-                done(err.m_code, err.m_message);
-        });
-        return;
-    }
-    // Registered before the bytes can go out, so that the reply finds its request.
-    const int timeoutMs = requestTimeoutMs();
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (id != nullptr) {
-        m_pending[*id] = Pending{write.notify, std::move(done), deadline, timeoutMs};
-    } else {
-        const auto frames =
-            static_cast<std::size_t>(std::count(write.bytes.begin(), write.bytes.end(), '\0'));
-        m_rawWaits.push_back({write.notify, frames, deadline, timeoutMs});
-    }
-    if (!m_requestTimerArmed) {
-        m_requestTimerArmed = true;
-        boost::asio::post(m_context, [self = shared_from_this()] { self->armRequestTimer(); });
-    }
-    if (m_gate == Gate::held) {
-        m_held.push_back(std::move(write));
-        return;
-    }
-    const bool first = m_writes.empty() && !m_writing;
-    if (first && writeDirectly(write)) {
-        const bool post = !m_written.empty() && !m_writtenPosted;
-        m_writtenPosted = m_writtenPosted || post;
-        lock.unlock();
-        if (post)
-            boost::asio::post(m_context, [self = shared_from_this()] { self->notifyWritten(); });
-        return;
-    }
-    m_writes.push_back(std::move(write));
-    const bool kick = !m_writing && !m_writeKicked;
-    m_writeKicked = m_writeKicked || kick;
-    lock.unlock();
-    if (kick)
-        boost::asio::post(m_context, [self = shared_from_this()] { self->writeNext(); });
-}
-
-bool AgentSession::writeDirectly(Write& write) {
-    if (m_directSocket < 0)
-        return false;
-    const ssize_t n =
-        ::send(m_directSocket, write.bytes.data(), write.bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n > 0)
-        write.written = static_cast<std::size_t>(n);
-    // A full socket buffer leaves the rest to the I/O thread, a failure too: its write reports it.
-    if (write.written < write.bytes.size())
-        return false;
-    if (write.notify && write.notify->wantsWriteFinished())
-        m_written.push_back(std::move(write.notify));
-    return true;
-}
-
-void AgentSession::notifyWritten() {
-    std::vector<OVLTaskHandlerPrototypePtr> written;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_written.empty())
-            return;
-        written.swap(m_written);
-        m_writtenPosted = false;
-    }
-    for (auto& handler : written)
-        handler->onWriteFinished();
-}
-
-void AgentSession::writeNext() {
-    boost::asio::const_buffer buffer;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_writeKicked = false;
-        if (m_writing || m_writes.empty() || m_gate == Gate::closed || m_state == State::closed)
-            return;
-        m_writing = true;
-        // Other threads only append to the queue: the front's bytes stay where they are.
-        const Write& front = m_writes.front();
-        buffer = boost::asio::buffer(front.bytes.data() + front.written, front.bytes.size() - front.written);
-    }
-    m_transport->asyncWrite(buffer, [self = shared_from_this()](const boost::system::error_code& ec,
-                                                                std::size_t) { self->onWritten(ec); });
-}
-
-void AgentSession::onWritten(const boost::system::error_code& ec) {
-    Write done;
-    const bool closed = m_state == State::closed;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_writing = false;
-        if (!m_writes.empty() && (!ec || closed)) {
-            done = std::move(m_writes.front());
-            m_writes.pop_front();
-        }
-    }
-    if (closed) {
-        // The write that was under way when the connection closed; a request had its answer.
-        if (done.notify && !done.request) {
-            if (ec)
-                done.notify->onRequestError(m_closeError);
-            else
-                done.notify->onWriteFinished();
-        }
-        return;
-    }
-    if (ec) {
-        fail({OVLRequestErrorData::kClosed, "writing to " + where() + " failed: " + errorText(ec)});
-        return;
-    }
-    if (done.notify)
-        done.notify->onWriteFinished();
-    writeNext();
 }
 
 void AgentSession::subscribe(const OVLTaskHandlerPrototypePtr& handler) {
     boost::asio::post(m_context, [self = shared_from_this(), handler] {
-        if (self->m_state == State::closed || self->m_state == State::idle)
-            return;
-        for (auto& known : self->m_subscribers)
-            if (known == handler)
-                return;
-        self->m_subscribers.push_back(handler);
+        if (self->m_state != State::closed && self->m_state != State::idle)
+            self->m_router.subscribe(handler);
     });
 }
 
@@ -518,96 +268,41 @@ void AgentSession::request(const std::string& id, std::string frame,
     submit({std::move(frame), handler, true}, &id, std::move(done));
 }
 
-void AgentSession::countRawReply() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_rawWaits.empty() && --m_rawWaits.front().frames == 0)
-        m_rawWaits.pop_front();
-}
-
-void AgentSession::armRequestTimer() {
-    Clock::time_point earliest = Clock::time_point::max();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& [id, request] : m_pending)
-            earliest = std::min(earliest, request.deadline);
-        if (!m_rawWaits.empty())
-            earliest = std::min(earliest, m_rawWaits.front().deadline);
-        if (m_state == State::closed || earliest == Clock::time_point::max()) {
-            m_requestTimerArmed = false;
-            return;
-        }
-    }
-    m_requestTimer.expires_at(earliest);
-    m_requestTimer.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
-        if (!ec)
-            self->onRequestTimer();
-    });
-}
-
-void AgentSession::onRequestTimer() {
-    if (m_state == State::closed)
+void AgentSession::submit(WriteQueue::Write write, const std::string* id, Done done) {
+    const OVLTaskHandlerPrototypePtr notify = write.notify;
+    const auto frames = static_cast<std::size_t>(std::count(write.bytes.begin(), write.bytes.end(), '\0'));
+    bool arm = false;
+    // Registered before the bytes can go out, so that the reply finds its request.
+    const auto registerWait = [&] {
+        const int timeoutMs = requestTimeoutMs();
+        const auto deadline = PendingRequests::Clock::now() + std::chrono::milliseconds(timeoutMs);
+        if (id != nullptr)
+            arm = m_pending.add(*id, {notify, std::move(done), deadline, timeoutMs});
+        else
+            arm = m_pending.addRaw({notify, frames, deadline, timeoutMs});
+    };
+    if (!m_writes.push(std::move(write), registerWait)) {
+        boost::asio::post(m_context, [notify, done = std::move(done)] {
+            const OVLRequestErrorData err{OVLRequestErrorData::kClosed, "not connected to an agent"};
+            if (notify)
+                notify->onRequestError(err);
+            if (done)
+                done(err.m_code, err.m_message);
+        });
         return;
-    const Clock::time_point now = Clock::now();
-    std::vector<std::pair<std::string, Pending>> expired;
-    std::vector<RawWait> expiredRaw;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto it = m_pending.begin(); it != m_pending.end();) {
-            if (it->second.deadline <= now) {
-                if (!it->second.handler)
-                    abandon(it->first);  // a synchronous request: its caller wants no late reply
-                expired.emplace_back(it->first, std::move(it->second));
-                it = m_pending.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        // Raw writes expire in write order. Their replies, should they still come, go to the
-        // subscribers like any unclaimed frame.
-        while (!m_rawWaits.empty() && m_rawWaits.front().deadline <= now) {
-            if (m_rawWaits.front().handler)
-                expiredRaw.push_back(std::move(m_rawWaits.front()));
-            m_rawWaits.pop_front();
-        }
     }
-    const auto within = [](int ms) { return " within " + std::to_string(ms) + " ms"; };
-    for (auto& [id, request] : expired) {
-        const OVLRequestErrorData err{
-            OVLRequestErrorData::kTimeout,
-            "request " + id + ": no reply from the agent at " + where() + within(request.timeoutMs)};
-        if (request.handler)
-            request.handler->onRequestError(err);
-        if (request.done)
-            request.done(err.m_code, err.m_message);
-    }
-    for (RawWait& raw : expiredRaw)
-        raw.handler->onRequestError(
-            {OVLRequestErrorData::kTimeout,
-             "raw request: no reply from the agent at " + where() + within(raw.timeoutMs)});
-    armRequestTimer();
+    if (arm)
+        boost::asio::post(m_context, [self = shared_from_this()] { self->m_router.armTimer(); });
 }
 
 void AgentSession::cancel(const std::string& id, bool drop) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_pending.erase(id);
-    if (drop)
-        abandon(id);
-}
-
-void AgentSession::abandon(const std::string& id) {
-    m_abandoned.push_back(id);
-    if (m_abandoned.size() > kMaxAbandoned)
-        m_abandoned.pop_front();
+    m_pending.cancel(id, drop);
 }
 
 void AgentSession::disconnect() {
     m_started = true;  // a later connect() on this session is refused
-    {
-        // Writes from now on are refused; the shutdown on the I/O thread ends what is under way.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_gate = Gate::closed;
-        m_directSocket = -1;
-    }
+    // Writes from now on are refused; the shutdown on the I/O thread ends what is under way.
+    m_writes.close();
     boost::asio::post(m_context, [self = shared_from_this()] {
         if (self->m_state == State::closed)
             return;
@@ -627,13 +322,10 @@ void AgentSession::fail(OVLRequestErrorData err) {
     }
     Log.put(Logger::kDebug, "agent client: %s", err.m_message.c_str());
     OVLConnectionHandlerPrototypePtr handler = std::move(m_handler);
-    {
-        // The gate closed before the shutdown: the caller's disconnect() is under way, and after
-        // it no connection callback comes.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_gate == Gate::closed)
-            handler.reset();
-    }
+    // The queue closed before the shutdown: the caller's disconnect() is under way, and after it
+    // no connection callback comes.
+    if (m_writes.isClosed())
+        handler.reset();
     shutdown(err);
     if (handler) {
         if (wasReady)
@@ -645,41 +337,13 @@ void AgentSession::fail(OVLRequestErrorData err) {
 
 void AgentSession::shutdown(const OVLRequestErrorData& err) {
     m_state = State::closed;
-    m_closeError = err;
     m_connected = false;
     m_timer.cancel();
-    m_requestTimer.cancel();
-    std::unordered_map<std::string, Pending> pending;
-    std::deque<Write> unwritten;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_gate = Gate::closed;
-        m_directSocket = -1;
-        pending.swap(m_pending);
-        unwritten.swap(m_held);
-        m_rawWaits.clear();  // the unwritten ones among them are answered below
-        // The write under way keeps its buffer until its handler has run.
-        const auto keep = m_writes.begin() + (m_writing && !m_writes.empty() ? 1 : 0);
-        std::move(keep, m_writes.end(), std::back_inserter(unwritten));
-        m_writes.erase(keep, m_writes.end());
-    }
+    m_writes.close();  // before the pending requests are taken: no request joins them after it
     if (m_transport)
         m_transport->close();
-    m_subscribers.clear();
-    m_routes.clear();
-    m_current = Route();
-    m_head.clear();
-    for (auto& [id, request] : pending) {
-        if (request.handler)
-            request.handler->onRequestError({err.m_code, "request " + id + ": " + err.m_message});
-        if (request.done)
-            request.done(err.m_code != 0 ? err.m_code : OVLRequestErrorData::kClosed, err.m_message);
-    }
-    // Raw writes that never went out; the requests among them had their answer above.
-    for (Write& write : unwritten) {
-        if (write.notify && !write.request)
-            write.notify->onRequestError(err);
-    }
+    m_router.close(err);
+    m_writes.shutdown(err);
 }
 
 }  // namespace OVL::Agent
