@@ -270,7 +270,10 @@ void AgentSession::request(const std::string& id, std::string frame,
 
 void AgentSession::submit(WriteQueue::Write write, const std::string* id, Done done) {
     const OVLTaskHandlerPrototypePtr notify = write.notify;
-    const auto frames = static_cast<std::size_t>(std::count(write.bytes.begin(), write.bytes.end(), '\0'));
+    // A raw write's zero-terminated packets each get one reply frame.
+    const std::size_t frames =
+        id != nullptr ? 0
+                      : static_cast<std::size_t>(std::count(write.bytes.begin(), write.bytes.end(), '\0'));
     bool arm = false;
     // Registered before the bytes can go out, so that the reply finds its request.
     const auto registerWait = [&] {
