@@ -3,14 +3,15 @@
 #include <dlfcn.h>
 
 #include <cstring>
-#include <mutex>
+
+#include "OVLCommon/Mutex.h"
 
 namespace OVL {
 
 namespace {
 
-std::mutex g_dirMutex;
-std::string g_dllDirectory;  // guarded by g_dirMutex
+Mutex g_dirMutex;
+std::string g_dllDirectory GUARDED_BY(g_dirMutex);
 
 thread_local std::string t_libraryError;
 
@@ -23,7 +24,7 @@ void recordDlError() {
 
 bool SetDllDirectoryAU(const char* dir) noexcept {
     try {
-        std::lock_guard<std::mutex> lock(g_dirMutex);
+        MutexLock lock(g_dirMutex);
         g_dllDirectory = dir ? dir : "";
     } catch (...) {
         return false;
@@ -32,7 +33,7 @@ bool SetDllDirectoryAU(const char* dir) noexcept {
 }
 
 std::string getDllDirectory() {
-    std::lock_guard<std::mutex> lock(g_dirMutex);
+    MutexLock lock(g_dirMutex);
     return g_dllDirectory;
 }
 
@@ -46,11 +47,13 @@ void* LoadLibraryAU(const char* path) noexcept {
             std::string dir = getDllDirectory();
             if (!dir.empty()) {
                 std::string candidate = dir + "/" + path;
-                if (void* h = dlopen(candidate.c_str(), RTLD_NOW)) return h;
+                if (void* h = dlopen(candidate.c_str(), RTLD_NOW))
+                    return h;
             }
         }
         void* h = dlopen(path, RTLD_NOW);
-        if (h == nullptr) recordDlError();
+        if (h == nullptr)
+            recordDlError();
         return h;
     } catch (...) {
         t_libraryError = "out of memory";
@@ -74,7 +77,8 @@ void* GetModuleHandleAU(const char* name) noexcept {
 }
 
 void* GetProcAddressU(void* module, const char* name) noexcept {
-    if (module == nullptr || name == nullptr) return nullptr;
+    if (module == nullptr || name == nullptr)
+        return nullptr;
     dlerror();
     return dlsym(module, name);
 }
@@ -91,6 +95,8 @@ bool FreeLibraryU(void* module) noexcept {
     return true;
 }
 
-std::string getLibraryError() { return t_libraryError; }
+std::string getLibraryError() {
+    return t_libraryError;
+}
 
 }  // namespace OVL

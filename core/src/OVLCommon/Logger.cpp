@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 
+#include "OVLCommon/Mutex.h"
 #include "OVLCommon/SysCall.h"
 
 namespace OVL {
@@ -23,9 +23,9 @@ namespace {
 constexpr size_t kMaxLine = 4096;
 
 struct LoggerState {
-    std::mutex mutex;
-    Logger::Sink sink;     // guarded by mutex
-    std::string filePath;  // guarded by mutex; empty: standard error
+    Mutex mutex;
+    Logger::Sink sink GUARDED_BY(mutex);
+    std::string filePath GUARDED_BY(mutex);  // empty: standard error
     std::atomic<int> threshold{Logger::kInfo};
 };
 
@@ -74,7 +74,7 @@ void Logger::vput(int level, const char* format, va_list args) noexcept {
         }
         size_t textLen = std::min(static_cast<size_t>(len), sizeof text - 1);
 
-        std::lock_guard<std::mutex> lock(s.mutex);
+        MutexLock lock(s.mutex);
         if (s.sink) {
             s.sink(level, std::string_view(text, textLen));
         } else {
@@ -124,7 +124,7 @@ int Logger::threshold() const noexcept {
 
 Logger::Sink Logger::setSink(Sink sink) {
     LoggerState& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     Sink old = std::move(s.sink);
     s.sink = std::move(sink);
     return old;
@@ -136,7 +136,7 @@ bool Logger::setFile(const std::string& path) {
         return false;
     ::close(fd);
     LoggerState& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     s.sink = nullptr;
     s.filePath = path;
     return true;

@@ -365,7 +365,7 @@ long OVLCounterSource::add(const std::string& path, unsigned long& id) {
     if (const long status = parseCounterPath(path, def); status != 0) {
         return status;
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (def.row->source == kDiskstats) {
         physicalDisks();
     }
@@ -375,7 +375,7 @@ long OVLCounterSource::add(const std::string& path, unsigned long& id) {
 }
 
 long OVLCounterSource::remove(unsigned long id) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     return m_counters.erase(id) ? 0 : fail(OVLPdhQuery::kInvalidHandle, EBADF);
 }
 
@@ -511,7 +511,7 @@ bool OVLCounterSource::readProcesses(CounterSample& s, bool count, bool names) {
 }
 
 long OVLCounterSource::collect() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (m_counters.empty()) {
         return fail(OVLPdhQuery::kNoData, ENODATA);
     }
@@ -546,7 +546,7 @@ long OVLCounterSource::collect() {
 }
 
 long OVLCounterSource::value(unsigned long id, double& out) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     const auto found = m_counters.find(id);
     if (found == m_counters.end()) {
         return fail(OVLPdhQuery::kInvalidHandle, EBADF);

@@ -9,12 +9,12 @@
 #include <sys/types.h>
 
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "OVLCommon/Mutex.h"
 #include "OVLProcParsers.h"
 
 namespace OVL {
@@ -78,21 +78,22 @@ public:
     long value(unsigned long id, double& out);
 
 private:
-    bool readStat(CounterSample& s);
-    bool readMeminfo(CounterSample& s);
-    bool readDiskstats(CounterSample& s);
-    bool readNetDev(CounterSample& s);
-    bool readProcesses(CounterSample& s, bool count, bool names);
-    const std::set<std::string>& physicalDisks();
+    // Each runs with m_mutex held, by the sampling that calls it.
+    bool readStat(CounterSample& s) REQUIRES(m_mutex);
+    bool readMeminfo(CounterSample& s) REQUIRES(m_mutex);
+    bool readDiskstats(CounterSample& s) REQUIRES(m_mutex);
+    bool readNetDev(CounterSample& s) REQUIRES(m_mutex);
+    bool readProcesses(CounterSample& s, bool count, bool names) REQUIRES(m_mutex);
+    const std::set<std::string>& physicalDisks() REQUIRES(m_mutex);
 
     const long m_cpuCount = processorCount();
-    std::mutex m_mutex;
-    std::map<unsigned long, CounterDef> m_counters;  // guarded by m_mutex
-    unsigned long m_nextId = 1;                      // guarded by m_mutex
-    CounterSample m_previous, m_current;             // guarded by m_mutex
-    std::map<ProcessKey, pid_t> m_pidCache;          // guarded by m_mutex
-    bool m_disksKnown = false;                       // guarded by m_mutex
-    std::set<std::string> m_physicalDisks;           // guarded by m_mutex
+    Mutex m_mutex;
+    std::map<unsigned long, CounterDef> m_counters GUARDED_BY(m_mutex);
+    unsigned long m_nextId GUARDED_BY(m_mutex) = 1;
+    CounterSample m_previous GUARDED_BY(m_mutex), m_current GUARDED_BY(m_mutex);
+    std::map<ProcessKey, pid_t> m_pidCache GUARDED_BY(m_mutex);
+    bool m_disksKnown GUARDED_BY(m_mutex) = false;
+    std::set<std::string> m_physicalDisks GUARDED_BY(m_mutex);
 };
 
 // Reads a whole file through the system-call seam. False if it cannot be opened or read.

@@ -26,7 +26,7 @@ OVLFileWriterEngine::OVLFileWriterEngine() = default;
 OVLFileWriterEngine::~OVLFileWriterEngine() = default;
 
 bool OVLFileWriterEngine::open(const std::string& fileName, long long size) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (m_opened)
         return true;
     m_fileName = fileName;
@@ -39,7 +39,7 @@ bool OVLFileWriterEngine::open(const std::string& fileName, long long size) {
 }
 
 void OVLFileWriterEngine::writeMessage(const std::string& text) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     const int fd = openLog(m_fileName);
     if (fd < 0)
         return;

@@ -6,9 +6,9 @@
 // Created only by OVLFileWriterRegistry. open() and writeMessage() are serialised by the
 // engine's mutex.
 
-#include <mutex>
 #include <string>
 
+#include "OVLCommon/Mutex.h"
 #include "OVLCore/OVLLogWriterEngine.h"
 #include "OVLLocalClock.h"
 
@@ -30,10 +30,10 @@ public:
 
 private:
     bool m_opened = false;
-    std::string m_fileName;  // guarded by m_mutex
-    long long m_size = 0;    // stored only
-    std::mutex m_mutex;
-    detail::OVLLocalClock m_clock;  // guarded by m_mutex
+    long long m_size = 0;  // stored only
+    Mutex m_mutex;
+    std::string m_fileName GUARDED_BY(m_mutex);
+    detail::OVLLocalClock m_clock GUARDED_BY(m_mutex);
 };
 
 }  // namespace OVL

@@ -17,7 +17,7 @@ namespace {
 
 boost::intrusive_ptr<OVLLogWriterEngine> OVLFileWriterRegistry::getEngine(const std::string& name,
                                                                           long long size) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     auto found = m_engines.find(name);
     if (found != m_engines.end())
         return found->second;
@@ -30,7 +30,7 @@ boost::intrusive_ptr<OVLLogWriterEngine> OVLFileWriterRegistry::getEngine(const 
 
 void OVLFileWriterRegistry::removeEngine(const OVLLogWriterEngine* engine) {
     boost::intrusive_ptr<OVLLogWriterEngine> dropped;  // released after the mutex
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     for (auto it = m_engines.begin(); it != m_engines.end(); ++it) {
         if (it->second.get() == engine) {
             dropped = std::move(it->second);

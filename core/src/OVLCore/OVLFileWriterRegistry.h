@@ -4,11 +4,11 @@
 // to each engine. Its mutex is taken after a log system's mutex, never before.
 
 #include <map>
-#include <mutex>
 #include <string>
 
 #include <boost/intrusive_ptr.hpp>
 
+#include "OVLCommon/Mutex.h"
 #include "OVLCore/OVLLogWriterEngine.h"
 
 namespace OVL {
@@ -26,8 +26,8 @@ public:
 private:
     OVLFileWriterRegistry() = default;
 
-    std::map<std::string, boost::intrusive_ptr<OVLLogWriterEngine>> m_engines;  // guarded by m_mutex
-    std::mutex m_mutex;
+    Mutex m_mutex;
+    std::map<std::string, boost::intrusive_ptr<OVLLogWriterEngine>> m_engines GUARDED_BY(m_mutex);
 };
 
 }  // namespace OVL

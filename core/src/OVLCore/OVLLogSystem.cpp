@@ -15,7 +15,7 @@ OVLLogSystem::~OVLLogSystem() {
 }
 
 void OVLLogSystem::fini() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     while (!m_engines.empty()) {
         OVLFileWriterRegistry::instance().removeEngine(m_engines.front().get());
         m_engines.pop_front();
@@ -23,18 +23,18 @@ void OVLLogSystem::fini() {
 }
 
 void OVLLogSystem::addEngine(boost::intrusive_ptr<OVLLogWriterEngine> engine) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_engines.push_back(std::move(engine));
 }
 
 void OVLLogSystem::addMessage(const OVLLogMessage& msg) {
     std::string text = msg.text();
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_pending.push_back(std::move(text));
 }
 
 void OVLLogSystem::flush() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (m_level != LOG_OFF) {
         for (const auto& engine : m_engines)
             engine->addMessages(m_pending.cbegin(), m_pending.cend());
@@ -43,20 +43,20 @@ void OVLLogSystem::flush() {
 }
 
 void OVLLogSystem::setLogLevel(LogLevel level) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_level = level;
 }
 
 OVLLogSystem::LogLevel OVLLogSystem::getLogLevel() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     return m_level;
 }
 
 namespace {
 
 struct Singleton {
-    std::mutex mutex;
-    boost::intrusive_ptr<OVLLogSystem> system;  // guarded by mutex
+    Mutex mutex;
+    boost::intrusive_ptr<OVLLogSystem> system GUARDED_BY(mutex);
 };
 
 Singleton& singleton() {
@@ -70,7 +70,7 @@ Singleton& singleton() {
 
 OVLLogSystem& getLogSystem(OVLLogSystem::LogLevel level, const std::string& name, long long size) {
     Singleton& s = singleton();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLock lock(s.mutex);
     if (!s.system)
         s.system.reset(new OVLLogSystem(level, name, size));
     return *s.system;

@@ -3,15 +3,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <new>
+
+#include "OVLCommon/Mutex.h"
 
 namespace OVL {
 
 struct OVLWaiter::Event {
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable signalledCv;
-    bool signalled = false;  // guarded by mutex
+    bool signalled GUARDED_BY(mutex) = false;
 };
 
 OVLWaiter::OVLWaiter() {
@@ -34,12 +35,16 @@ int OVLWaiter::wait(int ms) {
     if (!event)
         return -1;
     const auto limit = static_cast<std::uint32_t>(ms);
-    std::unique_lock<std::mutex> lock(event->mutex);
+    MutexLock lock(event->mutex);
     if (limit == 0 || limit == UINT32_MAX) {
-        event->signalledCv.wait(lock, [&] { return event->signalled; });
-    } else if (!event->signalledCv.wait_for(lock, std::chrono::milliseconds(limit),
-                                            [&] { return event->signalled; })) {
-        return -2;
+        while (!event->signalled)
+            lock.wait(event->signalledCv);
+    } else {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+        while (!event->signalled) {
+            if (!lock.waitUntil(event->signalledCv, deadline) && !event->signalled)
+                return -2;
+        }
     }
     event->signalled = false;
     return 0;
@@ -50,7 +55,7 @@ int OVLWaiter::wakeup() {
     if (!event)
         return -1;
     {
-        std::lock_guard<std::mutex> lock(event->mutex);
+        MutexLock lock(event->mutex);
         event->signalled = true;
     }
     event->signalledCv.notify_one();

@@ -11,11 +11,11 @@
 // gives a log system without an engine, and a record that cannot be written is dropped.
 
 #include <list>
-#include <mutex>
 #include <string>
 
 #include <boost/intrusive_ptr.hpp>
 
+#include "OVLCommon/Mutex.h"
 #include "OVLCore/OVLCoreExport.h"
 #include "OVLCore/OVLLogWriterEngine.h"
 #include "OVLCore/OVLRefCounter.h"
@@ -53,12 +53,12 @@ public:
     LogLevel getLogLevel();
 
 private:
-    void fini();
+    void fini() EXCLUDES(m_mutex);
 
-    LogLevel m_level;                                               // guarded by m_mutex
-    std::list<boost::intrusive_ptr<OVLLogWriterEngine>> m_engines;  // guarded by m_mutex
-    std::list<std::string> m_pending;                               // guarded by m_mutex
-    std::mutex m_mutex;
+    Mutex m_mutex;
+    LogLevel m_level GUARDED_BY(m_mutex);
+    std::list<boost::intrusive_ptr<OVLLogWriterEngine>> m_engines GUARDED_BY(m_mutex);
+    std::list<std::string> m_pending GUARDED_BY(m_mutex);
 };
 
 // The process's log system, created by the first call with that call's arguments; later calls
