@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything with warnings as errors and runs every test;
-# then builds and runs the tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and the threaded tests under ThreadSanitizer. In between it builds the Debian packages from the
-# tested tree, checks them with lintian and, as root, installs them and checks the installed files
-# (scripts/check-installed.sh; the packages are removed again afterwards).
-# Usage: scripts/test.sh [--quick]   (--quick: no sanitizer builds)
+# builds everything again with clang, whose -Wthread-safety checks the locking annotations (its
+# tests are not run); then builds and runs the tests again under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer. In between it builds
+# the Debian packages from the tested tree, checks them with lintian and, as root, installs them
+# and checks the installed files (scripts/check-installed.sh; the packages are removed again
+# afterwards).
+# Usage: scripts/test.sh [--quick]   (--quick: no sanitizer builds; the clang build stays)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +30,9 @@ run_suite() {
 }
 
 run_suite ci all
+echo "=== clang build (thread-safety analysis)"
+cmake --preset clang >/dev/null
+cmake --build --preset clang -j "$jobs"
 echo "=== packages"
 scripts/package.sh build/ci
 if [ "$(id -u)" -eq 0 ]; then
