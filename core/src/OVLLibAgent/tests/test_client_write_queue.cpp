@@ -233,6 +233,9 @@ TEST(WriteQueue, WritesFromManyThreadsArriveWholeAndInEachThreadsOrder) {
                 TaskHandlerPtr handler(new TaskHandler);
                 handlers[static_cast<std::size_t>(t * kFrames + i)] = handler;
                 EXPECT_TRUE(queue.push({std::move(frame), handler}));
+                // Now and then a pause, so that some writes come while the I/O thread is writing.
+                if (i % 8 == 0)
+                    std::this_thread::sleep_for(200us);
             }
         });
     }
