@@ -25,12 +25,12 @@ int OVLEnvCache::EnvValuesList::Writer::operator()(OVLMessageIterator& it, const
 
 void OVLEnvCache::update(EnvValuesList list) {
     auto snapshot = boost::make_shared<const EnvValuesList>(std::move(list));
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_list = std::move(snapshot);
 }
 
 OVLEnvCache::EnvValuesListPtr OVLEnvCache::getEnvList() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     return m_list;
 }
 

@@ -20,7 +20,7 @@ OVLRealmParserFactory::OVLRealmParserFactory() {
 }
 
 void OVLRealmParserFactory::registerType(const std::string& type, Creator creator) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (creator == nullptr) {
         m_creators.erase(type);
     } else {
@@ -31,7 +31,7 @@ void OVLRealmParserFactory::registerType(const std::string& type, Creator creato
 OVLRealmPtr OVLRealmParserFactory::create(const std::string& type) const {
     Creator creator = nullptr;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        MutexLock lock(m_mutex);
         auto it = m_creators.find(type);
         if (it != m_creators.end())
             creator = it->second;

@@ -6,12 +6,12 @@
 // thread-safe: the agent library updates it on its threads while the console reads it.
 
 #include <cstddef>
-#include <mutex>
 #include <vector>
 
 #include <boost/intrusive_ptr.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "OVLCommon/Mutex.h"
 #include "OVLCore/OVLRefCounter.h"
 #include "OVLFunctionalityCore/OVLEnv.h"
 #include "OVLFunctionalityCore/OVLFunctionalityCoreExport.h"
@@ -62,8 +62,8 @@ public:
     OVLEnvPtr find(const OVLEID& eid) const;
 
 private:
-    mutable std::mutex m_mutex;
-    EnvValuesListPtr m_list;  // guarded by m_mutex
+    mutable Mutex m_mutex;
+    EnvValuesListPtr m_list GUARDED_BY(m_mutex);
 };
 
 using OVLEnvCachePtr = boost::intrusive_ptr<OVLEnvCache>;

@@ -3,9 +3,9 @@
 // (OVLRealm::getParserFactory()); all members are thread-safe.
 
 #include <map>
-#include <mutex>
 #include <string>
 
+#include "OVLCommon/Mutex.h"
 #include "OVLFunctionalityCore/OVLFunctionalityCoreExport.h"
 #include "OVLFunctionalityCore/OVLRealm.h"
 
@@ -28,8 +28,8 @@ public:
     OVLRealmPtr create(const std::string& type) const;
 
 private:
-    mutable std::mutex m_mutex;
-    std::map<std::string, Creator> m_creators;  // guarded by m_mutex
+    mutable Mutex m_mutex;
+    std::map<std::string, Creator> m_creators GUARDED_BY(m_mutex);
 };
 
 }  // namespace OVL
