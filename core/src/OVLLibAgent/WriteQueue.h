@@ -7,12 +7,12 @@
 // time. Writes made before the queue opens (the session is still logging in) are held, and go
 // first when it opens.
 //
-// Threads: push() and close() on any thread; the rest on the I/O thread. The queue's mutex guards
-// the gate, the queue itself and the direct writes: a direct write happens under it, and close()
-// clears the socket under it before the transport is closed, so no write can reach a descriptor
-// that was closed (and perhaps reused). It owns the writes until they are written or failed; the
-// transport is the owner's and outlives every write under way (their handlers hold the owner
-// through `keepAlive`).
+// Threads: hold(), push(), close() and isClosed() on any thread; the rest on the I/O thread. The
+// queue's mutex guards the gate, the queue itself and the direct writes: a direct write happens
+// under it, and close() clears the socket under it before the transport is closed, so no write can
+// reach a descriptor that was closed (and perhaps reused). It owns the writes until they are
+// written or failed; the transport is the owner's and outlives every write under way (their
+// handlers hold the owner through `keepAlive`).
 //
 // A write that fails stops the queue: nothing more is written, and `onFailure` tells the owner,
 // which closes and shuts the queue down with the error that the writes not yet written get.
