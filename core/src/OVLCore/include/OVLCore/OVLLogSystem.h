@@ -55,10 +55,11 @@ public:
 private:
     void fini() EXCLUDES(m_mutex);
 
-    Mutex m_mutex;
+    // The class is exported: the fields keep the order (and the layout) of earlier releases.
     LogLevel m_level GUARDED_BY(m_mutex);
     std::list<boost::intrusive_ptr<OVLLogWriterEngine>> m_engines GUARDED_BY(m_mutex);
     std::list<std::string> m_pending GUARDED_BY(m_mutex);
+    Mutex m_mutex;
 };
 
 // The process's log system, created by the first call with that call's arguments; later calls
