@@ -349,9 +349,15 @@ void FerrikPacketHistory::paintEvent(QPaintEvent*) {
 }
 
 void FerrikPacketHistory::resizeEvent(QResizeEvent* event) {
+    // Lines wrap at the new width; a view that stood at the bottom stays there.
+    QScrollBar* bar = verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
     QAbstractScrollArea::resizeEvent(event);
     dropLayouts();
     updateScrollRange();
+    if (atBottom) {
+        bar->setValue(bar->maximum());
+    }
 }
 
 void FerrikPacketHistory::changeEvent(QEvent* event) {

@@ -591,4 +591,28 @@ TEST(Output, FollowsTheEndOfALongReplyUnlessScrolledUp) {
     EXPECT_EQ(bar->value(), 5);
 }
 
+// Lines wrap at the pane's width: narrower, they take more rows, and a view at the bottom stays there.
+TEST(Output, AResizeRewrapsAndKeepsTheViewAtTheBottom) {
+    FerrikPacketHistory pane;
+    pane.resize(400, 200);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    for (int i = 0; i < 50; ++i) {
+        pane.appendEntry(QStringLiteral("word ").repeated(30), false, false, false);
+    }
+    QScrollBar* bar = pane.verticalScrollBar();
+    ASSERT_EQ(bar->value(), bar->maximum());
+    // The height of the last entry (shown, since the view follows the end).
+    const qsizetype last = pane.entrySelection(49).start();
+    const auto height = [&] {
+        return pane.positionRect(last + 149).bottom() - pane.positionRect(last).top();
+    };
+    const int wide = height();
+    ASSERT_GT(wide, 0);
+    pane.resize(250, 200);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_GT(height(), wide);
+}
+
 }  // namespace
