@@ -45,6 +45,7 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
       stepTimer(new QTimer(this)) {
     highlighter->setParent(this);
     setFocusPolicy(Qt::StrongFocus);
+    viewport()->setFocusProxy(this);  // a click into the text focuses the pane (type-to-search)
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

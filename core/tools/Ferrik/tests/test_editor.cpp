@@ -266,8 +266,11 @@ TEST_F(PacketHistory, MouseAndKeysSelectAndCopyTheExactText) {
     const QString& text = pane->toPlainText();
     const auto at = [&](qsizetype pos) { return pane->positionRect(pos).center(); };
 
-    // A drag from the start over the rule into the next entry: the rule is no text.
+    // A drag from the start over the rule into the next entry: the rule is no text. The click
+    // focuses the pane, so typing then searches it.
+    window.teInput->setFocus();
     QTest::mousePress(viewport, Qt::LeftButton, {}, at(1));
+    EXPECT_TRUE(pane->hasFocus());
     QTest::mouseMove(viewport, at(text.indexOf("cond")));
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, at(text.indexOf("cond")));
     EXPECT_EQ(pane->selectedText(), "irst\nse");
