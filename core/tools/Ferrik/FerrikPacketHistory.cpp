@@ -91,18 +91,39 @@ void FerrikPacketHistory::appendEntry(const QFuture<QString>& text, bool rule, b
     entry.alwaysFollow = alwaysFollow;
     entry.preparing = new QFutureWatcher<QString>(this);
     QFutureWatcher<QString>* watcher = entry.preparing;
+    connect(watcher, &QFutureWatcherBase::resultsReadyAt, this,
+            [this, watcher](int begin, int end) { partsPrepared(watcher, begin, end); });
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { textPrepared(watcher); });
     watcher->setFuture(text);
     queueEntry(std::move(entry));
+}
+
+void FerrikPacketHistory::partsPrepared(QFutureWatcher<QString>* watcher, int begin, int end) {
+    for (Pending& entry : pending) {
+        if (entry.preparing == watcher) {
+            for (int i = begin; i < end; ++i) {
+                QString part = watcher->resultAt(i);
+                normaliseBreaks(part);
+                if (entry.done == entry.text.size()) {
+                    entry.text = std::move(part);  // what came before is in: no copy of a long part
+                    entry.done = 0;
+                } else {
+                    entry.text += part;
+                }
+            }
+            if (&entry == &pending.front() && !stepTimer->isActive()) {
+                stepTimer->start();
+            }
+            return;
+        }
+    }
 }
 
 void FerrikPacketHistory::textPrepared(QFutureWatcher<QString>* watcher) {
     watcher->deleteLater();
     for (Pending& entry : pending) {
         if (entry.preparing == watcher) {
-            entry.text = watcher->future().resultCount() > 0 ? watcher->result() : QString();
-            normaliseBreaks(entry.text);
-            entry.preparing = nullptr;
+            entry.preparing = nullptr;  // every part is in entry.text
             if (&entry == &pending.front() && !stepTimer->isActive()) {
                 stepTimer->start();
             }
@@ -152,8 +173,8 @@ void FerrikPacketHistory::clear() {
 }
 
 void FerrikPacketHistory::insertPending() {
-    if (pending.empty() || pending.front().preparing) {
-        return;  // textPrepared starts it again
+    if (pending.empty() || !canStep(pending.front())) {
+        return;  // partsPrepared or textPrepared starts it again
     }
     QScrollBar* bar = verticalScrollBar();
     bool follow = bar->value() >= bar->maximum();
@@ -163,13 +184,13 @@ void FerrikPacketHistory::insertPending() {
         if (insertStep(entry)) {
             pending.pop_front();
         }
-    } while (!pending.empty() && !pending.front().preparing && turnElapsed() < kTurnBudgetMs);
+    } while (!pending.empty() && canStep(pending.front()) && turnElapsed() < kTurnBudgetMs);
     updateScrollRange();
     if (follow) {
         bar->setValue(bar->maximum());
     }
     viewport()->update();
-    if (!pending.empty() && !pending.front().preparing) {
+    if (!pending.empty() && canStep(pending.front())) {
         stepTimer->start();
     }
 }
@@ -190,8 +211,8 @@ bool FerrikPacketHistory::insertStep(Pending& entry) {
         store.append(QStringView(entry.text).sliced(entry.done, part));
         entry.done += part;
     }
-    if (entry.done < entry.text.size()) {
-        return false;
+    if (entry.done < entry.text.size() || entry.preparing) {
+        return false;  // more text, or more parts to come
     }
     store.finishEntry(entry.rule);
     return true;

@@ -67,8 +67,9 @@ public:
     // A toolTip that is not empty is shown while the mouse rests over the entry.
     void appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow,
                      const QString& toolTip = QString());
-    // The same for plain text that is still being prepared off the GUI thread: the entry takes its
-    // place now and goes in once the text is ready; entries appended after it wait for it.
+    // The same for plain text that is still being prepared off the GUI thread, as the future's
+    // results one after another (one or several parts): the entry takes its place now and each
+    // part goes in once it is ready; entries appended after it wait for the whole entry.
     void appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow,
                      const QString& toolTip = QString());
     // True while an entry is not completely in the pane yet.
@@ -166,10 +167,14 @@ private:
         bool started = false;
         QString toolTip;
         qsizetype done = 0;                            // characters of text in the pane
-        QFutureWatcher<QString>* preparing = nullptr;  // set while the text is not ready
+        QFutureWatcher<QString>* preparing = nullptr;  // set while parts of the text may follow
     };
     void queueEntry(Pending entry);
+    // Parts [begin, end) of an entry's text are ready; or all of them (finished).
+    void partsPrepared(QFutureWatcher<QString>* watcher, int begin, int end);
     void textPrepared(QFutureWatcher<QString>* watcher);
+    // Whether the entry has text to append now (or only needs closing).
+    static bool canStep(const Pending& entry) { return !entry.preparing || entry.done < entry.text.size(); }
     // Milliseconds spent on entries in this turn of the event loop.
     qint64 turnElapsed();
     // Appends what fits into this turn's budget (at least one step); restarts the timer when

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMetaMethod>
+#include <QPromise>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -425,6 +426,31 @@ TEST(Output, ALongReplyIsPreparedAsideAndKeepsItsPlace) {
     window.appendText(pane, "after", false, false);
     finishAppending(window);
     EXPECT_EQ(pane->toPlainText(), "after");
+}
+
+// Text prepared in parts shows part by part; the entry closes (with its rule) once the last part is
+// in, and an entry appended meanwhile waits for it.
+TEST(Output, AnEntryPreparedInPartsShowsEachPartAsItIsReady) {
+    FerrikPacketHistory pane;
+    QPromise<QString> promise;
+    promise.start();
+    pane.appendEntry(promise.future(), true, true);
+    pane.appendEntry("after", false, false, true);
+    QApplication::processEvents();
+    EXPECT_EQ(pane.entryCount(), 0);
+
+    promise.addResult(QStringLiteral("<a>\r\n  <b/>"));
+    QTRY_COMPARE(pane.entryCount(), 1);
+    EXPECT_EQ(pane.entryText(0), "<a>\n  <b/>");
+    EXPECT_TRUE(pane.isAppending());
+    promise.addResult(QStringLiteral("\n</a>"));
+    QTRY_COMPARE(pane.entryText(0), QStringLiteral("<a>\n  <b/>\n</a>"));
+    EXPECT_EQ(pane.entryCount(), 1);
+    promise.finish();
+    QTRY_VERIFY(!pane.isAppending());
+    ASSERT_EQ(pane.entryCount(), 2);
+    EXPECT_TRUE(pane.entryHasRule(0));
+    EXPECT_EQ(pane.entryText(1), "after");
 }
 
 TEST(Output, ScrollFollowsOnlyWhenAtBottomOrAsked) {
