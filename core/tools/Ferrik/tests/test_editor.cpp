@@ -8,12 +8,14 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolTip>
 
 #include <unistd.h>
 
@@ -294,6 +296,24 @@ TEST_F(PacketHistory, MouseAndKeysSelectAndCopyTheExactText) {
     // A plain click clears the selection.
     QTest::mouseClick(viewport, Qt::LeftButton, {}, at(2));
     EXPECT_FALSE(pane->hasSelection());
+}
+
+TEST_F(PacketHistory, TheToolTipIsThatOfTheEntryUnderTheMouse) {
+    pane->appendEntry("first\nline", false, true, true, "tip one");
+    pane->appendEntry("second", false, false, true, "tip two");
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto hover = [&](const QPoint& point) {
+        QHelpEvent event(QEvent::ToolTip, point, pane->viewport()->mapToGlobal(point));
+        QApplication::sendEvent(pane->viewport(), &event);
+    };
+    hover(pointAt("line"));
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), "tip one");
+    hover(pointAt("second"));
+    EXPECT_EQ(QToolTip::text(), "tip two");
+    hover(QPoint(5, pane->viewport()->height() - 2));  // below the last entry
+    QTRY_VERIFY(!QToolTip::isVisible());
 }
 
 TEST_F(PacketHistory, SelectPacketOutsideEveryEntryDoesNothing) {
