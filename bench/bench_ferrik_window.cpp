@@ -434,7 +434,7 @@ void BM_Find_StepIn10MB(benchmark::State& state) {
     FerrikDlg& w = *filled.window;
     // A text that occurs near the start and near the end only: each step crosses the transcript.
     w.editFind->setText(QStringLiteral("env-00000007 "));
-    w.histOutput->moveCursor(QTextCursor::Start);
+    w.histOutput->setSelection(0, 0);
     const QString near = QStringLiteral("<name>env-%1 ").arg(199990 / 8);
     w.histOutput->appendEntry(near, false, false, true);
     w.editFind->setText(near.mid(6));
@@ -449,7 +449,7 @@ void BM_Find_StepIn10MB(benchmark::State& state) {
         }
         QApplication::processEvents();
         worst = std::max(worst, step.elapsed());
-        if (!w.histOutput->textCursor().hasSelection()) {
+        if (!w.histOutput->hasSelection()) {
             state.SkipWithError("no match found");
             break;
         }
@@ -475,7 +475,7 @@ void BM_Jump_EndAndStartOf10MB(benchmark::State& state) {
         watch.firstPaint = -1;
         watch.clock.start();
         bar->setValue(bar->value() == 0 ? bar->maximum() : 0);
-        QApplication::processEvents();  // colours the shown blocks and paints them
+        QApplication::processEvents();  // lays out, colours and paints the shown lines
         worst = std::max(worst, watch.clock.elapsed());
         if (watch.firstPaint < 0) {
             state.SkipWithError("not repainted");

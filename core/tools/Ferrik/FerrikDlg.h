@@ -53,7 +53,8 @@ public:
     // A toolTip that is not empty is shown over the entry.
     void appendText(FerrikPacketHistory* pane, const QString& text, bool html, bool rule,
                     const QString& toolTip = QString());
-    // The same for plain text still being prepared on another thread (a long reply).
+    // The same for plain text still being prepared on another thread (a long reply), as the
+    // future's results in order: each part shows as soon as it is ready.
     void appendText(FerrikPacketHistory* pane, const QFuture<QString>& text, bool rule,
                     const QString& toolTip = QString());
     bool isAppending() const { return histOutput->isAppending() || histInput->isAppending(); }

@@ -1,5 +1,5 @@
 // FerrikDlg: the incremental find bar over histOutput. The search state lives in the widgets: the
-// text of editFind, the selection of histOutput's cursor and the two check boxes.
+// text of editFind, histOutput's selection and the two check boxes.
 #include <QKeyEvent>
 #include <QPalette>
 #include <QTextDocument>
@@ -22,17 +22,14 @@ void FerrikDlg::findPrevious() {
 }
 
 void FerrikDlg::searchOutput(const QString& text, bool forward, bool backward) {
-    QTextDocument* document = histOutput->document();
-    QTextCursor cursor = histOutput->textCursor();
+    const FerrikPacketHistory::Selection current = histOutput->selection();
     QPalette palette = editFind->palette();
     palette.setColor(QPalette::Active, QPalette::Base, Qt::white);
 
     // An incremental search starts at the start of the current match, so that the match grows in
     // place while the user types; "Next" steps past it, "Previous" searches back from its start.
-    if (cursor.hasSelection()) {
-        cursor.setPosition(forward ? cursor.position() : cursor.anchor());
-    }
-    QTextCursor result = cursor;
+    const qsizetype from = forward ? current.position : current.anchor;
+    FerrikPacketHistory::Selection result{from, from};
 
     if (!text.isEmpty()) {
         QTextDocument::FindFlags flags;
@@ -45,27 +42,25 @@ void FerrikDlg::searchOutput(const QString& text, bool forward, bool backward) {
         if (checkWholeWords->isChecked()) {
             flags |= QTextDocument::FindWholeWords;
         }
-        result = histOutput->findText(text, cursor, flags);
+        std::optional<FerrikPacketHistory::Selection> match = histOutput->findText(text, from, flags);
         labelWrapped->hide();
-        if (result.isNull()) {
-            QTextCursor restart(document);
-            if (backward) {
-                restart.movePosition(QTextCursor::End);
-            }
-            result = histOutput->findText(text, restart, flags);
-            if (result.isNull()) {
+        if (!match) {
+            match = histOutput->findText(text, backward ? histOutput->toPlainText().size() : 0, flags);
+            if (!match) {
                 palette.setColor(QPalette::Active, QPalette::Base, kNotFoundBase);
-                result = cursor;
             } else {
                 labelWrapped->show();
             }
+        }
+        if (match) {
+            result = *match;
         }
     }
 
     if (!frameFind->isVisible()) {
         frameFind->show();
     }
-    histOutput->setTextCursor(result);
+    histOutput->setSelection(result.anchor, result.position);
     editFind->setPalette(palette);
     if (!editFind->hasFocus()) {
         findTimer->start();

@@ -1,66 +1,29 @@
 #include "FerrikPacketHistory.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QSaveFile>
 #include <QScrollBar>
-#include <QTextBlock>
-#include <QTextDocumentFragment>
-#include <QTextLayout>
 #include <QTimer>
 #include <QToolTip>
-
-#include <algorithm>
-#include <memory>
 
 #include "FerrikSyntaxHighLighter.h"
 
 namespace {
 
-// Per-block state (QTextBlock::userState) of the pane's blocks: the highlighter's state at the
-// block's end plus one in the low two bits, and flags. Blocks that the pane did not write have -1.
-constexpr int kStateMask = 0x3;
-constexpr int kColoured = 0x4;      // the colouring is applied
-constexpr int kContinuation = 0x8;  // continues the previous block's line (a display cut)
-constexpr int kEntryStart = 0x10;   // first block of an entry: colouring starts in plain text
-
-int endStateOf(int userState) {
-    return (userState & kStateMask) - 1;
-}
-
-bool isRule(const QTextBlock& block) {
-    return block.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth);
-}
-
-// Where a line that is too long to show whole is cut after `from`: right after a '>' or a space
-// near the piece length when there is one, so that tags and words mostly stay whole; never
-// between the two halves of a surrogate pair.
-qsizetype cutPoint(const QString& text, qsizetype from) {
-    const qsizetype end = from + FerrikPacketHistory::kPieceChars;
-    for (qsizetype at = end; at > end - 256; --at) {
-        const QChar before = text[at - 1];
-        if (before == QLatin1Char('>') || before == QLatin1Char(' ')) {
-            return at;
-        }
-    }
-    return text[end - 1].isHighSurrogate() ? end - 1 : end;
-}
-
-// The document breaks blocks at carriage returns, paragraph separators and frame marks as well as
-// at line feeds; the pane makes them line feeds first, so that every block break of an entry is
-// one it knows.
+// The store breaks lines at line feeds only; the pane makes carriage returns (a CR LF is one
+// break) and paragraph separators line feeds first, so that a reply shows as its lines.
 void normaliseBreaks(QString& text) {
-    const auto isBreak = [](QChar c) {
-        return c == QLatin1Char('\r') || c == QChar::ParagraphSeparator || c.unicode() == 0xFDD0 ||
-               c.unicode() == 0xFDD1;
-    };
+    const auto isBreak = [](QChar c) { return c == QLatin1Char('\r') || c == QChar::ParagraphSeparator; };
     if (std::none_of(text.cbegin(), text.cend(), isBreak)) {
         return;
     }
@@ -68,10 +31,12 @@ void normaliseBreaks(QString& text) {
     std::replace_if(text.begin(), text.end(), isBreak, QLatin1Char('\n'));
 }
 
+constexpr size_t kCachedLayouts = 1024;
+
 }  // namespace
 
 FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
-    : QPlainTextEdit(parent),
+    : QAbstractScrollArea(parent),
       clearAction(new QAction(tr("Clear"), this)),
       selectAction(new QAction(tr("Select packet"), this)),
       savePacketAction(new QAction(tr("Save packet as..."), this)),
@@ -79,7 +44,12 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
       highlighter(new FerrikSyntaxHighLighter(static_cast<QTextDocument*>(nullptr))),
       stepTimer(new QTimer(this)) {
     highlighter->setParent(this);
-    document()->setUndoRedoEnabled(false);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setFocusProxy(this);  // a click into the text focuses the pane (type-to-search)
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScrollBar()->setSingleStep(1);
     stepTimer->setSingleShot(true);
     stepTimer->setInterval(0);
     connect(stepTimer, &QTimer::timeout, this, &FerrikPacketHistory::insertPending);
@@ -96,6 +66,8 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
 }
 
 FerrikPacketHistory::~FerrikPacketHistory() = default;
+
+// --- appending ---
 
 void FerrikPacketHistory::appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow,
                                       const QString& toolTip) {
@@ -119,18 +91,39 @@ void FerrikPacketHistory::appendEntry(const QFuture<QString>& text, bool rule, b
     entry.alwaysFollow = alwaysFollow;
     entry.preparing = new QFutureWatcher<QString>(this);
     QFutureWatcher<QString>* watcher = entry.preparing;
+    connect(watcher, &QFutureWatcherBase::resultsReadyAt, this,
+            [this, watcher](int begin, int end) { partsPrepared(watcher, begin, end); });
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] { textPrepared(watcher); });
     watcher->setFuture(text);
     queueEntry(std::move(entry));
+}
+
+void FerrikPacketHistory::partsPrepared(QFutureWatcher<QString>* watcher, int begin, int end) {
+    for (Pending& entry : pending) {
+        if (entry.preparing == watcher) {
+            for (int i = begin; i < end; ++i) {
+                QString part = watcher->resultAt(i);
+                normaliseBreaks(part);
+                if (entry.done == entry.text.size()) {
+                    entry.text = std::move(part);  // what came before is in: no copy of a long part
+                    entry.done = 0;
+                } else {
+                    entry.text += part;
+                }
+            }
+            if (&entry == &pending.front() && !stepTimer->isActive()) {
+                stepTimer->start();
+            }
+            return;
+        }
+    }
 }
 
 void FerrikPacketHistory::textPrepared(QFutureWatcher<QString>* watcher) {
     watcher->deleteLater();
     for (Pending& entry : pending) {
         if (entry.preparing == watcher) {
-            entry.text = watcher->future().resultCount() > 0 ? watcher->result() : QString();
-            normaliseBreaks(entry.text);
-            entry.preparing = nullptr;
+            entry.preparing = nullptr;  // every part is in entry.text
             if (&entry == &pending.front() && !stepTimer->isActive()) {
                 stepTimer->start();
             }
@@ -141,7 +134,6 @@ void FerrikPacketHistory::textPrepared(QFutureWatcher<QString>* watcher) {
 
 void FerrikPacketHistory::queueEntry(Pending entry) {
     pending.push_back(std::move(entry));
-    searchText.clear();
     if (pending.size() > 1 || stepTimer->isActive() || pending.back().preparing) {
         return;  // follows the entries before it, or waits for its text
     }
@@ -164,7 +156,6 @@ qint64 FerrikPacketHistory::turnElapsed() {
 }
 
 void FerrikPacketHistory::clear() {
-    searchText.clear();
     for (const Pending& entry : pending) {
         if (entry.preparing) {
             entry.preparing->disconnect(this);
@@ -173,283 +164,353 @@ void FerrikPacketHistory::clear() {
     }
     pending.clear();
     stepTimer->stop();
-    entryStarts.clear();
+    store.clear();
     entryTips.clear();
-    QPlainTextEdit::clear();
-    document()->setUndoRedoEnabled(false);
+    selected = Selection();
+    dropLayouts();
+    updateScrollRange();
+    viewport()->update();
 }
 
 void FerrikPacketHistory::insertPending() {
-    if (pending.empty() || pending.front().preparing) {
-        return;  // textPrepared starts it again
+    if (pending.empty() || !canStep(pending.front())) {
+        return;  // partsPrepared or textPrepared starts it again
     }
     QScrollBar* bar = verticalScrollBar();
     bool follow = bar->value() >= bar->maximum();
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.beginEditBlock();
     do {
         Pending& entry = pending.front();
         follow = follow || entry.alwaysFollow;
-        if (insertStep(cursor, entry)) {
+        if (insertStep(entry)) {
             pending.pop_front();
         }
-    } while (!pending.empty() && !pending.front().preparing && turnElapsed() < kTurnBudgetMs);
-    cursor.endEditBlock();
+    } while (!pending.empty() && canStep(pending.front()) && turnElapsed() < kTurnBudgetMs);
+    updateScrollRange();
     if (follow) {
         bar->setValue(bar->maximum());
     }
-    if (!pending.empty() && !pending.front().preparing) {
+    viewport()->update();
+    if (!pending.empty() && canStep(pending.front())) {
         stepTimer->start();
     }
 }
 
-bool FerrikPacketHistory::insertStep(QTextCursor& cursor, Pending& entry) {
-    int firstFlags = 0;
+bool FerrikPacketHistory::insertStep(Pending& entry) {
     if (!entry.started) {
-        if (!entryStarts.empty() || !document()->isEmpty()) {
-            cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-        }
-        entryStarts.push_back(cursor.blockNumber());
+        store.startEntry();
         if (!entry.toolTip.isEmpty()) {
             entryTips[entryCount() - 1] = std::move(entry.toolTip);
         }
         entry.started = true;
-        firstFlags = kEntryStart;
-    } else {
-        firstFlags = cursor.block().userState() & (kContinuation | kEntryStart);
     }
-    QTextBlock block = cursor.block();
-
     if (entry.html) {
-        cursor.insertFragment(QTextDocumentFragment::fromHtml(entry.text));
+        store.appendHtml(entry.text);
         entry.done = entry.text.size();
-        int state = FerrikSyntaxHighLighter::PlainText;
-        for (int flags = firstFlags; block.isValid() && block.blockNumber() <= cursor.blockNumber();
-             block = block.next(), flags = 0) {
-            state = FerrikSyntaxHighLighter::scan(block.text(), state);
-            block.setUserState(flags | (state + 1));
-        }
     } else {
-        QString shown;
-        std::vector<bool> cut;
-        nextPart(entry, shown, cut);
-        cursor.insertText(shown, QTextCharFormat());
-        // The blocks now hold the lines of `shown`: note each one's end state and flags.
-        int state = (firstFlags & kEntryStart) ? int(FerrikSyntaxHighLighter::PlainText)
-                                               : endStateOf(block.previous().userState());
-        qsizetype lineStart = 0;
-        for (size_t line = 0; block.isValid(); ++line, block = block.next()) {
-            const qsizetype lineEnd =
-                line < cut.size() ? shown.indexOf(QLatin1Char('\n'), lineStart) : shown.size();
-            const int flags = line == 0 ? firstFlags : (cut[line - 1] ? kContinuation : 0);
-            state = FerrikSyntaxHighLighter::scan(QStringView(shown).sliced(lineStart, lineEnd - lineStart),
-                                                  state);
-            block.setUserState(flags | (state + 1));
-            if (line == cut.size()) {
-                break;
-            }
-            lineStart = lineEnd + 1;
-        }
+        const qsizetype part = std::min(kStepChars, entry.text.size() - entry.done);
+        store.append(QStringView(entry.text).sliced(entry.done, part));
+        entry.done += part;
     }
-
-    if (entry.done < entry.text.size()) {
-        return false;
+    if (entry.done < entry.text.size() || entry.preparing) {
+        return false;  // more text, or more parts to come
     }
-    if (entry.rule) {
-        QTextBlockFormat ruled;
-        ruled.setProperty(QTextFormat::BlockTrailingHorizontalRulerWidth,
-                          QTextLength(QTextLength::PercentageLength, 90.0));
-        cursor.insertBlock(ruled, QTextCharFormat());
-        cursor.block().setUserState(kColoured | (FerrikSyntaxHighLighter::PlainText + 1));
-    }
+    store.finishEntry(entry.rule);
     return true;
 }
 
-void FerrikPacketHistory::nextPart(Pending& entry, QString& shown, std::vector<bool>& cut) const {
-    const QString& text = entry.text;
-    const qsizetype size = text.size();
-    shown.reserve(std::min(size - entry.done, kStepChars + kPieceChars) + 64);
-    while (entry.done < size && shown.size() < kStepChars) {
-        if (entry.lineEnd < entry.done) {
-            const qsizetype feed = text.indexOf(QLatin1Char('\n'), entry.done);
-            entry.lineEnd = feed < 0 ? size : feed;
-        }
-        if (entry.lineEnd - entry.done <= kPieceChars) {
-            shown.append(QStringView(text).sliced(entry.done, entry.lineEnd - entry.done));
-            if (entry.lineEnd == size) {
-                entry.done = size;
-                break;
-            }
-            shown.append(QLatin1Char('\n'));
-            cut.push_back(false);
-            entry.done = entry.lineEnd + 1;
-        } else {
-            const qsizetype at = cutPoint(text, entry.done);
-            shown.append(QStringView(text).sliced(entry.done, at - entry.done));
-            shown.append(QLatin1Char('\n'));
-            cut.push_back(true);
-            entry.done = at;
-        }
-    }
-}
-
-int FerrikPacketHistory::blockStartState(const QTextBlock& block) const {
-    const QTextBlock previous = block.previous();
-    if ((block.userState() & kEntryStart) || !previous.isValid() || previous.userState() < 0) {
-        return FerrikSyntaxHighLighter::PlainText;
-    }
-    return endStateOf(previous.userState());
-}
-
-void FerrikPacketHistory::colourVisibleBlocks() {
-    if (!isVisible()) {
-        return;
-    }
-    // Every block takes at least one line, so this many blocks from the first visible one cover
-    // the viewport.
-    const int lines = viewport()->height() / std::max(1, fontMetrics().lineSpacing()) + 2;
-    QTextBlock block = firstVisibleBlock();
-    for (int i = 0; block.isValid() && i < lines; ++i, block = block.next()) {
-        const int userState = block.userState();
-        if (userState < 0 || (userState & kColoured)) {
-            continue;
-        }
-        int state = blockStartState(block);
-        block.layout()->setFormats(highlighter->formatRanges(block.text(), state));
-        block.setUserState(userState | kColoured);
-        document()->markContentsDirty(block.position(), block.length());
-    }
-}
-
-bool FerrikPacketHistory::eventFilter(QObject* watched, QEvent* event) {
-    // The window is about to repaint: colour what will be shown first (never inside paintEvent,
-    // since applying formats lays the block out again).
-    if (watched == watchedWindow && event->type() == QEvent::UpdateRequest) {
-        colourVisibleBlocks();
-    }
-    return QPlainTextEdit::eventFilter(watched, event);
-}
-
-void FerrikPacketHistory::showEvent(QShowEvent* event) {
-    QPlainTextEdit::showEvent(event);
-    if (watchedWindow != window()) {
-        if (watchedWindow) {
-            watchedWindow->removeEventFilter(this);
-        }
-        watchedWindow = window();
-        watchedWindow->installEventFilter(this);
-    }
-    colourVisibleBlocks();
-}
-
-void FerrikPacketHistory::paintEvent(QPaintEvent* event) {
-    QPlainTextEdit::paintEvent(event);
-
-    // The plain-text layout draws no rules: draw them over the empty blocks that carry one, as a
-    // line through the block's middle, centred, at the block format's share of the width.
-    QPainter painter(viewport());
-    painter.setPen(palette().color(QPalette::Inactive, QPalette::WindowText));
-    const QPointF offset = contentOffset();
-    const QRect area = event->rect();
-    bool uncoloured = false;
-    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
-        const QRectF r = blockBoundingGeometry(block).translated(offset);
-        if (r.top() > area.bottom()) {
-            break;
-        }
-        if (block.userState() >= 0 && !(block.userState() & kColoured)) {
-            uncoloured = true;
-        }
-        if (r.bottom() < area.top() || !isRule(block)) {
-            continue;
-        }
-        const QTextLength share =
-            block.blockFormat().lengthProperty(QTextFormat::BlockTrailingHorizontalRulerWidth);
-        const qreal width = share.value(r.width());
-        const qreal middle = r.left() + r.width() / 2;
-        const qreal y = r.top() + r.height() / 2;
-        painter.drawLine(QLineF(middle - width / 2, y, middle + width / 2, y));
-    }
-    if (uncoloured) {
-        // Shown before any repaint request came through the window (an expose): colour them next.
-        QTimer::singleShot(0, this, &FerrikPacketHistory::colourVisibleBlocks);
-    }
-}
-
-int FerrikPacketHistory::entryOfBlock(int blockNumber) const {
-    const auto after = std::upper_bound(entryStarts.begin(), entryStarts.end(), blockNumber);
-    if (after == entryStarts.begin() || blockNumber >= document()->blockCount()) {
-        return -1;
-    }
-    return int(after - entryStarts.begin()) - 1;
-}
-
-QTextCursor FerrikPacketHistory::entrySelection(int entry) const {
-    QTextCursor cursor(document());
-    if (entry < 0 || entry >= entryCount()) {
-        return cursor;
-    }
-    const int lastBlock = size_t(entry) + 1 < entryStarts.size() ? entryStarts[size_t(entry) + 1] - 1
-                                                                 : document()->blockCount() - 1;
-    const QTextBlock last = document()->findBlockByNumber(lastBlock);
-    cursor.setPosition(document()->findBlockByNumber(entryStarts[size_t(entry)]).position());
-    cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
-    return cursor;
-}
+// --- entries ---
 
 QString FerrikPacketHistory::entryText(int entry) const {
     if (entry < 0 || entry >= entryCount()) {
         return QString();
     }
-    const QTextCursor cursor = entrySelection(entry);
-    return textBetween(cursor.selectionStart(), cursor.selectionEnd());
+    const Selection range = entrySelection(entry);
+    return store.text().mid(range.start(), range.end() - range.start());
 }
 
 bool FerrikPacketHistory::entryHasRule(int entry) const {
+    return entry >= 0 && entry < entryCount() && store.entryHasRule(entry);
+}
+
+FerrikPacketHistory::Selection FerrikPacketHistory::entrySelection(int entry) const {
     if (entry < 0 || entry >= entryCount()) {
-        return false;
+        return Selection();
     }
-    // The rule is the entry's last block, a block of its own after the first.
-    const QTextBlock last = document()->findBlock(entrySelection(entry).selectionEnd());
-    return last.blockNumber() != entryStarts[size_t(entry)] && isRule(last);
+    return {store.entryStart(entry), store.entryEnd(entry)};
 }
 
-QString FerrikPacketHistory::textBetween(int from, int to) const {
-    QString text;
-    text.reserve(std::max(0, to - from));
-    bool first = true;
-    for (QTextBlock block = document()->findBlock(from); block.isValid() && block.position() <= to;
-         block = block.next()) {
-        const bool joined = (block.userState() >= 0 && (block.userState() & kContinuation)) || isRule(block);
-        if (!first && !joined) {
-            text += QLatin1Char('\n');
-        }
-        first = false;
-        const QString line = block.text();
-        const int start = std::max(from - block.position(), 0);
-        const int end = std::min(to - block.position(), int(line.size()));
-        if (end > start) {
-            text += QStringView(line).sliced(start, end - start);
-        }
-    }
-    return text;
+QString FerrikPacketHistory::entryToolTip(int entry) const {
+    const auto it = entryTips.find(entry);
+    return it == entryTips.end() ? QString() : it->second;
 }
 
-QTextCursor FerrikPacketHistory::findText(const QString& text, const QTextCursor& from,
-                                          QTextDocument::FindFlags flags) const {
+// --- layout and painting ---
+
+void FerrikPacketHistory::setTabStopDistance(qreal distance) {
+    tabStop = distance;
+    dropLayouts();
+    updateScrollRange();
+    viewport()->update();
+}
+
+QList<QTextLayout::FormatRange> FerrikPacketHistory::lineFormats(int line) const {
+    if (line < 0 || line >= store.lineCount() || (store.line(line).flags & FerrikTextStore::Rule)) {
+        return {};
+    }
+    // The highlighter's formats come after the line's own, so they win where both apply.
+    QList<QTextLayout::FormatRange> formats = store.lineFormats(line);
+    int state = store.lineStartState(line);
+    formats += highlighter->formatRanges(store.lineText(line), state);
+    return formats;
+}
+
+const QTextLayout& FerrikPacketHistory::layoutOf(int line) const {
+    const qint32 length = store.line(line).length;
+    const auto it = layouts.find(line);
+    if (it != layouts.end() && it->second.length == length) {
+        return *it->second.layout;
+    }
+    if (layouts.size() >= kCachedLayouts) {
+        layouts.clear();
+    }
+    auto layout = std::make_unique<QTextLayout>(store.lineText(line).toString(), font(), viewport());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTabStopDistance(tabStop);
+    layout->setTextOption(option);
+    layout->setFormats(lineFormats(line));
+    layout->setCacheEnabled(true);
+    const qreal width = std::max(1, viewport()->width() - 2 * kMargin);
+    qreal y = 0;
+    layout->beginLayout();
+    for (QTextLine row = layout->createLine(); row.isValid(); row = layout->createLine()) {
+        row.setLineWidth(width);
+        row.setPosition(QPointF(0, y));
+        y += row.height();
+    }
+    layout->endLayout();
+    Cached& cached = layouts[line];
+    cached.layout = std::move(layout);
+    cached.length = length;
+    cached.height = y;
+    return *cached.layout;
+}
+
+qreal FerrikPacketHistory::lineHeight(int line) const {
+    layoutOf(line);
+    return layouts[line].height;
+}
+
+void FerrikPacketHistory::dropLayouts() {
+    layouts.clear();
+}
+
+std::vector<FerrikPacketHistory::Shown> FerrikPacketHistory::shownLines() const {
+    std::vector<Shown> shown;
+    const qreal bottom = viewport()->height();
+    qreal y = kMargin;
+    for (int line = verticalScrollBar()->value(); line < store.lineCount() && y < bottom; ++line) {
+        const qreal height = lineHeight(line);
+        shown.push_back({line, y, height});
+        y += height;
+    }
+    return shown;
+}
+
+FerrikPacketHistory::Shown FerrikPacketHistory::lineAtY(qreal y) const {
+    for (const Shown& shown : shownLines()) {
+        if (y >= shown.top && y < shown.top + shown.height) {
+            return shown;
+        }
+    }
+    return {-1, 0, 0};
+}
+
+void FerrikPacketHistory::updateScrollRange() {
+    // The last value shows the last line at the bottom with as many lines before it as fit.
+    const int lines = store.lineCount();
+    qreal room = viewport()->height() - kMargin;
+    int first = lines;
+    while (first > 0) {
+        room -= lineHeight(first - 1);
+        if (room < 0) {
+            break;
+        }
+        --first;
+    }
+    QScrollBar* bar = verticalScrollBar();
+    bar->setRange(0, std::min(first, std::max(0, lines - 1)));
+    bar->setPageStep(std::max(1, int(viewport()->height() / QFontMetricsF(font()).lineSpacing()) - 1));
+}
+
+void FerrikPacketHistory::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const qreal width = viewport()->width() - 2 * kMargin;
+    QTextCharFormat highlight;
+    highlight.setBackground(palette().brush(QPalette::Highlight));
+    highlight.setForeground(palette().brush(QPalette::HighlightedText));
+    for (const Shown& shown : shownLines()) {
+        const FerrikTextStore::Line& line = store.line(shown.line);
+        if (line.flags & FerrikTextStore::Rule) {
+            // A rule: a line through the middle of the line, centred, 90 % of the width.
+            painter.setPen(palette().color(QPalette::Inactive, QPalette::WindowText));
+            const qreal middle = kMargin + width / 2;
+            const qreal y = shown.top + shown.height / 2;
+            painter.drawLine(QLineF(middle - width * 0.45, y, middle + width * 0.45, y));
+            continue;
+        }
+        QList<QTextLayout::FormatRange> selections;
+        const qsizetype from = std::max(selected.start(), line.start);
+        const qsizetype to = std::min(selected.end(), line.start + line.length);
+        if (to > from) {
+            selections.append({int(from - line.start), int(to - from), highlight});
+        }
+        painter.setPen(palette().color(QPalette::Text));
+        layoutOf(shown.line).draw(&painter, QPointF(kMargin, shown.top), selections);
+    }
+}
+
+void FerrikPacketHistory::resizeEvent(QResizeEvent* event) {
+    // Lines wrap at the new width; a view that stood at the bottom stays there.
+    QScrollBar* bar = verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
+    QAbstractScrollArea::resizeEvent(event);
+    dropLayouts();
+    updateScrollRange();
+    if (atBottom) {
+        bar->setValue(bar->maximum());
+    }
+}
+
+void FerrikPacketHistory::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        dropLayouts();
+        updateScrollRange();
+        viewport()->update();
+    }
+}
+
+void FerrikPacketHistory::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+// --- positions and selection ---
+
+qsizetype FerrikPacketHistory::positionAt(const QPoint& point) const {
+    const Shown shown = lineAtY(point.y());
+    if (shown.line < 0) {
+        return -1;
+    }
+    const FerrikTextStore::Line& line = store.line(shown.line);
+    if (line.flags & FerrikTextStore::Rule) {
+        return line.start;
+    }
+    const QTextLayout& layout = layoutOf(shown.line);
+    const qreal y = point.y() - shown.top;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine row = layout.lineAt(i);
+        if (y < row.y() + row.height() || i + 1 == layout.lineCount()) {
+            return line.start + row.xToCursor(point.x() - kMargin);
+        }
+    }
+    return line.start;
+}
+
+qsizetype FerrikPacketHistory::nearestPosition(const QPoint& point) const {
+    const qsizetype at = positionAt(point);
+    if (at >= 0) {
+        return at;
+    }
+    const std::vector<Shown> shown = shownLines();
+    if (shown.empty()) {
+        return 0;
+    }
+    if (point.y() < shown.front().top) {
+        return store.line(shown.front().line).start;
+    }
+    const FerrikTextStore::Line& last = store.line(shown.back().line);
+    return last.start + last.length;
+}
+
+QRect FerrikPacketHistory::positionRect(qsizetype pos) const {
+    const int line = store.lineAt(pos);
+    for (const Shown& shown : shownLines()) {
+        if (shown.line == line) {
+            const QTextLayout& layout = layoutOf(line);
+            const int at = int(pos - store.line(line).start);
+            const QTextLine row = layout.lineForTextPosition(at);
+            if (!row.isValid()) {
+                break;
+            }
+            return QRect(int(kMargin + row.cursorToX(at)), int(shown.top + row.y()), 1, int(row.height()));
+        }
+    }
+    return QRect();
+}
+
+void FerrikPacketHistory::ensureVisible(qsizetype pos) {
+    const int line = store.lineAt(pos);
+    if (line < 0) {
+        return;
+    }
+    QScrollBar* bar = verticalScrollBar();
+    if (line < bar->value()) {
+        bar->setValue(line);
+        return;
+    }
+    for (const Shown& shown : shownLines()) {
+        if (shown.line == line && shown.top + shown.height <= viewport()->height()) {
+            return;  // shown whole
+        }
+    }
+    // Put the line at the bottom, with as many lines before it as fit.
+    qreal room = viewport()->height() - kMargin - lineHeight(line);
+    int first = line;
+    while (first > 0 && room - lineHeight(first - 1) >= 0) {
+        room -= lineHeight(--first);
+    }
+    bar->setValue(first);
+}
+
+QString FerrikPacketHistory::selectedText() const {
+    return store.text().mid(selected.start(), selected.end() - selected.start());
+}
+
+void FerrikPacketHistory::setSelection(qsizetype anchor, qsizetype position) {
+    selected = {std::clamp<qsizetype>(anchor, 0, store.size()),
+                std::clamp<qsizetype>(position, 0, store.size())};
+    ensureVisible(selected.position);
+    viewport()->update();
+}
+
+void FerrikPacketHistory::selectAll() {
+    selected = {0, store.size()};
+    viewport()->update();
+}
+
+QMimeData* FerrikPacketHistory::createMimeDataFromSelection() const {
+    auto* data = new QMimeData;
+    data->setText(selectedText());
+    return data;
+}
+
+void FerrikPacketHistory::copy() {
+    if (hasSelection()) {
+        QApplication::clipboard()->setMimeData(createMimeDataFromSelection());
+    }
+}
+
+std::optional<FerrikPacketHistory::Selection> FerrikPacketHistory::findText(
+    const QString& text, qsizetype from, QTextDocument::FindFlags flags) const {
     if (text.isEmpty()) {
-        return QTextCursor();
-    }
-    if (searchText.isEmpty()) {
-        searchText = document()->toRawText();  // one character per document position
+        return std::nullopt;
     }
     const Qt::CaseSensitivity cs =
         flags.testFlag(QTextDocument::FindCaseSensitively) ? Qt::CaseSensitive : Qt::CaseInsensitive;
     const bool backward = flags.testFlag(QTextDocument::FindBackward);
-    const QStringView haystack(searchText);
-    qsizetype at = backward ? std::min<qsizetype>(from.selectionStart() - 1, haystack.size() - text.size())
-                            : from.selectionEnd();
+    const QStringView haystack(store.text());
+    qsizetype at = backward ? std::min<qsizetype>(from - 1, haystack.size() - text.size()) : from;
     while (at >= 0 && at <= haystack.size()) {
         at = backward ? haystack.lastIndexOf(text, at, cs) : haystack.indexOf(text, at, cs);
         if (at < 0) {
@@ -459,59 +520,121 @@ QTextCursor FerrikPacketHistory::findText(const QString& text, const QTextCursor
         const bool whole = (at == 0 || !haystack[at - 1].isLetterOrNumber()) &&
                            (end == haystack.size() || !haystack[end].isLetterOrNumber());
         if (!flags.testFlag(QTextDocument::FindWholeWords) || whole) {
-            QTextCursor match(document());
-            match.setPosition(int(at));
-            match.setPosition(int(end), QTextCursor::KeepAnchor);
-            return match;
+            return Selection{at, end};
         }
         at += backward ? -1 : 1;
     }
-    return QTextCursor();
+    return std::nullopt;
 }
 
-QMimeData* FerrikPacketHistory::createMimeDataFromSelection() const {
-    const QTextCursor cursor = textCursor();
-    auto* data = new QMimeData;
-    data->setText(textBetween(cursor.selectionStart(), cursor.selectionEnd()));
-    return data;
-}
+// --- input ---
 
-int FerrikPacketHistory::entryAtMenuPoint() const {
-    if (menuPoint.isNull()) {
-        return -1;
+bool FerrikPacketHistory::event(QEvent* event) {
+    // Copy and Select All are the pane's while it has the focus, before any window shortcut.
+    if (event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy) || key->matches(QKeySequence::SelectAll)) {
+            event->accept();
+            return true;
+        }
     }
-    const QTextBlock block = cursorForPosition(menuPoint).block();
-    const QRectF r = blockBoundingGeometry(block).translated(contentOffset());
-    if (!block.isValid() || menuPoint.y() < r.top() || menuPoint.y() >= r.bottom()) {
-        return -1;  // below the last entry
-    }
-    return entryOfBlock(block.blockNumber());
+    return QAbstractScrollArea::event(event);
 }
 
-void FerrikPacketHistory::selectPacket() {
-    const int entry = entryAtMenuPoint();
-    if (entry < 0) {
+void FerrikPacketHistory::keyPressEvent(QKeyEvent* event) {
+    QScrollBar* bar = verticalScrollBar();
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+    } else if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
+    } else if (event->key() == Qt::Key_PageUp) {
+        bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    } else if (event->key() == Qt::Key_PageDown) {
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    } else if (event->key() == Qt::Key_Up) {
+        bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    } else if (event->key() == Qt::Key_Down) {
+        bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    } else if (event->key() == Qt::Key_Home) {
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    } else if (event->key() == Qt::Key_End) {
+        bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    } else {
+        event->ignore();
         return;
     }
-    setTextCursor(entrySelection(entry));
-    copy();
+    event->accept();
 }
 
-QString FerrikPacketHistory::entryToolTip(int entry) const {
-    const auto it = entryTips.find(entry);
-    return it == entryTips.end() ? QString() : it->second;
+void FerrikPacketHistory::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    const qsizetype at = nearestPosition(event->position().toPoint());
+    selected.position = at;
+    if (!event->modifiers().testFlag(Qt::ShiftModifier)) {
+        selected.anchor = at;
+    }
+    selecting = true;
+    viewport()->update();
+}
+
+void FerrikPacketHistory::mouseMoveEvent(QMouseEvent* event) {
+    if (!selecting) {
+        return;
+    }
+    const QPoint point = event->position().toPoint();
+    if (point.y() < 0) {
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    } else if (point.y() >= viewport()->height()) {
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    }
+    selected.position = nearestPosition(point);
+    viewport()->update();
+}
+
+void FerrikPacketHistory::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !selecting) {
+        return;
+    }
+    selecting = false;
+    QClipboard* clipboard = QApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection()) {
+        clipboard->setText(selectedText(), QClipboard::Selection);
+    }
+}
+
+void FerrikPacketHistory::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    // The word under the mouse (letters and digits), within its display line.
+    const qsizetype at = positionAt(event->position().toPoint());
+    const int index = store.lineAt(at);
+    if (at < 0 || index < 0) {
+        return;
+    }
+    const FerrikTextStore::Line& line = store.line(index);
+    const QString& text = store.text();
+    qsizetype from = at;
+    qsizetype to = at;
+    while (from > line.start && text[from - 1].isLetterOrNumber()) {
+        --from;
+    }
+    while (to < line.start + line.length && text[to].isLetterOrNumber()) {
+        ++to;
+    }
+    selected = {from, to};
+    selecting = true;
+    viewport()->update();
 }
 
 bool FerrikPacketHistory::viewportEvent(QEvent* event) {
     if (event->type() != QEvent::ToolTip) {
-        return QPlainTextEdit::viewportEvent(event);
+        return QAbstractScrollArea::viewportEvent(event);
     }
     const auto* help = static_cast<QHelpEvent*>(event);
-    const QTextBlock block = cursorForPosition(help->pos()).block();
-    const QRectF r = blockBoundingGeometry(block).translated(contentOffset());
-    const QString tip = block.isValid() && help->pos().y() >= r.top() && help->pos().y() < r.bottom()
-                            ? entryToolTip(entryOfBlock(block.blockNumber()))
-                            : QString();
+    const QString tip = entryToolTip(store.entryOfLine(lineAtY(help->pos().y()).line));
     if (tip.isEmpty()) {
         QToolTip::hideText();
         event->ignore();
@@ -520,6 +643,55 @@ bool FerrikPacketHistory::viewportEvent(QEvent* event) {
     }
     return true;
 }
+
+// --- context menu ---
+
+int FerrikPacketHistory::entryAtMenuPoint() const {
+    if (menuPoint.isNull()) {
+        return -1;
+    }
+    return store.entryOfLine(lineAtY(menuPoint.y()).line);  // -1 below the last line
+}
+
+void FerrikPacketHistory::selectPacket() {
+    const int entry = entryAtMenuPoint();
+    if (entry < 0) {
+        return;
+    }
+    selected = entrySelection(entry);
+    viewport()->update();
+    copy();
+}
+
+QMenu* FerrikPacketHistory::createStandardContextMenu() {
+    auto* menu = new QMenu(this);
+    QAction* copyAction = menu->addAction(tr("&Copy"), QKeySequence::Copy, this, &FerrikPacketHistory::copy);
+    copyAction->setEnabled(hasSelection());
+    menu->addSeparator();
+    QAction* all =
+        menu->addAction(tr("Select All"), QKeySequence::SelectAll, this, &FerrikPacketHistory::selectAll);
+    all->setEnabled(store.size() > 0);
+    return menu;
+}
+
+void FerrikPacketHistory::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(createStandardContextMenu());
+    menu->addSeparator();
+    menu->addAction(clearAction);
+    menu->addAction(selectAction);
+    menu->addSeparator();
+    menu->addAction(savePacketAction);
+    menu->addAction(saveOutputAction);
+    menuPoint = event->pos();
+    savePacketAction->setEnabled(entryAtMenuPoint() >= 0);
+    saveOutputAction->setEnabled(entryCount() > 0);
+    menu->exec(event->globalPos());
+    event->accept();
+    menu.reset();
+    menuPoint = QPoint();
+}
+
+// --- saving ---
 
 bool FerrikPacketHistory::saveText(const QString& text, const QString& path, QString& error) {
     QSaveFile file(path);
@@ -558,22 +730,5 @@ void FerrikPacketHistory::savePacket() {
 }
 
 void FerrikPacketHistory::saveOutput() {
-    saveTo(tr("Save output as..."), textBetween(0, document()->characterCount() - 1));
-}
-
-void FerrikPacketHistory::contextMenuEvent(QContextMenuEvent* event) {
-    std::unique_ptr<QMenu> menu(createStandardContextMenu());
-    menu->addSeparator();
-    menu->addAction(clearAction);
-    menu->addAction(selectAction);
-    menu->addSeparator();
-    menu->addAction(savePacketAction);
-    menu->addAction(saveOutputAction);
-    menuPoint = event->pos();
-    savePacketAction->setEnabled(entryAtMenuPoint() >= 0);
-    saveOutputAction->setEnabled(!document()->isEmpty());
-    menu->exec(event->globalPos());
-    event->accept();
-    menu.reset();
-    menuPoint = QPoint();
+    saveTo(tr("Save output as..."), store.text());
 }

@@ -1,44 +1,62 @@
 #pragma once
 // A read-only transcript pane (sent packets, replies, status lines) that owns its entries.
 //
-// Every appendEntry adds one entry: a run of text blocks at the end of the pane's plain-text
-// document, optionally closed by an empty block that carries a 90 % horizontal rule. The pane keeps
-// the first block of every entry, so that "Select packet" finds the entry under the mouse by binary
-// search. Its cost per entry does not grow with the number of entries already shown:
+// Every appendEntry adds one entry to the pane's text store (FerrikTextStore): its text, and a
+// rule after it when asked. The pane is a view of its own over the store's line index, so that no
+// cost grows with what is already shown:
+// - the vertical scroll bar counts display lines; only the shown lines are laid out (each with a
+//   QTextLayout, wrapped at the pane's width, kept in a small cache) and coloured, each from the
+//   highlighter state the store keeps at the end of the line before it;
+// - a line longer than kPieceChars is shown as several display pieces, so that no layout is ever
+//   longer than a piece; the text stays whole, so find and copy do not see the cuts;
 // - text goes in in steps of at most kStepChars characters, as many as fit in kTurnBudgetMs per
-//   turn of the event loop; a long reply or a burst of replies therefore never blocks the window,
-//   and entries appended meanwhile follow in order;
-// - a line longer than kPieceChars is shown as several display pieces (blocks marked as the
-//   continuation of the line), so that no block is ever laid out whole when a reply has no line
-//   breaks; copying joins the pieces again, so copied text is the entry's exact text;
-// - the XML colouring is applied only to the blocks that are shown, right before they are painted;
-//   each block keeps its end state, and every entry starts in plain text.
+//   turn of the event loop; entries appended meanwhile follow in order;
+// - selection, find and copy work on offsets into the store's text, which is exactly the text
+//   the pane shows (entries separated by a line feed, rules left out).
 // GUI thread only.
 
+#include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QFuture>
 #include <QFutureWatcher>
-#include <QPlainTextEdit>
 #include <QPoint>
 #include <QString>
 #include <QTextDocument>
+#include <QTextLayout>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
+#include "FerrikTextStore.h"
+
 class FerrikSyntaxHighLighter;
 class QAction;
-class QTextBlock;
+class QMenu;
+class QMimeData;
 class QTimer;
 
-class FerrikPacketHistory : public QPlainTextEdit {
+class FerrikPacketHistory : public QAbstractScrollArea {
     Q_OBJECT
+    Q_PROPERTY(qreal tabStopDistance READ tabStopDistance WRITE setTabStopDistance)
 public:
-    static constexpr qsizetype kPieceChars = 8192;      // longest display piece of a line
-    static constexpr qsizetype kStepChars = 64 * 1024;  // characters inserted at a time
-    static constexpr int kTurnBudgetMs = 16;            // insertion time per event-loop turn
+    static constexpr qsizetype kPieceChars = FerrikTextStore::kPieceChars;  // longest display piece
+    static constexpr qsizetype kStepChars = 64 * 1024;                      // characters appended at a time
+    static constexpr int kTurnBudgetMs = 16;  // appending time per event-loop turn
+    static constexpr int kMargin = 4;         // around the text, in pixels
+
+    // A selection or a match: text offsets; the selected text runs from start() to end().
+    struct Selection {
+        qsizetype anchor = 0;
+        qsizetype position = 0;
+        qsizetype start() const { return std::min(anchor, position); }
+        qsizetype end() const { return std::max(anchor, position); }
+        bool hasSelection() const { return anchor != position; }
+    };
 
     explicit FerrikPacketHistory(QWidget* parent = nullptr);
     ~FerrikPacketHistory() override;
@@ -49,8 +67,9 @@ public:
     // A toolTip that is not empty is shown while the mouse rests over the entry.
     void appendEntry(const QString& text, bool html, bool rule, bool alwaysFollow,
                      const QString& toolTip = QString());
-    // The same for plain text that is still being prepared off the GUI thread: the entry takes its
-    // place now and goes in once the text is ready; entries appended after it wait for it.
+    // The same for plain text that is still being prepared off the GUI thread, as the future's
+    // results one after another (one or several parts): the entry takes its place now and each
+    // part goes in once it is ready; entries appended after it wait for the whole entry.
     void appendEntry(const QFuture<QString>& text, bool rule, bool alwaysFollow,
                      const QString& toolTip = QString());
     // True while an entry is not completely in the pane yet.
@@ -58,30 +77,49 @@ public:
     // Empties the pane at once; entries still going in are dropped.
     void clear();
 
+    bool isReadOnly() const { return true; }
+    qreal tabStopDistance() const { return tabStop; }
+    void setTabStopDistance(qreal distance);
+
+    // The pane's whole text: entries separated by a line feed, as copying everything gives it.
+    const QString& toPlainText() const { return store.text(); }
     // The entries shown so far (one still going in counts with the part that is in).
-    int entryCount() const { return int(entryStarts.size()); }
+    int entryCount() const { return store.entryCount(); }
     // The entry's text as appended (for HTML, the text it shows), line breaks as line feeds.
     QString entryText(int entry) const;
     bool entryHasRule(int entry) const;
     // The tool tip given to the entry when it was appended; empty when none.
     QString entryToolTip(int entry) const;
-    // The entry that holds the block, or -1.
-    int entryOfBlock(int blockNumber) const;
-    // A cursor that selects the whole entry, its rule included.
-    QTextCursor entrySelection(int entry) const;
-    // The text between two document positions, display pieces of a line joined again and rules
-    // left out.
-    QString textBetween(int from, int to) const;
+    // The entry's text as a selection (start to end).
+    Selection entrySelection(int entry) const;
 
-    // Searches the pane from `from` for text, as QTextDocument::find does with these flags
-    // (backward, case-sensitive, whole words); the match selected, or a null cursor. The pane's
-    // text is read once and kept until the pane changes, so that each step only scans.
-    QTextCursor findText(const QString& text, const QTextCursor& from, QTextDocument::FindFlags flags) const;
+    // The display lines (text lines, pieces of long lines, rules) and what the pane paints on each:
+    // its text and its formats (the highlighter's, over an HTML line's own).
+    const FerrikTextStore& lines() const { return store; }
+    QList<QTextLayout::FormatRange> lineFormats(int line) const;
 
-    // The position (text-area coordinates) at which the context menu was requested; null while no
+    Selection selection() const { return selected; }
+    bool hasSelection() const { return selected.hasSelection(); }
+    QString selectedText() const;
+    // Selects from anchor to position (clamped to the text) and scrolls position into view.
+    void setSelection(qsizetype anchor, qsizetype position);
+
+    // Searches the text from `from` for text, as QTextDocument::find does with these flags
+    // (backward: a match that starts before `from`; case-sensitive; whole words); the match, or
+    // nothing. Matches may span display pieces and entries.
+    std::optional<Selection> findText(const QString& text, qsizetype from,
+                                      QTextDocument::FindFlags flags) const;
+
+    // Viewport geometry: the text offset under a point (-1 when no line is there), and the
+    // cursor rectangle at an offset (null when it is not shown).
+    qsizetype positionAt(const QPoint& point) const;
+    QRect positionRect(qsizetype pos) const;
+    // Scrolls so that the line holding pos is shown.
+    void ensureVisible(qsizetype pos);
+
+    // The position (viewport coordinates) at which the context menu was requested; null while no
     // context menu is open. Set by contextMenuEvent, or by callers that run selectPacket directly.
     void setMenuPoint(const QPoint& point) { menuPoint = point; }
-
     // The entry under the context menu's position, or -1 (no menu, or below the last entry).
     int entryAtMenuPoint() const;
 
@@ -101,14 +139,24 @@ public slots:
     // chosen by chooseSavePath.
     void savePacket();
     void saveOutput();
+    // The selected text to the clipboard; everything selected.
+    void copy();
+    void selectAll();
 
 protected:
+    bool event(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool viewportEvent(QEvent* event) override;
-    QMimeData* createMimeDataFromSelection() const override;
+    void scrollContentsBy(int dx, int dy) override;
+    QMimeData* createMimeDataFromSelection() const;
 
 private:
     struct Pending {
@@ -118,38 +166,60 @@ private:
         bool alwaysFollow = false;
         bool started = false;
         QString toolTip;
-        qsizetype done = 0;      // characters of text in the pane
-        qsizetype lineEnd = -1;  // index of the line feed (or text end) that ends the current line
-        QFutureWatcher<QString>* preparing = nullptr;  // set while the text is not ready
+        qsizetype done = 0;                            // characters of text in the pane
+        QFutureWatcher<QString>* preparing = nullptr;  // set while parts of the text may follow
     };
     void queueEntry(Pending entry);
+    // Parts [begin, end) of an entry's text are ready; or all of them (finished).
+    void partsPrepared(QFutureWatcher<QString>* watcher, int begin, int end);
     void textPrepared(QFutureWatcher<QString>* watcher);
+    // Whether the entry has text to append now (or only needs closing).
+    static bool canStep(const Pending& entry) { return !entry.preparing || entry.done < entry.text.size(); }
     // Milliseconds spent on entries in this turn of the event loop.
     qint64 turnElapsed();
-    // Inserts what fits into this turn's budget (at least one step); restarts the timer when something is
-    // left.
+    // Appends what fits into this turn's budget (at least one step); restarts the timer when
+    // something is left.
     void insertPending();
-    // Inserts the next step of entry; true when the entry is complete.
-    bool insertStep(QTextCursor& cursor, Pending& entry);
-    // Appends the entry's next part to `shown` (line feeds as block breaks); `cut` gets, for each
-    // break, whether it is a display cut inside a long line.
-    void nextPart(Pending& entry, QString& shown, std::vector<bool>& cut) const;
-    // Colours the shown blocks that are not coloured yet.
-    void colourVisibleBlocks();
-    int blockStartState(const QTextBlock& block) const;
+    // Appends the next step of entry; true when the entry is complete.
+    bool insertStep(Pending& entry);
 
+    // A display line laid out at the current width, from the cache.
+    const QTextLayout& layoutOf(int line) const;
+    qreal lineHeight(int line) const;
+    void dropLayouts();
+    // The shown lines from the top of the viewport: line, top and height.
+    struct Shown {
+        int line;
+        qreal top;
+        qreal height;
+    };
+    std::vector<Shown> shownLines() const;
+    // The line under y (viewport coordinates) with its top, or line -1.
+    Shown lineAtY(qreal y) const;
+    // The text offset nearest to a point, clamped to the text (for selecting with the mouse).
+    qsizetype nearestPosition(const QPoint& point) const;
+    void updateScrollRange();
+    QMenu* createStandardContextMenu();
+
+    FerrikTextStore store;
+    Selection selected;
+    qreal tabStop = 80;
     QAction* clearAction;
     QAction* selectAction;
     QAction* savePacketAction;
     QAction* saveOutputAction;
     QPoint menuPoint;
     FerrikSyntaxHighLighter* highlighter;
-    std::vector<int> entryStarts;                // first block number of every entry, ascending
     std::unordered_map<int, QString> entryTips;  // tool tips by entry
     void saveTo(const QString& caption, const QString& text);
     std::deque<Pending> pending;
     QTimer* stepTimer;
     QElapsedTimer turnClock;  // since the first entry appended in this turn of the event loop
-    QObject* watchedWindow = nullptr;
-    mutable QString searchText;  // the document's raw text for findText; empty when stale
+    bool selecting = false;   // the left button is down and drags a selection
+    struct Cached {
+        std::unique_ptr<QTextLayout> layout;
+        qint32 length = 0;  // of the line when laid out (the last line still grows)
+        qreal height = 0;
+    };
+    mutable std::unordered_map<int, Cached> layouts;  // by line
 };

@@ -73,6 +73,33 @@ void stripNamespaces(QString& text) {
 }
 
 void indentXml(QString& text, int tab) {
+    qint64 depth = 0;
+    indentXml(text, tab, depth);
+}
+
+qsizetype replyCut(const QString& text, qsizetype from, bool strip) {
+    // indentXml examines a line feed only when two more characters follow it; a line of two or
+    // more characters before the cut keeps the part's last line feed examined as in the whole
+    // (three for the first line, which counts from index 1).
+    // A carriage return before the cut would be taken for a break of its own once the line feed
+    // that ends it is in the next part.
+    for (qsizetype feed = text.indexOf(QLatin1Char('\n'), std::max<qsizetype>(from, 1)); feed > 0;
+         feed = text.indexOf(QLatin1Char('\n'), feed + 1)) {
+        const qsizetype previous = text.lastIndexOf(QLatin1Char('\n'), feed - 1);
+        QString line = text.sliced(previous + 1, feed - previous - 1);
+        if (strip) {
+            stripNamespaces(line);
+        }
+        // The first line counts from index 1, as if index 0 were its line feed.
+        const qsizetype shortest = previous < 0 ? 3 : 2;
+        if (line.size() >= shortest && !line.endsWith(QLatin1Char('\r'))) {
+            return feed;
+        }
+    }
+    return text.size();
+}
+
+void indentXml(QString& text, int tab, qint64& carried) {
     // The reference formulation inserts the indentation into the string it scans, which makes the
     // whole pass quadratic. Each line is examined at a position of the unmodified text and insertions
     // only ever happen before the line under consideration, so the same decisions can be taken on the
@@ -85,7 +112,7 @@ void indentXml(QString& text, int tab) {
 
     QString out;
     qsizetype copied = 0;  // text[0, copied) is already in out
-    qint64 depth = 0;
+    qint64 depth = carried;
     qsizetype pos = 0;  // index of the line feed before the line (0 stands for one)
     while (pos <= len - 3) {
         qsizetype next = all.indexOf(QLatin1Char('\n'), pos + 1);
@@ -115,6 +142,7 @@ void indentXml(QString& text, int tab) {
         }
         pos = next;
     }
+    carried = depth;
     if (copied > 0) {
         out.append(all.sliced(copied));
         text = std::move(out);

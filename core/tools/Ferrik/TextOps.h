@@ -16,6 +16,16 @@ void stripNamespaces(QString& text);
 // one level out (never below 0); a line holding no "/" after its "<" opens a level. Lines not
 // starting with "<" are left alone. Runs in time linear in the text's length.
 void indentXml(QString& text, int tab);
+// The same for consecutive parts of one text, each but the first starting at a line feed and cut
+// where replyCut says: depth is the nesting carried from the part before (0 for the first part),
+// updated for the next. The parts then come out as the corresponding parts of the whole text's
+// result.
+void indentXml(QString& text, int tab, qint64& depth);
+// Where a text may be cut into parts that stripNamespaces (when strip is set) and indentXml treat
+// exactly as the whole: the first line feed at or after `from` whose line before it has at least
+// two characters (three for the text's first line; counted once stripped) and does not end in a
+// carriage return; text.size() if there is none.
+qsizetype replyCut(const QString& text, qsizetype from, bool strip);
 
 // The UTF-8 bytes of text in standard padded Base64 without line breaks.
 QString base64EncodeText(const QString& text);

@@ -22,10 +22,8 @@ const QString kTestWeb = "3a9c7e15-2b4d-4f6a-8c1e-9d0b2a3c4e70";  // config type
 // Entries closed by a horizontal rule in a transcript pane.
 int ruledEntries(const FerrikPacketHistory* pane) {
     int rules = 0;
-    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
-        if (block.blockFormat().hasProperty(QTextFormat::BlockTrailingHorizontalRulerWidth)) {
-            ++rules;
-        }
+    for (int entry = 0; entry < pane->entryCount(); ++entry) {
+        rules += pane->entryHasRule(entry) ? 1 : 0;
     }
     return rules;
 }

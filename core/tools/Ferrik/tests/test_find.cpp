@@ -3,6 +3,7 @@
 #include "qt_test_support.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -22,11 +23,11 @@ protected:
         window.appendText(window.histOutput, "<reply xmlns='u'>abcd abc</reply>", false, true);
         window.appendText(window.histOutput, "second Reply ns", false, true);
         window.histOutput->setFocus();
-        window.histOutput->moveCursor(QTextCursor::Start);
+        window.histOutput->setSelection(0, 0);
     }
 
-    int selectionStart() const { return window.histOutput->textCursor().selectionStart(); }
-    QString selected() const { return window.histOutput->textCursor().selectedText(); }
+    int selectionStart() const { return int(window.histOutput->selection().start()); }
+    QString selected() const { return window.histOutput->selectedText(); }
     QColor fieldBase() const { return window.editFind->palette().color(QPalette::Active, QPalette::Base); }
     void type(const char* keys) { QTest::keyClicks(window.histOutput, QString::fromLatin1(keys)); }
 
@@ -63,12 +64,12 @@ TEST_F(FindBar, SlashOpensAnEmptyBarWithFocus) {
     EXPECT_EQ(window.editFind->text(), "");
     EXPECT_TRUE(window.editFind->hasFocus());
     EXPECT_FALSE(window.findTimer->isActive());
-    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
+    EXPECT_FALSE(window.histOutput->hasSelection());
     // Return in the empty field runs findNext: nothing to search, the bar stays.
     QTest::keyClick(window.editFind, Qt::Key_Return);
     EXPECT_TRUE(window.frameFind->isVisible());
     EXPECT_FALSE(window.findTimer->isActive());
-    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
+    EXPECT_FALSE(window.histOutput->hasSelection());
 }
 
 TEST_F(FindBar, FindKeySequenceOpensTheBar) {
@@ -114,8 +115,8 @@ TEST_F(FindBar, MissingTextTurnsFieldRedAndKeepsCursor) {
     const int start = selectionStart();
     type("z");
     EXPECT_EQ(fieldBase(), kLightRed);
-    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
-    EXPECT_EQ(window.histOutput->textCursor().position(), start);
+    EXPECT_FALSE(window.histOutput->hasSelection());
+    EXPECT_EQ(int(window.histOutput->selection().position), start);
     EXPECT_TRUE(window.labelWrapped->isHidden());
     QTest::keyClick(window.histOutput, Qt::Key_Backspace);
     EXPECT_EQ(window.editFind->text(), "abc");
@@ -132,7 +133,7 @@ TEST_F(FindBar, CaseAndWholeWordOptions) {
 
     window.checkWholeWords->setChecked(false);
     window.checkCase->setChecked(true);
-    window.histOutput->moveCursor(QTextCursor::Start);
+    window.histOutput->setSelection(0, 0);
     window.editFind->setText("Reply");
     window.findNext();
     EXPECT_EQ(selected(), "Reply");
@@ -145,7 +146,7 @@ TEST_F(FindBar, BackspaceOnEmptyTextKeepsBarOpen) {
     EXPECT_EQ(window.editFind->text(), "");
     QTest::keyClick(window.histOutput, Qt::Key_Backspace);
     EXPECT_TRUE(window.frameFind->isVisible());
-    EXPECT_FALSE(window.histOutput->textCursor().hasSelection());
+    EXPECT_FALSE(window.histOutput->hasSelection());
 }
 
 TEST_F(FindBar, ReturnIsSwallowedAndPagingKeysPassThrough) {
@@ -220,6 +221,44 @@ TEST_F(FindBar, AppendingDuringSearchLeavesTheMatch) {
     EXPECT_EQ(selected(), "abc");
     EXPECT_LT(selectionStart(), appended);
     EXPECT_GT(selectionStart(), start);
+}
+
+// A line longer than a display piece is cut for showing only: a match across the cut is found,
+// selected whole and scrolled into view, also far down a long transcript.
+TEST_F(FindBar, MatchesAcrossDisplayPiecesAndScrollsThemIntoView) {
+    for (int i = 0; i < 300; ++i) {
+        window.appendText(window.histOutput, QStringLiteral("filler %1").arg(i), false, false);
+    }
+    const qsizetype piece = FerrikPacketHistory::kPieceChars;
+    const QString line = QString(piece - 3, QLatin1Char('x')) + "needle" + QString(piece, QLatin1Char('x'));
+    window.appendText(window.histOutput, line, false, true);
+    window.appendText(window.histOutput, "after", false, true);
+    QScrollBar* bar = window.histOutput->verticalScrollBar();
+    bar->setValue(0);
+
+    const FerrikTextStore& lines = window.histOutput->lines();
+    int cut = -1;
+    for (int i = 0; i < lines.lineCount(); ++i) {
+        if (lines.lineText(i).endsWith(QStringLiteral("xnee"))) {
+            cut = i;
+        }
+    }
+    ASSERT_GE(cut, 0) << "the line was not cut inside the word";
+    EXPECT_TRUE(lines.lineText(cut + 1).startsWith(QStringLiteral("dlex")));
+    EXPECT_TRUE(lines.line(cut + 1).flags & FerrikTextStore::Continuation);
+
+    type("needle");
+    EXPECT_EQ(selected(), "needle");
+    EXPECT_EQ(selectionStart(), int(window.histOutput->toPlainText().indexOf("needle")));
+    EXPECT_GT(bar->value(), 0);
+    EXPECT_FALSE(window.histOutput->positionRect(window.histOutput->selection().position).isNull());
+    window.histOutput->copy();
+    EXPECT_EQ(QApplication::clipboard()->text(), "needle");
+
+    // Whole words see the line's real neighbours, not the cut.
+    window.checkWholeWords->setChecked(true);
+    window.findNext();
+    EXPECT_EQ(fieldBase(), kLightRed);
 }
 
 }  // namespace

@@ -119,6 +119,52 @@ TEST(IndentXmlRandom, AgreesWithTheInsertingFormulation) {
     }
 }
 
+// A reply prepared in parts cut by replyCut, each stripped and indented with the depth carried
+// over, is the whole reply prepared at once; also where a line of one character, a prefix that
+// strips to one, or a carriage return stands right before a line feed.
+TEST(PreparedInParts, EqualsTheWholeReplyPrepared) {
+    const QStringList pieces = {"<", ">", "/",   "\n",   "\n",   "\n",    "\r",
+                                "a", " ", "<a>", "</a>", "<a/>", "<ns1:", "</ns2:b>"};
+    std::mt19937 rng(777);
+    for (int round = 0; round < 3000; ++round) {
+        QString input;
+        const int count = int(rng() % 60);
+        for (int i = 0; i < count; ++i) {
+            input += pieces[int(rng() % pieces.size())];
+        }
+        const bool strip = rng() % 2;
+        const int tab = int(rng() % 4) - 1;
+        QString whole = input;
+        if (strip) {
+            ferrik::stripNamespaces(whole);
+        }
+        ferrik::indentXml(whole, tab);
+
+        QString joined;
+        qint64 depth = 0;
+        qsizetype from = 0;
+        while (from < input.size()) {
+            const qsizetype cut = ferrik::replyCut(input, from + 1 + qsizetype(rng() % 8), strip);
+            ASSERT_GT(cut, from);
+            ASSERT_TRUE(cut == input.size() || input[cut] == QLatin1Char('\n'));
+            QString part = input.sliced(from, cut - from);
+            if (strip) {
+                ferrik::stripNamespaces(part);
+            }
+            ferrik::indentXml(part, tab, depth);
+            joined += part;
+            from = cut;
+        }
+        ASSERT_EQ(joined, whole) << "input: " << input.toUtf8().toPercentEncoding("<>/:").toStdString()
+                                 << " strip: " << strip << " tab: " << tab;
+    }
+    EXPECT_EQ(ferrik::replyCut("<a>\n<\nxy\nz", 4, false), 8);         // not after the "<" line
+    EXPECT_EQ(ferrik::replyCut("ab\r\ncd\nef", 0, false), 6);          // not inside a CR LF
+    EXPECT_EQ(ferrik::replyCut("x\n<ns1:\n<ns1:ab\nc", 0, true), 15);  // "<ns1:" strips to "<"
+    EXPECT_EQ(ferrik::replyCut("x\n<ns1:\n<ns1:ab\nc", 0, false), 7);
+    EXPECT_EQ(ferrik::replyCut("abc", 0, false), 3);
+}
+
 TEST(StripNamespaces, RemovesOnlyGeneratedTagPrefixes) {
     struct {
         QString input, expected;

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMetaMethod>
+#include <QPromise>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -292,6 +293,17 @@ void finishAppending(const FerrikDlg& window) {
     ASSERT_FALSE(window.isAppending());
 }
 
+// The formats the pane applies at one character of a display line, merged in their order.
+QTextCharFormat formatAt(const FerrikPacketHistory* pane, int line, int at) {
+    QTextCharFormat merged;
+    for (const QTextLayout::FormatRange& range : pane->lineFormats(line)) {
+        if (at >= range.start && at < range.start + range.length) {
+            merged.merge(range.format);
+        }
+    }
+    return merged;
+}
+
 TEST(Output, EveryAppendIsOneEntryWithOptionalRule) {
     FerrikDlg window;
     FerrikPacketHistory* pane = window.histOutput;
@@ -307,27 +319,69 @@ TEST(Output, EveryAppendIsOneEntryWithOptionalRule) {
     EXPECT_EQ(pane->entryText(2), "bold &");
     EXPECT_TRUE(pane->entryHasRule(2));
     EXPECT_TRUE(pane->entryHasRule(3));
-    EXPECT_EQ(pane->toPlainText(), "\n<b>x</b>\n\n\nbold &\n\n\n");
+    EXPECT_EQ(pane->toPlainText(), "\n<b>x</b>\n\nbold &\n");  // rules are no text
 
-    // The rule is an empty block of its own that carries the 90 % ruler width.
-    const QTextBlock rule = pane->document()->findBlockByNumber(3);
-    EXPECT_EQ(rule.text(), "");
-    const QVariant width = rule.blockFormat().property(QTextFormat::BlockTrailingHorizontalRulerWidth);
-    EXPECT_EQ(width.value<QTextLength>(), QTextLength(QTextLength::PercentageLength, 90.0));
-    EXPECT_FALSE(pane->document()->findBlockByNumber(1).blockFormat().hasProperty(
-        QTextFormat::BlockTrailingHorizontalRulerWidth));
+    // Display lines: "", "<b>x</b>", "", rule, "bold &", rule, "", rule.
+    const FerrikTextStore& lines = pane->lines();
+    ASSERT_EQ(lines.lineCount(), 8);
+    for (int line = 0; line < lines.lineCount(); ++line) {
+        EXPECT_EQ(bool(lines.line(line).flags & FerrikTextStore::Rule), line == 3 || line == 5 || line == 7)
+            << line;
+    }
 
     // HTML status lines keep their bold and colour; the plain entry after one does not inherit them.
-    const QTextBlock html = pane->document()->findBlockByNumber(4);
-    EXPECT_TRUE(html.begin().fragment().charFormat().font().bold());
+    EXPECT_GE(formatAt(pane, 4, 0).fontWeight(), int(QFont::Bold));
     window.appendText(pane, "<font color='red'>red</font>", true, false);
     window.appendText(pane, "plain", false, false);
-    const QTextBlock red = pane->document()->findBlockByNumber(pane->document()->blockCount() - 2);
-    EXPECT_EQ(red.begin().fragment().charFormat().foreground().color(), QColor(Qt::red));
-    const QTextBlock plain = pane->document()->lastBlock();
-    EXPECT_EQ(plain.text(), "plain");
-    EXPECT_FALSE(plain.begin().fragment().charFormat().font().bold());
-    EXPECT_NE(plain.begin().fragment().charFormat().foreground().color(), QColor(Qt::red));
+    const int last = lines.lineCount() - 1;
+    EXPECT_EQ(lines.lineText(last), QStringLiteral("plain"));
+    EXPECT_EQ(formatAt(pane, last - 1, 0).foreground().color(), QColor(Qt::red));
+    EXPECT_FALSE(formatAt(pane, last, 0).hasProperty(QTextFormat::FontWeight));
+    EXPECT_FALSE(formatAt(pane, last, 0).hasProperty(QTextFormat::ForegroundBrush));
+}
+
+// The pane paints what it holds: text in its colours, the rule at 90 % of the width, the selection.
+TEST(Output, PanePaintsTextRulesAndSelection) {
+    FerrikPacketHistory pane;
+    pane.resize(400, 200);
+    pane.appendEntry("<font color='#ff0000'>XXXXXXXX</font>", true, true, true);
+    pane.appendEntry("plain text", false, false, true);
+    const auto count = [](const QImage& image, int top, int bottom, const std::function<bool(QColor)>& test) {
+        int n = 0;
+        for (int y = top; y < bottom; ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                n += test(image.pixelColor(x, y)) ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    const QImage image = pane.viewport()->grab().toImage();
+    const int lineHeight = pane.positionRect(0).height();
+    ASSERT_GT(lineHeight, 0);
+    const auto red = [](QColor c) { return c.red() > 200 && c.green() < 80 && c.blue() < 80; };
+    EXPECT_GT(count(image, 0, FerrikPacketHistory::kMargin + lineHeight, red), 10);
+
+    // The rule's row: a run of dark pixels over about 90 % of the text width, centred.
+    const int ruleTop = FerrikPacketHistory::kMargin + lineHeight;
+    const QColor base = pane.palette().color(QPalette::Base);
+    int left = image.width(), right = -1;
+    for (int y = ruleTop; y < ruleTop + lineHeight; ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixelColor(x, y) != base) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    const double textWidth = pane.viewport()->width() - 2 * FerrikPacketHistory::kMargin;
+    EXPECT_NEAR(right - left + 1, 0.9 * textWidth, 3.0);
+    EXPECT_NEAR((left + right) / 2.0, pane.viewport()->width() / 2.0, 2.0);
+
+    const QColor highlight = pane.palette().color(QPalette::Highlight);
+    const auto selected = [&](QColor c) { return c == highlight; };
+    EXPECT_EQ(count(image, 0, image.height(), selected), 0);
+    pane.selectAll();
+    EXPECT_GT(count(pane.viewport()->grab().toImage(), 0, image.height(), selected), 100);
 }
 
 TEST(Output, ReplyIsStrippedIndentedAndAppended) {
@@ -372,6 +426,31 @@ TEST(Output, ALongReplyIsPreparedAsideAndKeepsItsPlace) {
     window.appendText(pane, "after", false, false);
     finishAppending(window);
     EXPECT_EQ(pane->toPlainText(), "after");
+}
+
+// Text prepared in parts shows part by part; the entry closes (with its rule) once the last part is
+// in, and an entry appended meanwhile waits for it.
+TEST(Output, AnEntryPreparedInPartsShowsEachPartAsItIsReady) {
+    FerrikPacketHistory pane;
+    QPromise<QString> promise;
+    promise.start();
+    pane.appendEntry(promise.future(), true, true);
+    pane.appendEntry("after", false, false, true);
+    QApplication::processEvents();
+    EXPECT_EQ(pane.entryCount(), 0);
+
+    promise.addResult(QStringLiteral("<a>\r\n  <b/>"));
+    QTRY_COMPARE(pane.entryCount(), 1);
+    EXPECT_EQ(pane.entryText(0), "<a>\n  <b/>");
+    EXPECT_TRUE(pane.isAppending());
+    promise.addResult(QStringLiteral("\n</a>"));
+    QTRY_COMPARE(pane.entryText(0), QStringLiteral("<a>\n  <b/>\n</a>"));
+    EXPECT_EQ(pane.entryCount(), 1);
+    promise.finish();
+    QTRY_VERIFY(!pane.isAppending());
+    ASSERT_EQ(pane.entryCount(), 2);
+    EXPECT_TRUE(pane.entryHasRule(0));
+    EXPECT_EQ(pane.entryText(1), "after");
 }
 
 TEST(Output, ScrollFollowsOnlyWhenAtBottomOrAsked) {
@@ -454,10 +533,19 @@ TEST(Output, ALineWithoutBreaksIsShownInPiecesAndCopiedWhole) {
     EXPECT_EQ(pane->entryText(0), "a\nb");  // a CR LF is one line break
     EXPECT_EQ(pane->entryText(1), line);
     EXPECT_EQ(pane->entryText(2), "tail");
-    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
-        EXPECT_LE(block.length(), FerrikPacketHistory::kPieceChars + 1) << block.blockNumber();
-        EXPECT_FALSE(block.text().startsWith(QChar(0xDE00))) << "a surrogate pair was cut";
+    const FerrikTextStore& lines = pane->lines();
+    EXPECT_GT(lines.lineCount(), 20);
+    for (int i = 0; i < lines.lineCount(); ++i) {
+        EXPECT_LE(lines.lineText(i).size(), FerrikPacketHistory::kPieceChars) << i;
+        EXPECT_FALSE(lines.lineText(i).startsWith(QChar(0xDE00))) << "a surrogate pair was cut";
     }
+    // "Select packet" on the long line, far from its start, copies the whole line.
+    const qsizetype middle = pane->entrySelection(1).start() + line.size() / 2;
+    pane->ensureVisible(middle);
+    pane->setMenuPoint(pane->positionRect(middle).center());
+    pane->selectPacket();
+    EXPECT_EQ(QApplication::clipboard()->text(), line);
+
     pane->selectAll();
     pane->copy();
     EXPECT_EQ(QApplication::clipboard()->text(), "a\nb\n" + line + "\ntail");
@@ -478,11 +566,11 @@ TEST(Output, ClearingThePaneDropsWhatIsStillGoingIn) {
     EXPECT_EQ(window.histOutput->entryCount(), 1);
 }
 
-// Colour of each character of a block as the pane shows it: the highlighter's foreground, or
-// invalid where the pane applied none.
-QList<QColor> colours(const QTextBlock& block) {
-    QList<QColor> out(block.length() - 1);
-    for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+// Colour of each character of a display line as the pane paints it: the highlighter's
+// foreground, or invalid where the pane applies none.
+QList<QColor> colours(const FerrikPacketHistory* pane, int line) {
+    QList<QColor> out(pane->lines().lineText(line).size());
+    for (const QTextLayout::FormatRange& range : pane->lineFormats(line)) {
         for (int i = range.start; i < range.start + range.length && i < out.size(); ++i) {
             out[i] = range.format.foreground().color();
         }
@@ -490,27 +578,25 @@ QList<QColor> colours(const QTextBlock& block) {
     return out;
 }
 
-TEST(Output, PaneColoursTheShownBlocksAndEveryEntryStartsInPlainText) {
+TEST(Output, PaneColoursItsLinesAndEveryEntryStartsInPlainText) {
     FerrikDlg window;
     FerrikPacketHistory* pane = window.histOutput;
     window.appendText(pane, "<!-- a\nb -->\n<ns1:x y=\"1\">", false, true);
     window.appendText(pane, "<!-- never closed", false, true);
     window.appendText(pane, "text &amp;", false, true);
-    QApplication::processEvents();  // the window repaints: shown blocks get their colours first
 
     const QColor grey(128, 128, 128), tag(128, 0, 0), prefix(80, 0, 0), green(0, 128, 0);
-    QTextDocument* document = pane->document();
-    EXPECT_EQ(colours(document->findBlockByNumber(0)), QList<QColor>(6, grey));
-    EXPECT_EQ(colours(document->findBlockByNumber(1)), QList<QColor>(5, grey));  // "b -->"
-    const QList<QColor> third = colours(document->findBlockByNumber(2));
+    EXPECT_EQ(colours(pane, 0), QList<QColor>(6, grey));
+    EXPECT_EQ(colours(pane, 1), QList<QColor>(5, grey));  // "b -->"
+    const QList<QColor> third = colours(pane, 2);
     ASSERT_EQ(third.size(), 13);
     EXPECT_EQ(third[0], tag);
     EXPECT_EQ(third[1], prefix);
     EXPECT_EQ(third[4], prefix);
     EXPECT_EQ(third[5], tag);
     // The unclosed comment of the second entry does not reach into the third.
-    EXPECT_EQ(colours(document->findBlockByNumber(4)), QList<QColor>(17, grey));
-    const QList<QColor> last = colours(document->findBlockByNumber(6));
+    EXPECT_EQ(colours(pane, 4), QList<QColor>(17, grey));
+    const QList<QColor> last = colours(pane, 6);
     EXPECT_EQ(last.mid(0, 5), QList<QColor>(5, QColor()));
     EXPECT_EQ(last.mid(5), QList<QColor>(5, green));
 }
@@ -529,6 +615,30 @@ TEST(Output, FollowsTheEndOfALongReplyUnlessScrolledUp) {
     window.appendText(window.histOutput, reply, false, true);
     finishAppending(window);
     EXPECT_EQ(bar->value(), 5);
+}
+
+// Lines wrap at the pane's width: narrower, they take more rows, and a view at the bottom stays there.
+TEST(Output, AResizeRewrapsAndKeepsTheViewAtTheBottom) {
+    FerrikPacketHistory pane;
+    pane.resize(400, 200);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    for (int i = 0; i < 50; ++i) {
+        pane.appendEntry(QStringLiteral("word ").repeated(30), false, false, false);
+    }
+    QScrollBar* bar = pane.verticalScrollBar();
+    ASSERT_EQ(bar->value(), bar->maximum());
+    // The height of the last entry (shown, since the view follows the end).
+    const qsizetype last = pane.entrySelection(49).start();
+    const auto height = [&] {
+        return pane.positionRect(last + 149).bottom() - pane.positionRect(last).top();
+    };
+    const int wide = height();
+    ASSERT_GT(wide, 0);
+    pane.resize(250, 200);
+    QApplication::processEvents();
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_GT(height(), wide);
 }
 
 }  // namespace

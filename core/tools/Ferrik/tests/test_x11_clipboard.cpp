@@ -32,4 +32,21 @@ TEST(SelectionClipboard, PreferredOverClipboardWhenNothingIsSelected) {
     EXPECT_EQ(window.teInput->toPlainText(), "cli");
 }
 
+// A mouse selection in a transcript pane is offered as the primary selection, as text fields do.
+TEST(SelectionClipboard, APaneOffersItsMouseSelection) {
+    QClipboard* clipboard = QApplication::clipboard();
+    ASSERT_TRUE(clipboard->supportsSelection());
+    FerrikDlg window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    FerrikPacketHistory* pane = window.histOutput;
+    window.appendText(pane, "pick me", false, true);
+    window.appendText(pane, "next", false, false);
+    const auto at = [&](qsizetype pos) { return pane->positionRect(pos).center(); };
+    QTest::mousePress(pane->viewport(), Qt::LeftButton, {}, at(5));
+    QTest::mouseMove(pane->viewport(), at(10));
+    QTest::mouseRelease(pane->viewport(), Qt::LeftButton, {}, at(10));
+    QTRY_COMPARE(clipboard->text(QClipboard::Selection), QStringLiteral("me\nne"));
+}
+
 }  // namespace
