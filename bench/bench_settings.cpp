@@ -22,10 +22,10 @@
 
 #include "FerMsgHistoryModel.h"
 #include "FerrikDlg.h"
-#include "qt_bench_main.h"
 #include "HostRecord.h"
 #include "OVLFunctionalityCore/OVLRealm.h"
 #include "OVLMessage/OVLMessage.h"
+#include "qt_bench_main.h"
 
 namespace {
 

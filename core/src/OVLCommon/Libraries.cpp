@@ -46,11 +46,13 @@ void* LoadLibraryAU(const char* path) noexcept {
             std::string dir = getDllDirectory();
             if (!dir.empty()) {
                 std::string candidate = dir + "/" + path;
-                if (void* h = dlopen(candidate.c_str(), RTLD_NOW)) return h;
+                if (void* h = dlopen(candidate.c_str(), RTLD_NOW))
+                    return h;
             }
         }
         void* h = dlopen(path, RTLD_NOW);
-        if (h == nullptr) recordDlError();
+        if (h == nullptr)
+            recordDlError();
         return h;
     } catch (...) {
         t_libraryError = "out of memory";
@@ -74,7 +76,8 @@ void* GetModuleHandleAU(const char* name) noexcept {
 }
 
 void* GetProcAddressU(void* module, const char* name) noexcept {
-    if (module == nullptr || name == nullptr) return nullptr;
+    if (module == nullptr || name == nullptr)
+        return nullptr;
     dlerror();
     return dlsym(module, name);
 }
@@ -91,6 +94,8 @@ bool FreeLibraryU(void* module) noexcept {
     return true;
 }
 
-std::string getLibraryError() { return t_libraryError; }
+std::string getLibraryError() {
+    return t_libraryError;
+}
 
 }  // namespace OVL

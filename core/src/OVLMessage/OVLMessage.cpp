@@ -297,7 +297,8 @@ int OVLMessage::load(const char* path) {
             }
             text.resize(text.size() + 4096);
         }
-        const ssize_t r = retryOnEintr([&] { return sys::calls().read(fd, text.data() + used, text.size() - used); });
+        const ssize_t r =
+            retryOnEintr([&] { return sys::calls().read(fd, text.data() + used, text.size() - used); });
         if (r < 0) {
             const int err = errno;
             sys::calls().close(fd);

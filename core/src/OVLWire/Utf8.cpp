@@ -16,7 +16,6 @@ bool isValidUtf8(std::string_view text) noexcept {
     }
 }
 
-
 namespace {
 
 std::size_t sequenceLength(unsigned char lead) noexcept {

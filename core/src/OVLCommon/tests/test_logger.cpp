@@ -65,7 +65,8 @@ TEST(Logger, FileDestinationGetsTimeStampedLines) {
 
     std::ifstream in(path);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     ASSERT_EQ(lines.size(), 3u);
     const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[L(\d)\] (.*)$)");
     std::smatch m;
@@ -80,11 +81,14 @@ TEST(Logger, ConcurrentLinesNeverInterleave) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i) OVL::Log.put(1, "thread %d line %d end", t, i);
+            for (int i = 0; i < kLines; ++i)
+                OVL::Log.put(1, "thread %d line %d end", t, i);
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     auto lines = capture.lines();
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
     const std::regex shape(R"(thread \d line \d+ end)");
-    for (const auto& line : lines) ASSERT_TRUE(std::regex_match(line, shape)) << line;
+    for (const auto& line : lines)
+        ASSERT_TRUE(std::regex_match(line, shape)) << line;
 }

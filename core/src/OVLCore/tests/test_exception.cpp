@@ -14,10 +14,14 @@ void h1(const OVLException&) {}
 void h2(const OVLException&) {}
 
 thread_local int t_seenCode = 0;
-void recordingHandler(const OVLException& e) { t_seenCode = e.code(); }
+void recordingHandler(const OVLException& e) {
+    t_seenCode = e.code();
+}
 
 struct HandlerError {};
-void throwingHandler(const OVLException&) { throw HandlerError{}; }
+void throwingHandler(const OVLException&) {
+    throw HandlerError{};
+}
 
 struct Derived : OVLException {
     using OVLException::OVLException;
@@ -83,7 +87,8 @@ TEST(Exception, ReasonWithPercentSignsSurvives) {
     const char* reason = "disk 100% full: %s %d %n";
     EXPECT_EQ(OVL::processException(OVLException(-1, reason)), -1);
     EXPECT_EQ(OVL::getErrorMessage(), reason);
-    EXPECT_EQ(capture.lines().at(0), std::string("Exception is caught. Error code -1, reason: ") + reason + ".");
+    EXPECT_EQ(capture.lines().at(0),
+              std::string("Exception is caught. Error code -1, reason: ") + reason + ".");
 }
 
 TEST(Exception, CopiesCarryCodeAndReason) {

@@ -54,7 +54,8 @@ TEST(RefCounter, ConcurrentCopiesKeepTheCountExact) {
                 copy.reset();
             }
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(p->refCount(), 1);
     EXPECT_EQ(g_deleted, 0);
     p.reset();
