@@ -21,16 +21,18 @@ const char* OVLException::what() const noexcept {
 
 OVLException::Handler OVLException::registerExceptionHandler(Handler handler) {
     OVLExceptionHandlerInfo* info = g_handlerInfo.get();
-    if (info == nullptr)
+    if (info == nullptr) {
         return nullptr;  // no slot: handlers cannot be registered
+    }
     Handler old = info->m_handler;
     info->m_handler = handler;
     return old;
 }
 
 void throwErrorImpl(const OVLException& e, const char* file, int line) {
-    if (OVLExceptionHandlerInfo* info = g_handlerInfo.get(); info && info->m_handler)
+    if (OVLExceptionHandlerInfo* info = g_handlerInfo.get(); info && info->m_handler) {
         info->m_handler(e);
+    }
     Log.put(Logger::kError, "Throwing exception from %s(%d): %s.", file ? file : "", line, e.what());
     throw OVLException(e);
 }

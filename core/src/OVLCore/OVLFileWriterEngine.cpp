@@ -27,13 +27,15 @@ OVLFileWriterEngine::~OVLFileWriterEngine() = default;
 
 bool OVLFileWriterEngine::open(const std::string& fileName, long long size) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_opened)
+    if (m_opened) {
         return true;
+    }
     m_fileName = fileName;
     m_size = size;
     const int fd = openLog(m_fileName);
-    if (fd >= 0)
+    if (fd >= 0) {
         sys::calls().close(fd);
+    }
     m_opened = fd >= 0;
     return m_opened;
 }
@@ -41,8 +43,9 @@ bool OVLFileWriterEngine::open(const std::string& fileName, long long size) {
 void OVLFileWriterEngine::writeMessage(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const int fd = openLog(m_fileName);
-    if (fd < 0)
+    if (fd < 0) {
         return;
+    }
 
     char record[kMaxRecord + 1];
     std::size_t length = detail::OVLLocalClock::kTextLength;

@@ -95,8 +95,9 @@ OVLLogMessage operator<<(OVLLogMessage msg, const struct tm* value) {
 
 OVLLogMessage operator<<(OVLLogMessage msg, const struct in_addr& value) {
     char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &value, text, sizeof text) == nullptr)
+    if (inet_ntop(AF_INET, &value, text, sizeof text) == nullptr) {
         text[0] = '\0';
+    }
     msg.stream() << text;
     return msg;
 }

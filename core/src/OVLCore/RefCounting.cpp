@@ -14,8 +14,9 @@ void intrusive_ptr_add_ref(OVLRefCounter* p) noexcept {
 }
 
 void intrusive_ptr_release(OVLRefCounter* p) noexcept {
-    if (p->m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1)
+    if (p->m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         delete p;
+    }
 }
 
 namespace {
@@ -34,8 +35,9 @@ void OVLLoggedRefCounter::addRef() {
 
 void OVLLoggedRefCounter::release() {
     Log.put("---Decrement %s (%ld)", loggedTypeName(), m_refCount.load() - 1);
-    if (m_refCount.fetch_sub(1) == 1)
+    if (m_refCount.fetch_sub(1) == 1) {
         delete this;
+    }
 }
 
 OVLConnectivityInfo::OVLConnectivityInfo(const std::string& first, const std::string& second, int value)
@@ -48,10 +50,12 @@ bool OVLConnectivityInfo::operator==(const OVLConnectivityInfo& other) const {
 }
 
 bool OVLConnectivityInfo::operator<(const OVLConnectivityInfo& other) const {
-    if (int c = m_second.compare(other.m_second))
+    if (int c = m_second.compare(other.m_second)) {
         return c < 0;
-    if (int c = m_first.compare(other.m_first))
+    }
+    if (int c = m_first.compare(other.m_first)) {
         return c < 0;
+    }
     return m_value < other.m_value;
 }
 

@@ -54,7 +54,7 @@ TEST(Exception, ThrowCallsHandlerLogsAndThrowsACopy) {
     OVLException::registerExceptionHandler(nullptr);
     EXPECT_EQ(t_seenCode, 7);
     EXPECT_EQ(capture.lines(), std::vector<std::string>{"Throwing exception from f.cpp(12): bad."});
-    EXPECT_EQ(capture.levels(), std::vector<int>{1});
+    EXPECT_EQ(capture.levels(), std::vector<int>{OVL::Logger::kError});
 }
 
 TEST(Exception, ThrowingHandlerWinsAndNothingIsLogged) {

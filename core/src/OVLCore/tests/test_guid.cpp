@@ -161,15 +161,18 @@ TEST(GenerateID, UniqueAcrossThreads) {
     std::set<std::string> ids;
     std::vector<std::thread> threads;
     constexpr int kThreads = 4, kPerThread = 5000;
-    for (int t = 0; t < kThreads; ++t)
+    for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&] {
             std::vector<std::string> local(kPerThread);
-            for (auto& id : local)
+            for (auto& id : local) {
                 generateID(id);
+            }
             std::lock_guard<std::mutex> lock(mutex);
             ids.insert(local.begin(), local.end());
         });
-    for (auto& th : threads)
+    }
+    for (auto& th : threads) {
         th.join();
+    }
     EXPECT_EQ(ids.size(), static_cast<size_t>(kThreads * kPerThread));
 }

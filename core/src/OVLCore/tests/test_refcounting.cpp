@@ -47,15 +47,17 @@ TEST(RefCounter, ConcurrentCopiesKeepTheCountExact) {
     g_deleted = 0;
     boost::intrusive_ptr<Counted> p(new Counted);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 4; ++t) {
         threads.emplace_back([p] {
             for (int i = 0; i < 100000; ++i) {
                 boost::intrusive_ptr<Counted> copy = p;
                 copy.reset();
             }
         });
-    for (auto& th : threads)
+    }
+    for (auto& th : threads) {
         th.join();
+    }
     EXPECT_EQ(p->refCount(), 1);
     EXPECT_EQ(g_deleted, 0);
     p.reset();
