@@ -21,8 +21,9 @@ void refuse(Check& check, std::string reason) {
 
 void onXmlDeclaration(void* data, const XML_Char* /*version*/, const XML_Char* encoding, int /*standalone*/) {
     auto& check = *static_cast<Check*>(data);
-    if (encoding != nullptr && ::strcasecmp(encoding, "UTF-8") != 0 && ::strcasecmp(encoding, "UTF8") != 0)
+    if (encoding != nullptr && ::strcasecmp(encoding, "UTF-8") != 0 && ::strcasecmp(encoding, "UTF8") != 0) {
         refuse(check, std::string("the packet declares the encoding '") + encoding + "'; packets are UTF-8");
+    }
 }
 
 void onDoctype(void* data, const XML_Char* /*name*/, const XML_Char* /*systemId*/,
@@ -38,8 +39,9 @@ bool checkWellFormed(std::string_view text, std::string& message) {
     // its own.
     thread_local std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(nullptr,
                                                                                      &XML_ParserFree);
-    if (!parser || XML_ParserReset(parser.get(), "UTF-8") != XML_TRUE)
+    if (!parser || XML_ParserReset(parser.get(), "UTF-8") != XML_TRUE) {
         parser.reset(XML_ParserCreate("UTF-8"));
+    }
     if (!parser) {
         message = "no memory to check the packet";
         return false;
@@ -49,8 +51,9 @@ bool checkWellFormed(std::string_view text, std::string& message) {
     XML_SetXmlDeclHandler(parser.get(), &onXmlDeclaration);
     XML_SetStartDoctypeDeclHandler(parser.get(), &onDoctype);
     // Frames are at most the packet size limit (at most 256 MiB), within expat's int length.
-    if (XML_Parse(parser.get(), text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK)
+    if (XML_Parse(parser.get(), text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK) {
         return true;
+    }
     const std::string reason =
         !check.refusal.empty() ? check.refusal : XML_ErrorString(XML_GetErrorCode(parser.get()));
     message = "malformed XML at line " + std::to_string(XML_GetCurrentLineNumber(parser.get())) +
