@@ -219,8 +219,8 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
     }
     if (OVLMessageIterator limits = child(root, "limits")) {
         Limits& l = config.limits;
-        if (!readNumber<std::size_t>(limits, "maxPacketSize", l.maxPacketSize, 256, 256u * 1024 * 1024,
-                                     error) ||
+        if (!readNumber<std::size_t>(limits, "maxPacketSize", l.maxPacketSize, 256,
+                                     std::size_t{256} * 1024 * 1024, error) ||
             !readNumber<int>(limits, "maxDepth", l.maxDepth, 4, 1000, error) ||
             !readNumber<int>(limits, "maxConnections", l.maxConnections, 1, 1000000, error) ||
             !readNumber<int>(limits, "maxEnvironments", l.maxEnvironments, 1, 10000000, error) ||

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <limits>
 #include <set>
+#include <system_error>
 
 #include "AgentLog.h"
 #include "OVLCommon/AtomicFile.h"
@@ -75,7 +76,8 @@ public:
             return;
         }
         if (OVL::retryOnEintr([&] { return ::flock(m_fd, operation); }) != 0) {
-            AGENT_LOG(AgentLog::error, "state file: cannot lock: %s", std::strerror(errno));
+            AGENT_LOG(AgentLog::error, "state file: cannot lock: %s",
+                      std::generic_category().message(errno).c_str());
             m_fd = -1;
         }
     }
@@ -104,7 +106,7 @@ EnvironmentStore::EnvironmentStore(std::string path) : m_path(std::move(path)) {
         AGENT_LOG(AgentLog::error,
                   "state file: cannot open %s (%s); changes by other agent processes "
                   "on this state directory may be overwritten",
-                  lockPath.c_str(), std::strerror(errno));
+                  lockPath.c_str(), std::generic_category().message(errno).c_str());
     }
 }
 
@@ -236,7 +238,7 @@ bool EnvironmentStore::load(std::string& error) {
     FileStamp stamp;
     struct stat st {};
     if (!stampOf(stamp) || ::stat(m_path.c_str(), &st) != 0) {
-        error = m_path + ": " + std::strerror(errno);
+        error = m_path + ": " + std::generic_category().message(errno);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {

@@ -74,8 +74,8 @@ void launch(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots,
 }
 
 // A TCP connection runs TLS when the listener has a TLS context.
-void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, tcp::socket socket,
-                    const char* scheme, boost::asio::ssl::context* tls) {
+void launchAccepted(AgentContext& context, const SessionWorkers& workers, PreLoginSlots& slots,
+                    tcp::socket socket, const char* scheme, boost::asio::ssl::context* tls) {
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     Peer peer = peerOf(socket, scheme);
@@ -86,8 +86,8 @@ void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots
     }
 }
 
-void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Local::socket socket,
-                    const char* scheme, boost::asio::ssl::context*) {
+void launchAccepted(AgentContext& context, const SessionWorkers& workers, PreLoginSlots& slots,
+                    Local::socket socket, const char* scheme, boost::asio::ssl::context*) {
     launch(context, workers, slots, std::move(socket), Peer{scheme, scheme, nullptr});
 }
 

@@ -10,7 +10,7 @@ namespace ovagent {
 template <class Stream>
 Session<Stream>::Session(AgentContext& context, SessionWorkers workers, Stream stream, Peer peer)
     : m_context(context),
-      m_workers(workers),
+      m_workers(std::move(workers)),
       m_stream(std::move(stream)),
       m_address(peer.address),
       m_preLoginSlot(std::move(peer.preLoginSlot)),

@@ -99,9 +99,10 @@ int startFailed(const std::string& message) {
 // own and go back to the system when freed. glibc's default raises both thresholds after the first
 // large free, up to 32 and 64 MiB, and then keeps what a large request or a deleted environment
 // freed; fixed values keep the resident size following the work.
+// Called before any thread starts.
 void boundRetainedHeap() {
-    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);   // NOLINT(concurrency-mt-unsafe)
+    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);  // NOLINT(concurrency-mt-unsafe)
 }
 
 void raiseFileLimit() {

@@ -6,12 +6,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <pugixml.hpp>
 
@@ -68,22 +68,23 @@ class AgentProcess {
 public:
     // Starts ovagent with `config` (the text @SOCKET@ becomes a socket path in the temp dir).
     // extraArgs go after the generated ones.
-    explicit AgentProcess(std::string config, std::vector<std::string> extraArgs = {},
+    explicit AgentProcess(std::string config, const std::vector<std::string>& extraArgs = {},
                           const ferrik_test::TempDir* stateDir = nullptr)
         : m_stateDir(stateDir != nullptr ? stateDir->path().string() : m_dir.file("state")) {
         m_socketPath = m_dir.file("agent.sock");
-        for (auto pos = config.find("@SOCKET@"); pos != std::string::npos; pos = config.find("@SOCKET@")) {
-            config.replace(pos, 8, m_socketPath);
+        constexpr std::string_view kSocketMark = "@SOCKET@";
+        for (auto pos = config.find(kSocketMark); pos != std::string::npos; pos = config.find(kSocketMark)) {
+            config.replace(pos, kSocketMark.size(), m_socketPath);
         }
         m_configPath = m_dir.file("agent.xml");
         std::ofstream(m_configPath) << config;
-        start(std::move(extraArgs));
+        start(extraArgs);
     }
     ~AgentProcess() { stop(SIGTERM); }
     AgentProcess(const AgentProcess&) = delete;
     AgentProcess& operator=(const AgentProcess&) = delete;
 
-    void start(std::vector<std::string> extraArgs = {}) {
+    void start(const std::vector<std::string>& extraArgs = {}) {
         std::remove(portsFile().c_str());
         std::vector<std::string> args = {OVAGENT_PATH, "--config",     m_configPath, "--state-dir",
                                          m_stateDir,   "--ports-file", portsFile()};

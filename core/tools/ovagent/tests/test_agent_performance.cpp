@@ -91,7 +91,8 @@ TEST_F(AgentPerformance, ListsItsCountersAndSamplesGaugesAndRates) {
     EXPECT_GE(paths.size(), 10u);
     EXPECT_NE(std::find(paths.begin(), paths.end(), kCpu), paths.end());
     // Every offered counter can be sampled.
-    std::vector<std::string> offered(paths.begin(), paths.begin() + std::min<std::size_t>(paths.size(), 32));
+    std::vector<std::string> offered(paths.begin(),
+                                     paths.begin() + std::min<std::ptrdiff_t>(std::ssize(paths), 32));
     auto all = client.call(sample("all", offered, "100"));
     ASSERT_EQ(all->errorCode(), 0) << all->text;
     for (const CounterReply& c : counters(*all)) {
@@ -185,7 +186,7 @@ TEST_F(AgentPerformance, SessionCountersAreBounded) {
     Client client = Client::tcp(s_agent->tcpPort());
     ASSERT_EQ(client.login()->errorCode(), 0);
     std::vector<std::string> firstBatch = memorySpellings(0, 31);
-    firstBatch.push_back(kCpu);
+    firstBatch.emplace_back(kCpu);
     client.call(sample("1", firstBatch, "0"));
     ASSERT_FALSE(counters(*client.call(sample("2", {kCpu}, "0")))[0].value.empty());
     for (int batch = 1; batch <= 2; ++batch) {

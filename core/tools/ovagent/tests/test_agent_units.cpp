@@ -69,7 +69,7 @@ TEST(LoginGate, ServesAddressesInTurnAndBoundsWhatItAdmits) {
     std::mutex mutex;
     std::vector<std::string> order;
     std::atomic<int> done{0};
-    auto check = [&](std::string name) {
+    auto check = [&](const std::string& name) {
         return [&, name] {
             {
                 std::lock_guard<std::mutex> lock(mutex);
