@@ -52,6 +52,9 @@ void OVLFileWriterEngine::writeMessage(const std::string& text) {
     m_clock.format(std::time(nullptr), record);
     record[length++] = ' ';
     const std::size_t limit = text.size() < kMaxText ? text.size() : kMaxText;
+    // The text up to its first zero byte; the record is written by its length, never read as a
+    // C string.
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
     const void* zero = std::memchr(text.data(), '\0', limit);
     const std::size_t count = zero ? static_cast<const char*>(zero) - text.data() : limit;
     std::memcpy(record + length, text.data(), count);

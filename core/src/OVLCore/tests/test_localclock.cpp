@@ -20,6 +20,8 @@ protected:
         if (m_hadTz) {
             m_oldTz = old;
         }
+        // The test runs no other thread.
+        // NOLINTBEGIN(concurrency-mt-unsafe)
         setenv("TZ", GetParam(), 1);
         tzset();
     }
@@ -30,6 +32,7 @@ protected:
             unsetenv("TZ");
         }
         tzset();
+        // NOLINTEND(concurrency-mt-unsafe)
     }
 
     static std::string expected(std::time_t t) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "OVLCommon/Files.h"
 #include "OVLCommon/SysCall.h"
@@ -165,7 +166,7 @@ TEST(MappedFile, MappingFailuresAreLoggedWithTheirCause) {
     for (const auto& line : lines) {
         EXPECT_TRUE(startsWith(line, kMapFailedPrefix)) << line;
     }
-    EXPECT_NE(lines[3].find(std::strerror(ENOSPC)), std::string::npos) << lines[3];
+    EXPECT_NE(lines[3].find(std::generic_category().message(ENOSPC)), std::string::npos) << lines[3];
     EXPECT_EQ(log.levels()[0], OVL::Logger::kWarning);
 }
 
@@ -221,7 +222,7 @@ TEST(MappedFile, RemapOfAnotherObjectSharesItsFile) {
 
 TEST(MappedFile, MapsAtTheRequestedAddress) {
     ScratchDir dir;
-    const std::size_t length = 4 * OVLMemoryMappedFile::getMemoryPageSize();
+    const std::size_t length = std::size_t{4} * OVLMemoryMappedFile::getMemoryPageSize();
     void* spot = ::mmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(spot, MAP_FAILED);
     OVLMemoryMappedFile busy;

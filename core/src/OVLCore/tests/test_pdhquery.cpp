@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <system_error>
 
 #include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLPdhQuery.h"
@@ -226,7 +227,8 @@ TEST(PdhQuery, UnreadableSourceIsReported) {
         sys::ScopedCalls guard;
         sys::calls().open = [](const char*, int, mode_t) { return errno = EACCES, -1; };
         EXPECT_EQ(q.collectData(1000), OVLPdhQuery::kReadFailed);
-        EXPECT_EQ(q.getLastErrorMsg().find(std::strerror(EACCES)) != std::string::npos, true)
+        EXPECT_EQ(q.getLastErrorMsg().find(std::generic_category().message(EACCES)) != std::string::npos,
+                  true)
             << q.getLastErrorMsg();
     }
     double v;
