@@ -21,7 +21,8 @@ int writeInfo(OVLMessageIterator& it, const OVLConnectionInfo& info) {
 
 }  // namespace
 
-OVLConnectionInfo::OVLConnectionInfo(std::string typeName, std::string host, int port, OVLAuthName auth)
+OVLConnectionInfo::OVLConnectionInfo(const std::string& typeName, const std::string& host, int port,
+                                     OVLAuthName auth)
     : OVLConnectivityInfo(host, typeName, port), m_auth(std::move(auth)) {}
 
 OVLConnectionInfo::~OVLConnectionInfo() = default;
@@ -51,7 +52,7 @@ int OVLConnectionInfo::Reader::operator()(OVLMessageIterator& it, OVLConnectionI
     if (it.read(OVLElement::Auth, OVLAuthName::Reader(), read.m_auth) != 0) {
         return -1;
     }
-    info = std::move(read);
+    info = read;
     return 0;
 }
 

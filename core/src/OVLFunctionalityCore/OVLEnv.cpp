@@ -35,7 +35,7 @@ int OVLEnv::Reader::operator()(OVLMessageIterator& it, OVLEnv& env) const {
         it.read(OVLElement::RuntimeConfig, OVLEnvConfig::Reader(), read.m_runtimeConfig) != 0) {
         return -1;
     }
-    env = std::move(read);
+    env = read;
     return 0;
 }
 

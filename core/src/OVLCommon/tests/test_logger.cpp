@@ -80,6 +80,7 @@ TEST(Logger, ConcurrentLinesNeverInterleave) {
     LogCapture capture;
     constexpr int kThreads = 4, kLines = 500;
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < kLines; ++i) {

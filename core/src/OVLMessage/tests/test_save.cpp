@@ -1,10 +1,10 @@
 // Loading and the atomic replacement of files by OVLMessage::save().
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cerrno>
 #include <chrono>
