@@ -16,12 +16,12 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <arpa/inet.h>
 #include <algorithm>
@@ -66,6 +66,7 @@ ServerProcess spawnServer(std::vector<std::string> args, const std::string& port
     server.pid = ::fork();
     if (server.pid == 0) {
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& a : args) {
             argv.push_back(a.data());
         }
@@ -362,7 +363,7 @@ void idleConnections(benchmark::State& state, Server server, Transport transport
 // configurations created and listed once, and after they are destroyed.
 void stateMemory(benchmark::State& state) {
     constexpr int kEnvironments = 20;
-    constexpr std::size_t kConfigBytes = 900 * 1000;
+    constexpr std::size_t kConfigBytes = std::size_t{900} * 1000;
     auto id = [](int i) {
         char text[40];
         std::snprintf(text, sizeof text, "00000000-0000-4000-8000-%012d", i + 1);

@@ -25,7 +25,8 @@ namespace {
 template <class Stream>
 class EchoSession : public std::enable_shared_from_this<EchoSession<Stream>> {
 public:
-    explicit EchoSession(Stream stream) : m_stream(std::move(stream)), m_splitter(64 * 1024 * 1024) {}
+    explicit EchoSession(Stream stream)
+        : m_stream(std::move(stream)), m_splitter(std::size_t{64} * 1024 * 1024) {}
 
     void start() {
         if constexpr (std::is_same_v<Stream, asio::ssl::stream<tcp::socket>>) {

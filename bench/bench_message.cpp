@@ -27,7 +27,7 @@ const std::string& document() {
     static const std::string text = [] {
         std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<environments>\n";
         char buf[512];
-        for (int i = 0; s.size() < 10 * 1024 * 1024; ++i) {
+        for (int i = 0; s.size() < std::size_t{10} * 1024 * 1024; ++i) {
             std::snprintf(buf, sizeof buf,
                           "  <environment kind=\"vm\" index=\"%d\">\n"
                           "    <eid>%08x-2222-4333-8444-%012x</eid>\n"
@@ -288,7 +288,7 @@ void BM_ParseMemory_OVLMessage(benchmark::State& state) {
     std::string worst;
     if (state.range(0) == 1) {
         worst = "<r>";
-        while (worst.size() < 10 * 1024 * 1024) {
+        while (worst.size() < std::size_t{10} * 1024 * 1024) {
             worst += "<a/>";
         }
         worst += "</r>";

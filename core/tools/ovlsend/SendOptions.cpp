@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <system_error>
 
 #include "OVLFunctionalityCore/OVLRealm.h"
 
@@ -229,7 +230,8 @@ bool readPassword(const SendOptions& options, std::string& password, std::string
         case SendOptions::PasswordFrom::file: {
             struct stat st {};
             if (::stat(options.passwordFile.c_str(), &st) != 0) {
-                error = "cannot read the password file " + options.passwordFile + ": " + std::strerror(errno);
+                error = "cannot read the password file " + options.passwordFile + ": " +
+                        std::generic_category().message(errno);
                 return false;
             }
             if (!S_ISREG(st.st_mode)) {

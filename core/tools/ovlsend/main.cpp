@@ -123,8 +123,10 @@ int main(int argc, char** argv) {
     // The library reads its limits from the environment; set before it starts its thread. Its own
     // connect time-out is the option's, and ovlsend waits a little longer, so that the library's
     // message says which step did not finish (no TCP connection, no greeting, no login reply).
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     ::setenv("OVL_CONNECT_TIMEOUT_MS", std::to_string(options.timeoutMs).c_str(), 1);
     ::setenv("OVL_MAX_REPLY_SIZE", std::to_string(options.maxReplySize).c_str(), 1);
+    // NOLINTEND(concurrency-mt-unsafe)
     boost::intrusive_ptr<ovlsend::ReplyCollector> collector(new ovlsend::ReplyCollector);
     OVL::OVLAccessAgentPrototypePtr agent =
         OVL::OVLAccessAgentPrototype::createInstance(nullptr, nullptr, nullptr);

@@ -96,7 +96,7 @@ TEST(OvlsendRoundTrips, SummaryIsExactNearestRank) {
 
     std::vector<nanoseconds> many;
     for (int i = 200; i >= 1; --i) {
-        many.push_back(nanoseconds(i * 1000));
+        many.emplace_back(i * 1000);
     }
     s = ovlsend::summarize(many);
     EXPECT_EQ(s.count, 200u);
