@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds everything with warnings as errors and runs every test;
+# Installs the dependencies, builds everything with warnings as errors and runs every test, then
+# runs clang-tidy and the format check on the sources (scripts/clang-tidy.sh, format-check.sh);
 # then builds and runs the tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
 # and the threaded tests under ThreadSanitizer. In between it builds the Debian packages from the
 # tested tree, checks them with lintian and, as root, installs them and checks the installed files
@@ -28,6 +29,14 @@ run_suite() {
 }
 
 run_suite ci all
+
+# --- style checks (on the ci build tree's compile_commands.json) ---
+echo "=== clang-tidy"
+JOBS="$jobs" scripts/clang-tidy.sh build/ci
+echo "=== format"
+scripts/format-check.sh
+# --- end of style checks ---
+
 echo "=== packages"
 scripts/package.sh build/ci
 if [ "$(id -u)" -eq 0 ]; then
