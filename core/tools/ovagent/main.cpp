@@ -101,8 +101,10 @@ int startFailed(const std::string& message) {
 // freed; fixed values keep the resident size following the work.
 // Called before any thread starts.
 void boundRetainedHeap() {
-    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);   // NOLINT(concurrency-mt-unsafe)
-    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);  // NOLINT(concurrency-mt-unsafe)
+    constexpr int kMmapThreshold = 256 * 1024;    // blocks of this size or more are mapped on their own
+    constexpr int kTrimThreshold = 1024 * 1024;   // free memory beyond this at the top goes back
+    ::mallopt(M_MMAP_THRESHOLD, kMmapThreshold);  // NOLINT(concurrency-mt-unsafe)
+    ::mallopt(M_TRIM_THRESHOLD, kTrimThreshold);  // NOLINT(concurrency-mt-unsafe)
 }
 
 void raiseFileLimit() {
