@@ -16,12 +16,12 @@
 #include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <arpa/inet.h>
 #include <algorithm>
@@ -66,8 +66,10 @@ ServerProcess spawnServer(std::vector<std::string> args, const std::string& port
     server.pid = ::fork();
     if (server.pid == 0) {
         std::vector<char*> argv;
-        for (auto& a : args)
+        argv.reserve(args.size() + 1);
+        for (auto& a : args) {
             argv.push_back(a.data());
+        }
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
@@ -82,8 +84,9 @@ ServerProcess spawnServer(std::vector<std::string> args, const std::string& port
                 (kind == "tcp" ? server.tcpPort : server.tlsPort) = static_cast<unsigned short>(std::stoi(b));
             }
         }
-        if (server.tcpPort != 0 && server.tlsPort != 0 && !server.socketPath.empty())
+        if (server.tcpPort != 0 && server.tlsPort != 0 && !server.socketPath.empty()) {
             return server;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     throw std::runtime_error("server did not start: " + args[0]);
@@ -102,13 +105,15 @@ public:
         if (transport == Transport::tls) {
             m_ssl = SSL_new(g_tls);
             SSL_set_fd(m_ssl, m_fd);
-            if (SSL_connect(m_ssl) != 1)
+            if (SSL_connect(m_ssl) != 1) {
                 throw std::runtime_error("TLS handshake failed");
+            }
         }
     }
     ~BenchClient() {
-        if (m_ssl != nullptr)
+        if (m_ssl != nullptr) {
             SSL_free(m_ssl);
+        }
         ::close(m_fd);
     }
     BenchClient(const BenchClient&) = delete;
@@ -121,8 +126,9 @@ public:
                 m_ssl != nullptr
                     ? SSL_write(m_ssl, frame.data() + done, static_cast<int>(frame.size() - done))
                     : static_cast<int>(::send(m_fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL));
-            if (n <= 0)
+            if (n <= 0) {
                 throw std::runtime_error("send");
+            }
             done += static_cast<std::size_t>(n);
         }
     }
@@ -131,8 +137,9 @@ public:
         for (;;) {
             auto zero = m_buffer.find('\0', m_scanned);
             if (zero != std::string::npos) {
-                if (frame != nullptr)
+                if (frame != nullptr) {
                     frame->assign(m_buffer, 0, zero);
+                }
                 m_buffer.erase(0, zero + 1);
                 m_scanned = 0;
                 return zero;
@@ -141,8 +148,9 @@ public:
             char chunk[65536];
             int n = m_ssl != nullptr ? SSL_read(m_ssl, chunk, sizeof chunk)
                                      : static_cast<int>(::recv(m_fd, chunk, sizeof chunk, 0));
-            if (n <= 0)
+            if (n <= 0) {
                 throw std::runtime_error("connection closed");
+            }
             m_buffer.append(chunk, static_cast<std::size_t>(n));
         }
     }
@@ -195,8 +203,9 @@ void echoLoop(benchmark::State& state, BenchClient& client, const std::string& f
 void roundTrips(benchmark::State& state, Server server, Transport transport, std::size_t textSize) {
     const ServerProcess& target = server == Server::agent ? g_agent : g_echo;
     BenchClient client(target, transport);
-    if (server == Server::agent)
+    if (server == Server::agent) {
         client.login();
+    }
     echoLoop(state, client, echoRequest(textSize));
 }
 
@@ -233,12 +242,13 @@ void loginUnderAttack(benchmark::State& state, int attackers, bool sameAddress) 
         for (auto& client : flood) {
             try {
                 client->readFrame(&reply);
-                if (reply.find("<ns1:code>403</ns1:code>") != std::string::npos)
+                if (reply.find("<ns1:code>403</ns1:code>") != std::string::npos) {
                     ++answered403;
-                else if (reply.find("<ns1:code>408</ns1:code>") != std::string::npos)
+                } else if (reply.find("<ns1:code>408</ns1:code>") != std::string::npos) {
                     ++answered408;
-                else
+                } else {
                     ++answeredOther;
+                }
             } catch (const std::exception&) {
                 ++unanswered;
             }
@@ -276,8 +286,9 @@ void echoWithWriters(benchmark::State& state, int writers) {
                 client.readFrame(&reply);
                 const auto begin = reply.find("<ns2:id>");
                 const auto end = reply.find("</ns2:id>");
-                if (begin == std::string::npos || end == std::string::npos)
+                if (begin == std::string::npos || end == std::string::npos) {
                     return;
+                }
                 const std::string id = reply.substr(begin + 8, end - begin - 8);
                 for (long n = 1; !stop.load(); ++n) {
                     client.send(request(
@@ -298,8 +309,9 @@ void echoWithWriters(benchmark::State& state, int writers) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         stop = true;
-        for (auto& thread : threads)
+        for (auto& thread : threads) {
             thread.join();
+        }
         state.counters["changes_per_s"] = static_cast<double>(changes.load()) / seconds;
     }
 }
@@ -308,8 +320,9 @@ long rssKiB(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
+        if (line.rfind("VmRSS:", 0) == 0) {
             return std::stol(line.substr(6));
+        }
     }
     return 0;
 }
@@ -323,8 +336,9 @@ void idleConnections(benchmark::State& state, Server server, Transport transport
             std::vector<std::unique_ptr<BenchClient>> warm;
             for (int i = 0; i < 16; ++i) {
                 warm.push_back(std::make_unique<BenchClient>(target, transport));
-                if (server == Server::agent)
+                if (server == Server::agent) {
                     warm.back()->login();
+                }
             }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -332,8 +346,9 @@ void idleConnections(benchmark::State& state, Server server, Transport transport
         std::vector<std::unique_ptr<BenchClient>> clients;
         for (int i = 0; i < kConnections; ++i) {
             clients.push_back(std::make_unique<BenchClient>(target, transport));
-            if (server == Server::agent)
+            if (server == Server::agent) {
                 clients.back()->login();
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         const long after = rssKiB(target.pid);
@@ -348,7 +363,7 @@ void idleConnections(benchmark::State& state, Server server, Transport transport
 // configurations created and listed once, and after they are destroyed.
 void stateMemory(benchmark::State& state) {
     constexpr int kEnvironments = 20;
-    constexpr std::size_t kConfigBytes = 900 * 1000;
+    constexpr std::size_t kConfigBytes = std::size_t{900} * 1000;
     auto id = [](int i) {
         char text[40];
         std::snprintf(text, sizeof text, "00000000-0000-4000-8000-%012d", i + 1);

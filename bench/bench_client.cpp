@@ -81,8 +81,9 @@ struct LibraryClient {
 
     LibraryClient() {
         agent->connect(tcpInfo(), OVL::OVLConnectionHandlerPrototypePtr(handler.get()));
-        if (!handler->waitConnected())
+        if (!handler->waitConnected()) {
             throw std::runtime_error("library client did not connect");
+        }
     }
 };
 
@@ -161,8 +162,9 @@ void BM_LibraryRequestSync(benchmark::State& state) {
     LibraryClient c;
     std::string reply, error;
     for (auto _ : state) {
-        if (c.agent->requestSync(kEcho, reply, error) != 0)
+        if (c.agent->requestSync(kEcho, reply, error) != 0) {
             state.SkipWithError(error.c_str());
+        }
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -170,8 +172,9 @@ void BM_LibraryRequestSync(benchmark::State& state) {
 int countEntries(const char* dir) {
     int n = 0;
     if (DIR* d = ::opendir(dir)) {
-        while (dirent* e = ::readdir(d))
+        while (dirent* e = ::readdir(d)) {
             n += e->d_name[0] != '.';
+        }
         ::closedir(d);
     }
     return n;
@@ -180,9 +183,11 @@ int countEntries(const char* dir) {
 long rssKiB() {
     std::ifstream in("/proc/self/status");
     std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0)
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
             return std::stol(line.substr(6));
+        }
+    }
     return 0;
 }
 
@@ -195,8 +200,9 @@ void BM_ConnectDisconnectCycles(benchmark::State& state) {
     for (auto _ : state) {
         for (int i = 0; i < 1000; ++i) {
             LibraryClient c;
-            if (i % 2 == 0)
+            if (i % 2 == 0) {
                 c.agent->disconnect();
+            }
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));

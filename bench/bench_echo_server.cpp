@@ -25,14 +25,16 @@ namespace {
 template <class Stream>
 class EchoSession : public std::enable_shared_from_this<EchoSession<Stream>> {
 public:
-    explicit EchoSession(Stream stream) : m_stream(std::move(stream)), m_splitter(64 * 1024 * 1024) {}
+    explicit EchoSession(Stream stream)
+        : m_stream(std::move(stream)), m_splitter(std::size_t{64} * 1024 * 1024) {}
 
     void start() {
         if constexpr (std::is_same_v<Stream, asio::ssl::stream<tcp::socket>>) {
             m_stream.async_handshake(asio::ssl::stream_base::server,
                                      [self = this->shared_from_this()](boost::system::error_code ec) {
-                                         if (!ec)
+                                         if (!ec) {
                                              self->read();
+                                         }
                                      });
         } else {
             read();
@@ -45,8 +47,9 @@ private:
         m_stream.async_read_some(
             asio::buffer(area.data(), area.size()),
             [self = this->shared_from_this()](boost::system::error_code ec, std::size_t n) {
-                if (ec)
+                if (ec) {
                     return;
+                }
                 self->m_splitter.commit(n);
                 self->m_out.clear();
                 std::span<char> frame;
@@ -54,12 +57,14 @@ private:
                     self->m_out.append(frame.data(), frame.size());
                     self->m_out.push_back('\0');
                 }
-                if (self->m_out.empty())
+                if (self->m_out.empty()) {
                     return self->read();
+                }
                 asio::async_write(self->m_stream, asio::buffer(self->m_out),
                                   [self](boost::system::error_code e, std::size_t) {
-                                      if (!e)
+                                      if (!e) {
                                           self->read();
+                                      }
                                   });
             });
     }
@@ -76,16 +81,21 @@ int main(int argc, char** argv) {
     int threads = static_cast<int>(std::thread::hardware_concurrency());
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string arg = argv[i];
-        if (arg == "--cert")
+        if (arg == "--cert") {
             cert = argv[i + 1];
-        if (arg == "--key")
+        }
+        if (arg == "--key") {
             key = argv[i + 1];
-        if (arg == "--socket")
+        }
+        if (arg == "--socket") {
             socketPath = argv[i + 1];
-        if (arg == "--ports-file")
+        }
+        if (arg == "--ports-file") {
             portsFile = argv[i + 1];
-        if (arg == "--threads")
+        }
+        if (arg == "--threads") {
             threads = std::atoi(argv[i + 1]);
+        }
     }
     if (cert.empty() || key.empty() || socketPath.empty() || portsFile.empty()) {
         std::cerr << "usage: bench_echo_server --cert FILE --key FILE --socket PATH --ports-file FILE\n";
@@ -125,8 +135,9 @@ int main(int argc, char** argv) {
     std::function<void()> acceptLocal = [&] {
         local.async_accept(asio::make_strand(io), [&](boost::system::error_code ec,
                                                       asio::local::stream_protocol::socket s) {
-            if (!ec)
+            if (!ec) {
                 std::make_shared<EchoSession<asio::local::stream_protocol::socket>>(std::move(s))->start();
+            }
             acceptLocal();
         });
     };
@@ -142,11 +153,13 @@ int main(int argc, char** argv) {
     asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](boost::system::error_code, int) { io.stop(); });
     std::vector<std::thread> workers;
-    for (int i = 1; i < threads; ++i)
+    for (int i = 1; i < threads; ++i) {
         workers.emplace_back([&] { io.run(); });
+    }
     io.run();
-    for (auto& w : workers)
+    for (auto& w : workers) {
         w.join();
+    }
     ::unlink(socketPath.c_str());
     return 0;
 }

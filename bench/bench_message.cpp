@@ -27,7 +27,7 @@ const std::string& document() {
     static const std::string text = [] {
         std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<environments>\n";
         char buf[512];
-        for (int i = 0; s.size() < 10 * 1024 * 1024; ++i) {
+        for (int i = 0; s.size() < std::size_t{10} * 1024 * 1024; ++i) {
             std::snprintf(buf, sizeof buf,
                           "  <environment kind=\"vm\" index=\"%d\">\n"
                           "    <eid>%08x-2222-4333-8444-%012x</eid>\n"
@@ -74,8 +74,9 @@ void BM_Parse_OVLMessage(benchmark::State& state) {
     const std::string& text = document();
     for (auto _ : state) {
         OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
-        if (msg->parse(text.data(), text.size(), 0) != 0)
+        if (msg->parse(text.data(), text.size(), 0) != 0) {
             state.SkipWithError(msg->getError().c_str());
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
@@ -93,18 +94,21 @@ void BM_Walk_Pugixml(benchmark::State& state) {
         for (;;) {
             chars += std::strlen(n.child_value());
             pugi::xml_node c = n.first_child();
-            while (c && c.type() != pugi::node_element)
+            while (c && c.type() != pugi::node_element) {
                 c = c.next_sibling();
+            }
             if (c) {
                 n = c;
                 continue;
             }
             for (;;) {
-                if (n == root)
+                if (n == root) {
                     goto done;
+                }
                 pugi::xml_node s = n.next_sibling();
-                while (s && s.type() != pugi::node_element)
+                while (s && s.type() != pugi::node_element) {
                     s = s.next_sibling();
+                }
                 if (s) {
                     n = s;
                     break;
@@ -129,8 +133,9 @@ void BM_Walk_OVLMessage(benchmark::State& state) {
         for (;;) {
             it.getText(text);
             chars += text.size();
-            if (it.moveToFirstChild() == 0)
+            if (it.moveToFirstChild() == 0) {
                 continue;
+            }
             bool more = true;
             while (it.moveToNextSibling() != 0) {
                 if (it.moveToParent() != 0) {
@@ -138,8 +143,9 @@ void BM_Walk_OVLMessage(benchmark::State& state) {
                     break;
                 }
             }
-            if (!more)
+            if (!more) {
                 break;
+            }
         }
         benchmark::DoNotOptimize(chars);
     }
@@ -194,8 +200,9 @@ void BM_Print_OVLMessage(benchmark::State& state) {
     OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
     msg->parse(document().data(), document().size(), 0);
     size_t bytes = 0;
-    for (auto _ : state)
+    for (auto _ : state) {
         bytes += msg->toString(OVL::OVLMessage::kIndent).size();
+    }
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 BENCHMARK(BM_Print_OVLMessage)->Unit(benchmark::kMillisecond);
@@ -207,8 +214,9 @@ void BM_Save_Pugixml(benchmark::State& state) {
     doc.load_buffer(document().data(), document().size());
     const std::string path = tempPath("bench_message_pugi.xml");
     for (auto _ : state) {
-        if (!doc.save_file(path.c_str(), "  "))
+        if (!doc.save_file(path.c_str(), "  ")) {
             state.SkipWithError("save_file failed");
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
     std::filesystem::remove(path);
@@ -221,8 +229,9 @@ void BM_Save_PugixmlFsync(benchmark::State& state) {
     doc.load_buffer(document().data(), document().size());
     const std::string path = tempPath("bench_message_pugi_fsync.xml");
     for (auto _ : state) {
-        if (!doc.save_file(path.c_str(), "  "))
+        if (!doc.save_file(path.c_str(), "  ")) {
             state.SkipWithError("save_file failed");
+        }
         const int fd = ::open(path.c_str(), O_RDONLY);
         ::fsync(fd);
         ::close(fd);
@@ -237,8 +246,9 @@ void BM_Save_OVLMessage(benchmark::State& state) {
     msg->parse(document().data(), document().size(), 0);
     const std::string path = tempPath("bench_message_ovl.xml");
     for (auto _ : state) {
-        if (msg->save(path.c_str()) != 0)
+        if (msg->save(path.c_str()) != 0) {
             state.SkipWithError(msg->getError().c_str());
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
     std::filesystem::remove(path);
@@ -252,8 +262,9 @@ std::atomic<long long> g_peak{0};
 
 void* countingAllocate(size_t size) {
     auto* p = static_cast<size_t*>(std::malloc(size + 16));
-    if (p == nullptr)
+    if (p == nullptr) {
         return nullptr;
+    }
     *p = size;
     const long long live = g_live.fetch_add(static_cast<long long>(size)) + static_cast<long long>(size);
     long long peak = g_peak.load();
@@ -263,8 +274,9 @@ void* countingAllocate(size_t size) {
 }
 
 void countingDeallocate(void* ptr) {
-    if (ptr == nullptr)
+    if (ptr == nullptr) {
         return;
+    }
     auto* p = reinterpret_cast<size_t*>(static_cast<char*>(ptr) - 16);
     g_live.fetch_sub(static_cast<long long>(*p));
     std::free(p);
@@ -276,8 +288,9 @@ void BM_ParseMemory_OVLMessage(benchmark::State& state) {
     std::string worst;
     if (state.range(0) == 1) {
         worst = "<r>";
-        while (worst.size() < 10 * 1024 * 1024)
+        while (worst.size() < std::size_t{10} * 1024 * 1024) {
             worst += "<a/>";
+        }
         worst += "</r>";
     }
     const std::string& text = state.range(0) == 1 ? worst : document();
@@ -287,8 +300,9 @@ void BM_ParseMemory_OVLMessage(benchmark::State& state) {
         g_live = 0;
         g_peak = 0;
         OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
-        if (msg->parse(text.data(), text.size(), 0) != 0)
+        if (msg->parse(text.data(), text.size(), 0) != 0) {
             state.SkipWithError(msg->getError().c_str());
+        }
         ratio = static_cast<double>(g_peak.load()) / static_cast<double>(text.size());
     }
     pugi::set_memory_management_functions(&std::malloc, &std::free);

@@ -40,8 +40,9 @@ void BM_FileWriterEngine_Record(benchmark::State& state) {
     const std::string file = scratch("engine.log");
     boost::intrusive_ptr<OVL::OVLFileWriterEngine> engine(new OVL::OVLFileWriterEngine);
     engine->open(file, 0);
-    for (auto _ : state)
+    for (auto _ : state) {
         engine->writeMessage(kText);
+    }
     ::unlink(file.c_str());
 }
 BENCHMARK(BM_FileWriterEngine_Record);
@@ -65,8 +66,9 @@ void BM_LogSystem_AddMessageFlush_100k(benchmark::State& state) {
     const OVL::OVLLogMessage msg("agent.cpp", 120, "Agent", "connection 17 accepted from 10.0.0.12 in 3 ms",
                                  OVL::OVLLogSystem::MSG_WARNING);
     for (auto _ : state) {
-        for (int i = 0; i < 100000; ++i)
+        for (int i = 0; i < 100000; ++i) {
             sys->addMessage(msg);
+        }
         sys->flush();
     }
     state.SetItemsProcessed(state.iterations() * 100000);
@@ -120,8 +122,9 @@ void BM_TwoThreadsCounter(benchmark::State& state) {
         std::thread a(work), b(work);
         a.join();
         b.join();
-        if (counter != 2000000)
+        if (counter != 2000000) {
             state.SkipWithError("counter is not exact");
+        }
     }
 }
 BENCHMARK_TEMPLATE(BM_TwoThreadsCounter, OVL::OVLSpinLock)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -196,8 +199,9 @@ void BM_PdhQuery_CollectTenCounters(benchmark::State& state) {
     double value = 0;
     for (auto _ : state) {
         query.collectData(0);
-        for (const auto& c : counters)
+        for (const auto& c : counters) {
             query.getValue(c, value);
+        }
         benchmark::DoNotOptimize(value);
     }
 }
@@ -216,8 +220,9 @@ void BM_Bare_ReadProcFiles(benchmark::State& state) {
         }
         int processes = 0;
         if (DIR* dir = ::opendir("/proc")) {
-            while (const dirent* e = ::readdir(dir))
+            while (const dirent* e = ::readdir(dir)) {
                 processes += e->d_name[0] >= '0' && e->d_name[0] <= '9';
+            }
             ::closedir(dir);
         }
         benchmark::DoNotOptimize(processes);

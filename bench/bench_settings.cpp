@@ -22,10 +22,10 @@
 
 #include "FerMsgHistoryModel.h"
 #include "FerrikDlg.h"
-#include "qt_bench_main.h"
 #include "HostRecord.h"
 #include "OVLFunctionalityCore/OVLRealm.h"
 #include "OVLMessage/OVLMessage.h"
+#include "qt_bench_main.h"
 
 namespace {
 
@@ -100,8 +100,9 @@ void BM_Load_Pugixml(benchmark::State& state) {
     const std::string path = localPath();
     for (auto _ : state) {
         pugi::xml_document doc;
-        if (!doc.load_file(path.c_str()))
+        if (!doc.load_file(path.c_str())) {
             state.SkipWithError("load_file failed");
+        }
         benchmark::DoNotOptimize(doc.first_child());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
@@ -114,15 +115,17 @@ void BM_Load_Settings(benchmark::State& state) {
     const std::string path = localPath();
     for (auto _ : state) {
         OVL::OVLMessagePtr message = OVL::OVLMessage::getFactory()->createNew();
-        if (message->load(path.c_str()) != 0)
+        if (message->load(path.c_str()) != 0) {
             state.SkipWithError(message->getError().c_str());
+        }
         OVL::OVLMessageIterator it = message->getIterator();
         HostRecords hosts;
         readHostRecords(it, hosts);
         FerMsgHistoryModel model;
         it.read(FerMsgHistoryModel::Reader(), model);
-        if (hosts.size() != kHosts || model.rowCount() != 40)
+        if (hosts.size() != kHosts || model.rowCount() != 40) {
             state.SkipWithError("incomplete load");
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
 }
@@ -141,8 +144,9 @@ void BM_Load_Window(benchmark::State& state) {
         state.ResumeTiming();
         fresh->loadSettings();
         state.PauseTiming();
-        if (fresh->historyModel->rowCount() != 40)
+        if (fresh->historyModel->rowCount() != 40) {
             state.SkipWithError("incomplete load");
+        }
         fresh.reset();
         QApplication::processEvents();
         state.ResumeTiming();
@@ -156,8 +160,9 @@ void BM_Save_Pugixml(benchmark::State& state) {
     doc.load_file(localPath().c_str());
     const std::string path = localPath() + ".pugi";
     for (auto _ : state) {
-        if (!doc.save_file(path.c_str(), "  "))
+        if (!doc.save_file(path.c_str(), "  ")) {
             state.SkipWithError("save_file failed");
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
 }
@@ -170,8 +175,9 @@ void BM_Save_PugixmlFsync(benchmark::State& state) {
     doc.load_file(localPath().c_str());
     const std::string path = localPath() + ".pugi";
     for (auto _ : state) {
-        if (!doc.save_file(path.c_str(), "  "))
+        if (!doc.save_file(path.c_str(), "  ")) {
             state.SkipWithError("save_file failed");
+        }
         const int fd = ::open(path.c_str(), O_RDONLY);
         ::fsync(fd);
         ::close(fd);

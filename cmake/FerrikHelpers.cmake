@@ -24,6 +24,16 @@ if(FERRIK_ASAN)
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
     add_link_options(-fsanitize=address,undefined)
 endif()
+# The libFuzzer build instruments every library for coverage, so that a fuzz target links the
+# libraries it drives (each once) instead of compiling their sources in; the fuzz targets add the
+# fuzzer's main with -fsanitize=fuzzer.
+if(FERRIK_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "FERRIK_FUZZ needs clang (CC=clang CXX=clang++)")
+    endif()
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
 if(FERRIK_TSAN)
     add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
     # g++ warns that ThreadSanitizer does not model the atomic_thread_fence calls in Boost.Asio;

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # toolchain
     build-essential cmake ninja-build g++ clang pkg-config git
+    # style checks (scripts/clang-tidy.sh applies fixes with clang-tools' clang-apply-replacements)
+    clang-tidy clang-format clang-tools
     # libraries
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libboost-dev libssl-dev openssl libpugixml-dev libexpat1-dev uuid-dev

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds everything with warnings as errors and runs every test;
+# Installs the dependencies, builds everything with warnings as errors and runs every test, then
+# runs clang-tidy and the format check on the sources (scripts/clang-tidy.sh, format-check.sh);
 # builds everything again with clang, whose -Wthread-safety checks the locking annotations (its
 # tests are not run); then builds and runs the tests again under AddressSanitizer +
 # UndefinedBehaviorSanitizer, and the threaded tests under ThreadSanitizer. In between it builds
 # the Debian packages from the tested tree, checks them with lintian and, as root, installs them
 # and checks the installed files (scripts/check-installed.sh; the packages are removed again
 # afterwards).
-# Usage: scripts/test.sh [--quick]   (--quick: no sanitizer builds; the clang build stays)
+# Usage: scripts/test.sh [--quick]   (--quick: no sanitizer builds; the style checks and the clang
+# build stay)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +32,14 @@ run_suite() {
 }
 
 run_suite ci all
+
+# --- style checks (on the ci build tree's compile_commands.json) ---
+echo "=== clang-tidy"
+JOBS="$jobs" scripts/clang-tidy.sh build/ci
+echo "=== format"
+scripts/format-check.sh
+# --- end of style checks ---
+
 echo "=== clang build (thread-safety analysis)"
 cmake --preset clang >/dev/null
 cmake --build --preset clang -j "$jobs"

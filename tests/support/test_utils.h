@@ -53,7 +53,9 @@ class TempDir {
 public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "ferrik-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
         m_path = pattern;
     }
     ~TempDir() {

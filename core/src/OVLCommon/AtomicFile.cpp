@@ -26,21 +26,25 @@ public:
     explicit FdSink(int fd) : m_fd(fd) { m_buffer.reserve(kCapacity); }
 
     bool put(const void* data, std::size_t size) override {
-        if (m_errno != 0)
+        if (m_errno != 0) {
             return false;
+        }
         if (m_buffer.size() + size > kCapacity) {
-            if (!flush())
+            if (!flush()) {
                 return false;
-            if (size >= kCapacity)
+            }
+            if (size >= kCapacity) {
                 return writeAll(static_cast<const char*>(data), size);
+            }
         }
         m_buffer.append(static_cast<const char*>(data), size);
         return true;
     }
 
     bool flush() {
-        if (m_errno != 0)
+        if (m_errno != 0) {
             return false;
+        }
         const bool ok = writeAll(m_buffer.data(), m_buffer.size());
         m_buffer.clear();
         return ok;
@@ -75,10 +79,12 @@ private:
 
 std::string directoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
+    if (slash == std::string::npos) {
         return ".";
-    if (slash == 0)
+    }
+    if (slash == 0) {
         return "/";
+    }
     return path.substr(0, slash);
 }
 
@@ -120,8 +126,9 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
         fd = retryOnEintr([&] {
             return sys::calls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
         });
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0 && errno != EEXIST) {
             break;
+        }
     }
     if (fd < 0) {
         error = systemError("cannot create", temp, errno);
@@ -129,26 +136,31 @@ int replaceFileAtomically(const std::string& path, const std::function<void(Chun
     }
 
     auto abandon = [&](const char* what, int err) {
-        if (fd >= 0)
+        if (fd >= 0) {
             sys::calls().close(fd);
+        }
         sys::calls().unlink(temp.c_str());
         error = systemError(what, temp, err);
         return -1;
     };
 
-    if (keepMode && ::fchmod(fd, st.st_mode & 07777) != 0)
+    if (keepMode && ::fchmod(fd, st.st_mode & 07777) != 0) {
         return abandon("cannot set the mode of", errno);
+    }
 
     FdSink sink(fd);
     produce(sink);
-    if (!sink.flush())
+    if (!sink.flush()) {
         return abandon("cannot write", sink.error());
-    if (sys::calls().fsync(fd) != 0)
+    }
+    if (sys::calls().fsync(fd) != 0) {
         return abandon("cannot flush", errno);
+    }
     const int closed = sys::calls().close(fd);
     fd = -1;
-    if (closed != 0)
+    if (closed != 0) {
         return abandon("cannot close", errno);
+    }
     if (sys::calls().rename(temp.c_str(), path.c_str()) != 0) {
         const int err = errno;
         sys::calls().unlink(temp.c_str());

@@ -20,9 +20,13 @@ std::string formatWin32Error(unsigned long code) {
     return out;
 }
 
-unsigned long getLastError() noexcept { return static_cast<unsigned long>(errno); }
+unsigned long getLastError() noexcept {
+    return static_cast<unsigned long>(errno);
+}
 
-void setLastError(unsigned long code) noexcept { errno = static_cast<int>(code); }
+void setLastError(unsigned long code) noexcept {
+    errno = static_cast<int>(code);
+}
 
 void setErrorMessage(const char* format, ...) noexcept {
     if (format == nullptr) {
@@ -52,8 +56,12 @@ void setErrorMessage(const char* format, ...) noexcept {
     va_end(args);
 }
 
-std::string getErrorMessage() { return t_errorMessage; }
+std::string getErrorMessage() {
+    return t_errorMessage;
+}
 
-void clearErrorMessage() noexcept { t_errorMessage.clear(); }
+void clearErrorMessage() noexcept {
+    t_errorMessage.clear();
+}
 
 }  // namespace OVL

@@ -18,12 +18,13 @@ HANDLE CreateFileAU(const char* path, unsigned long desiredAccess, unsigned long
     const bool read = desiredAccess & GENERIC_READ;
     const bool write = desiredAccess & GENERIC_WRITE;
     int flags = O_CLOEXEC;
-    if (read && write)
+    if (read && write) {
         flags |= O_RDWR;
-    else if (write)
+    } else if (write) {
         flags |= O_WRONLY;
-    else
+    } else {
         flags |= O_RDONLY;
+    }
 
     switch (creationDisposition) {
         case CREATE_NEW:

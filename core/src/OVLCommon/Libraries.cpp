@@ -47,13 +47,15 @@ void* LoadLibraryAU(const char* path) noexcept {
             std::string dir = getDllDirectory();
             if (!dir.empty()) {
                 std::string candidate = dir + "/" + path;
-                if (void* h = dlopen(candidate.c_str(), RTLD_NOW))
+                if (void* h = dlopen(candidate.c_str(), RTLD_NOW)) {
                     return h;
+                }
             }
         }
         void* h = dlopen(path, RTLD_NOW);
-        if (h == nullptr)
+        if (h == nullptr) {
             recordDlError();
+        }
         return h;
     } catch (...) {
         t_libraryError = "out of memory";
@@ -77,8 +79,9 @@ void* GetModuleHandleAU(const char* name) noexcept {
 }
 
 void* GetProcAddressU(void* module, const char* name) noexcept {
-    if (module == nullptr || name == nullptr)
+    if (module == nullptr || name == nullptr) {
         return nullptr;
+    }
     dlerror();
     return dlsym(module, name);
 }

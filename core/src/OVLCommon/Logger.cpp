@@ -38,8 +38,9 @@ LoggerState& state() {
 void writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t n = retryOnEintr([&] { return ::write(fd, data, size); });
-        if (n < 0)
+        if (n < 0) {
             return;
+        }
         data += n;
         size -= static_cast<size_t>(n);
     }
@@ -60,10 +61,12 @@ size_t formatPrefix(char* buf, size_t size, int level) {
 
 void Logger::vput(int level, const char* format, va_list args) noexcept {
     LoggerState& s = state();
-    if (level > s.threshold.load(std::memory_order_relaxed))
+    if (level > s.threshold.load(std::memory_order_relaxed)) {
         return;
-    if (format == nullptr)
+    }
+    if (format == nullptr) {
         format = "(null format)";
+    }
     const int savedErrno = errno;  // logging must not disturb the caller's last error
     try {
         char text[kMaxLine];
@@ -132,8 +135,9 @@ Logger::Sink Logger::setSink(Sink sink) {
 
 bool Logger::setFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
         return false;
+    }
     ::close(fd);
     LoggerState& s = state();
     MutexLock lock(s.mutex);

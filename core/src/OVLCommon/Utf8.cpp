@@ -19,15 +19,18 @@ std::size_t validUtf8Prefix(std::string_view text) noexcept {
             std::memcpy(&a, s + i, 8);
             std::memcpy(&b, s + i + 8, 8);
             const std::uint64_t zeros = ((a - kOnes) & ~a) | ((b - kOnes) & ~b);
-            if (((a | b | zeros) & kHighs) != 0)
+            if (((a | b | zeros) & kHighs) != 0) {
                 break;
+            }
             i += 16;
         }
-        if (i >= n)
+        if (i >= n) {
             break;
+        }
         const unsigned char c = s[i];
-        if (c == 0)
+        if (c == 0) {
             return i;
+        }
         if (c < 0x80) {
             ++i;
             continue;
@@ -38,26 +41,33 @@ std::size_t validUtf8Prefix(std::string_view text) noexcept {
             len = 2;
         } else if (c >= 0xE0 && c <= 0xEF) {
             len = 3;
-            if (c == 0xE0)
+            if (c == 0xE0) {
                 lo = 0xA0;  // overlong
-            if (c == 0xED)
+            }
+            if (c == 0xED) {
                 hi = 0x9F;  // surrogates
+            }
         } else if (c >= 0xF0 && c <= 0xF4) {
             len = 4;
-            if (c == 0xF0)
+            if (c == 0xF0) {
                 lo = 0x90;  // overlong
-            if (c == 0xF4)
+            }
+            if (c == 0xF4) {
                 hi = 0x8F;  // above U+10FFFF
+            }
         } else {
             return i;
         }
-        if (i + len > n)
+        if (i + len > n) {
             return i;
-        if (s[i + 1] < lo || s[i + 1] > hi)
+        }
+        if (s[i + 1] < lo || s[i + 1] > hi) {
             return i;
+        }
         for (std::size_t k = 2; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
+            if ((s[i + k] & 0xC0) != 0x80) {
                 return i;
+            }
         }
         i += len;
     }

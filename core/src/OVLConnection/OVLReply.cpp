@@ -36,8 +36,9 @@ char* OVLReply::getText(std::size_t offset, std::string& error, std::size_t maxK
 }
 
 int OVLReply::finish() {
-    if (m_finished)
+    if (m_finished) {
         return -1;
+    }
     m_finished = true;
     std::string().swap(m_text);
     return 0;

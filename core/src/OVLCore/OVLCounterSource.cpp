@@ -124,7 +124,8 @@ namespace {
 
 long cpuPercent(const CounterDef& def, const Samples& s, double& out,
                 unsigned long long (*pick)(const CpuTimes&)) {
-    const std::size_t index = static_cast<std::size_t>(def.cpu + 1);
+    const int slot = def.cpu + 1;  // 0 is the total of all processors
+    const std::size_t index = static_cast<std::size_t>(slot);
     if (!s.rateReady) {
         return fail(OVLPdhQuery::kInvalidData, ENODATA);
     }

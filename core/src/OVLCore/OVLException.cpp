@@ -15,18 +15,24 @@ OVLException::OVLException(int code, const char* text) : m_code(code), m_reason(
 
 OVLException::~OVLException() = default;
 
-const char* OVLException::what() const noexcept { return m_reason.c_str(); }
+const char* OVLException::what() const noexcept {
+    return m_reason.c_str();
+}
 
 OVLException::Handler OVLException::registerExceptionHandler(Handler handler) {
     OVLExceptionHandlerInfo* info = g_handlerInfo.get();
-    if (info == nullptr) return nullptr;  // no slot: handlers cannot be registered
+    if (info == nullptr) {
+        return nullptr;  // no slot: handlers cannot be registered
+    }
     Handler old = info->m_handler;
     info->m_handler = handler;
     return old;
 }
 
 void throwErrorImpl(const OVLException& e, const char* file, int line) {
-    if (OVLExceptionHandlerInfo* info = g_handlerInfo.get(); info && info->m_handler) info->m_handler(e);
+    if (OVLExceptionHandlerInfo* info = g_handlerInfo.get(); info && info->m_handler) {
+        info->m_handler(e);
+    }
     Log.put(Logger::kError, "Throwing exception from %s(%d): %s.", file ? file : "", line, e.what());
     throw OVLException(e);
 }

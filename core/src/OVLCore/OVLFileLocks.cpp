@@ -35,8 +35,9 @@ bool lockRange(int fd, long long start, long long length, bool dontWait) noexcep
 }
 
 void unlockRange(int fd, long long start, long long length) noexcept {
-    if (fd < 0)
+    if (fd < 0) {
         return;
+    }
     struct flock fl = rangeOf(F_UNLCK, start, length);
     sys::calls().lockControl(fd, F_OFD_SETLK, &fl);
 }

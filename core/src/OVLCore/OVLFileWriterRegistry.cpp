@@ -19,11 +19,13 @@ boost::intrusive_ptr<OVLLogWriterEngine> OVLFileWriterRegistry::getEngine(const 
                                                                           long long size) {
     MutexLock lock(m_mutex);
     auto found = m_engines.find(name);
-    if (found != m_engines.end())
+    if (found != m_engines.end()) {
         return found->second;
+    }
     boost::intrusive_ptr<OVLFileWriterEngine> engine(new OVLFileWriterEngine);
-    if (!engine->open(name, size))
+    if (!engine->open(name, size)) {
         return nullptr;
+    }
     m_engines.emplace(name, engine);
     return engine;
 }

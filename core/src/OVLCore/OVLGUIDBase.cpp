@@ -31,10 +31,12 @@ constexpr auto kHexValue = [] {
     struct Table {
         uint8_t v[256];
     } t{};
-    for (auto& x : t.v)
+    for (auto& x : t.v) {
         x = 0xff;
-    for (int i = 0; i < 10; ++i)
+    }
+    for (int i = 0; i < 10; ++i) {
         t.v['0' + i] = static_cast<uint8_t>(i);
+    }
     for (int i = 0; i < 6; ++i) {
         t.v['a' + i] = static_cast<uint8_t>(10 + i);
         t.v['A' + i] = static_cast<uint8_t>(10 + i);
@@ -49,8 +51,9 @@ constexpr int kTextPos[16] = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30,
 
 // Parses exactly 36 characters at s; false on any deviation from the form.
 bool parse36(const char* s, uint8_t out[16]) {
-    if (s[8] != '-' || s[13] != '-' || s[18] != '-' || s[23] != '-')
+    if (s[8] != '-' || s[13] != '-' || s[18] != '-' || s[23] != '-') {
         return false;
+    }
     uint8_t bad = 0;
     for (int i = 0; i < 16; ++i) {
         uint8_t hi = kHexValue.v[static_cast<unsigned char>(s[kTextPos[i]])];
@@ -75,10 +78,11 @@ OVLGUIDBase::OVLGUIDBase(const void* raw) {
 }
 
 int OVLGUIDBase::fromBinary(const void* raw) {
-    if (raw == nullptr)
+    if (raw == nullptr) {
         *this = OVLGUIDBase();
-    else
+    } else {
         memcpy(static_cast<void*>(this), raw, 16);
+    }
     return 0;
 }
 
@@ -102,8 +106,9 @@ std::string OVLGUIDBase::toString() const {
 
 int OVLGUIDBase::fromString(const char* text) {
     *this = OVLGUIDBase();
-    if (text == nullptr)
+    if (text == nullptr) {
         return -1;
+    }
     const char* s = text;
     // Braced form: "{" + 36 characters + "}" at index 37; anything after it is ignored.
     // strnlen keeps the length check from reading past a short text's terminator.
@@ -114,8 +119,9 @@ int OVLGUIDBase::fromString(const char* text) {
         return -1;
     }
     uint8_t bytes[16];
-    if (!parse36(s, bytes))
+    if (!parse36(s, bytes)) {
         return -1;
+    }
     memcpy(static_cast<void*>(this), bytes, 16);
     return 0;
 }
@@ -125,8 +131,9 @@ int OVLGUIDBase::generate() {
     size_t got = 0;
     while (got < sizeof bytes) {
         const ssize_t n = retryOnEintr([&] { return getrandom(bytes + got, sizeof bytes - got, 0); });
-        if (n < 0)
+        if (n < 0) {
             return -1;
+        }
         got += static_cast<size_t>(n);
     }
     // Version 4 in the high nibble of the third field (storage byte 7), RFC 4122 variant in byte 8.
@@ -149,8 +156,9 @@ bool OVLGUIDBase::operator<(const OVLGUIDBase& other) const {
     unsigned long long a1, a2, b1, b2;
     getData(a1, a2);
     other.getData(b1, b2);
-    if (a1 != b1)
+    if (a1 != b1) {
         return a1 < b1;
+    }
     return a2 < b2;
 }
 

@@ -34,29 +34,34 @@ void* OVLHandle::release() noexcept {
 }
 
 int OVLHandle::simpleClose() noexcept {
-    if (!isValid())
+    if (!isValid()) {
         return -1;
+    }
     const int fd = handleToFd(release());
     return sys::calls().close(fd) == 0 ? 1 : 0;
 }
 
 int OVLHandle::closeOnExec(bool on) noexcept {
     const int fd = handleToFd(m_handle);
-    if (fd < 0)
+    if (fd < 0) {
         return -1;
+    }
     const int flags = ::fcntl(fd, F_GETFD);
-    if (flags < 0)
+    if (flags < 0) {
         return -1;
+    }
     const int wanted = on ? (flags | FD_CLOEXEC) : (flags & ~FD_CLOEXEC);
-    if (wanted != flags && ::fcntl(fd, F_SETFD, wanted) < 0)
+    if (wanted != flags && ::fcntl(fd, F_SETFD, wanted) < 0) {
         return -1;
+    }
     return 0;
 }
 
 bool OVLHandle::isCloseInExec() const noexcept {
     const int fd = handleToFd(m_handle);
-    if (fd < 0)
+    if (fd < 0) {
         return false;
+    }
     const int flags = ::fcntl(fd, F_GETFD);
     return flags >= 0 && (flags & FD_CLOEXEC) != 0;
 }

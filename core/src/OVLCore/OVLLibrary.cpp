@@ -18,15 +18,17 @@ void OVLStaticLoadedLibrary::recordLoaderError() {
 
 bool OVLStaticLoadedLibrary::init() {
     m_module = GetModuleHandleAU(m_name.c_str());
-    if (m_module != nullptr)
+    if (m_module != nullptr) {
         return true;
+    }
     recordLoaderError();
     return false;
 }
 
 void* OVLStaticLoadedLibrary::getProc(const char* name) const {
-    if (m_module == nullptr || name == nullptr)
+    if (m_module == nullptr || name == nullptr) {
         return nullptr;
+    }
     return GetProcAddressU(m_module, name);
 }
 
@@ -39,13 +41,16 @@ OVLLibrary::~OVLLibrary() {
 
 bool OVLLibrary::load() {
     std::string::size_type separator = m_name.rfind('/');
-    if (separator == std::string::npos)
+    if (separator == std::string::npos) {
         separator = m_name.rfind('\\');
-    if (separator != std::string::npos)
+    }
+    if (separator != std::string::npos) {
         SetDllDirectoryAU(m_name.substr(0, separator).c_str());
+    }
     m_module = LoadLibraryAU(m_name.c_str());
-    if (m_module != nullptr)
+    if (m_module != nullptr) {
         return true;
+    }
     recordLoaderError();
     return false;
 }
@@ -53,8 +58,9 @@ bool OVLLibrary::load() {
 bool OVLLibrary::unload() {
     void* module = m_module;
     m_module = nullptr;
-    if (FreeLibraryU(module))
+    if (FreeLibraryU(module)) {
         return true;
+    }
     recordLoaderError();
     return false;
 }

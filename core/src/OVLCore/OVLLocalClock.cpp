@@ -38,23 +38,29 @@ void civilFromDays(long long days, long long& year, int& month, int& day) {
 
 void formatAsctime(const struct tm& tm, char* out) noexcept {
     std::memset(out, '?', 24);
-    if (inRange(tm.tm_wday, 0, 6))
+    if (inRange(tm.tm_wday, 0, 6)) {
         std::memcpy(out, kDays[tm.tm_wday], 3);
+    }
     out[3] = ' ';
-    if (inRange(tm.tm_mon, 0, 11))
+    if (inRange(tm.tm_mon, 0, 11)) {
         std::memcpy(out + 4, kMonths[tm.tm_mon], 3);
+    }
     out[7] = ' ';
-    if (inRange(tm.tm_mday, 0, 99))
+    if (inRange(tm.tm_mday, 0, 99)) {
         put2(out + 8, tm.tm_mday, ' ');
+    }
     out[10] = ' ';
-    if (inRange(tm.tm_hour, 0, 99))
+    if (inRange(tm.tm_hour, 0, 99)) {
         put2(out + 11, tm.tm_hour, '0');
+    }
     out[13] = ':';
-    if (inRange(tm.tm_min, 0, 99))
+    if (inRange(tm.tm_min, 0, 99)) {
         put2(out + 14, tm.tm_min, '0');
+    }
     out[16] = ':';
-    if (inRange(tm.tm_sec, 0, 99))
+    if (inRange(tm.tm_sec, 0, 99)) {
         put2(out + 17, tm.tm_sec, '0');
+    }
     out[19] = ' ';
     const long long year = 1900LL + tm.tm_year;
     if (year >= 0 && year <= 9999) {
@@ -69,8 +75,9 @@ void OVLLocalClock::format(std::time_t now, char* out) {
         const std::time_t window = now / 900;
         if (window != m_offsetWindow) {
             struct tm local;
-            if (localtime_r(&now, &local) != nullptr)
+            if (localtime_r(&now, &local) != nullptr) {
                 m_offset = local.tm_gmtoff;
+            }
             m_offsetWindow = window;
         }
         const long long t = static_cast<long long>(now) + m_offset;

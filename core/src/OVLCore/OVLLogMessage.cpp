@@ -48,6 +48,9 @@ OVLLogMessage insert(OVLLogMessage& msg, const T& value) {
 
 }  // namespace
 
+// The operators take the message by value and return it extended: the public signatures, which
+// let a temporary message be built up in one expression.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 OVLLogMessage operator<<(OVLLogMessage msg, int value) {
     return insert(msg, value);
 }
@@ -95,8 +98,9 @@ OVLLogMessage operator<<(OVLLogMessage msg, const struct tm* value) {
 
 OVLLogMessage operator<<(OVLLogMessage msg, const struct in_addr& value) {
     char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &value, text, sizeof text) == nullptr)
+    if (inet_ntop(AF_INET, &value, text, sizeof text) == nullptr) {
         text[0] = '\0';
+    }
     msg.stream() << text;
     return msg;
 }
@@ -105,5 +109,7 @@ OVLLogMessage operator<<(OVLLogMessage msg, std::ios_base& (*manip)(std::ios_bas
     manip(msg.stream());
     return msg;
 }
+
+// NOLINTEND(performance-unnecessary-value-param)
 
 }  // namespace OVL

@@ -6,8 +6,9 @@
 namespace OVL {
 
 OVLLogSystem::OVLLogSystem(LogLevel level, const std::string& name, long long size) : m_level(level) {
-    if (auto engine = OVLFileWriterRegistry::instance().getEngine(name, size))
+    if (auto engine = OVLFileWriterRegistry::instance().getEngine(name, size)) {
         addEngine(std::move(engine));
+    }
 }
 
 OVLLogSystem::~OVLLogSystem() {
@@ -36,8 +37,9 @@ void OVLLogSystem::addMessage(const OVLLogMessage& msg) {
 void OVLLogSystem::flush() {
     MutexLock lock(m_mutex);
     if (m_level != LOG_OFF) {
-        for (const auto& engine : m_engines)
+        for (const auto& engine : m_engines) {
             engine->addMessages(m_pending.cbegin(), m_pending.cend());
+        }
     }
     m_pending.clear();
 }
@@ -71,8 +73,9 @@ Singleton& singleton() {
 OVLLogSystem& getLogSystem(OVLLogSystem::LogLevel level, const std::string& name, long long size) {
     Singleton& s = singleton();
     MutexLock lock(s.mutex);
-    if (!s.system)
+    if (!s.system) {
         s.system.reset(new OVLLogSystem(level, name, size));
+    }
     return *s.system;
 }
 

@@ -8,8 +8,9 @@ OVLLogWriterEngine::~OVLLogWriterEngine() = default;
 
 void OVLLogWriterEngine::addMessages(std::list<std::string>::const_iterator first,
                                      std::list<std::string>::const_iterator last) {
-    for (; first != last; ++first)
+    for (; first != last; ++first) {
         writeMessage(*first);
+    }
 }
 
 }  // namespace OVL

@@ -80,8 +80,9 @@ void* OVLMemoryMappedFile::remap(unsigned int size, void* address, const OVLMemo
     struct stat st;
     const bool haveSize = ::fstat(fd, &st) == 0;
     unsigned int mappingSize = size;
-    if (other == nullptr && m_options.useFileSize == 1 && haveSize)
+    if (other == nullptr && m_options.useFileSize == 1 && haveSize) {
         mappingSize = std::max(mappingSize, static_cast<unsigned int>(st.st_size));
+    }
 
     // Like a file mapping object: size 0 means the whole file, an empty mapping is refused, and
     // a larger mapping extends a writable file.
@@ -92,15 +93,17 @@ void* OVLMemoryMappedFile::remap(unsigned int size, void* address, const OVLMemo
     } else if (!S_ISREG(st.st_mode)) {
         error = ENODEV;
     } else {
-        if (length == 0)
+        if (length == 0) {
             length = static_cast<std::size_t>(st.st_size);
+        }
         if (length == 0) {
             error = EINVAL;
         } else if (static_cast<off_t>(length) > st.st_size) {
-            if (!writable)
+            if (!writable) {
                 error = EACCES;
-            else if (sys::calls().ftruncate(fd, static_cast<off_t>(length)) != 0)
+            } else if (sys::calls().ftruncate(fd, static_cast<off_t>(length)) != 0) {
                 error = errno;
+            }
         }
     }
     if (error != 0) {
@@ -127,8 +130,9 @@ void* OVLMemoryMappedFile::remap(unsigned int size, void* address, const OVLMemo
 }
 
 void OVLMemoryMappedFile::unmap() {
-    if (m_pMemory == nullptr)
+    if (m_pMemory == nullptr) {
         return;
+    }
     sys::calls().munmap(m_pMemory, m_viewLength);
     m_mutex.reset();
     m_file.reset();
@@ -138,13 +142,15 @@ void OVLMemoryMappedFile::unmap() {
 }
 
 void OVLMemoryMappedFile::syncMemory() const {
-    if (m_pMemory != nullptr)
+    if (m_pMemory != nullptr) {
         sys::calls().msync(m_pMemory, m_viewLength, MS_SYNC);
+    }
 }
 
 int OVLMemoryMappedFile::protectMemory(bool readOnly) {
-    if (m_pMemory == nullptr || m_size == 0)
+    if (m_pMemory == nullptr || m_size == 0) {
         return -1;
+    }
     const int prot = readOnly ? PROT_READ : (PROT_READ | PROT_WRITE);
     return sys::calls().mprotect(m_pMemory, m_viewLength, prot) == 0 ? 0 : 1;
 }
@@ -155,10 +161,12 @@ unsigned int OVLMemoryMappedFile::getMemoryPageSize() {
 
 int OVLMemoryMappedFile::lock(bool dontWait) {
     const int fd = fileDescriptor(m_file);
-    if (fd < 0)
+    if (fd < 0) {
         return -3;
-    if (!m_mutex || !m_mutex->isValid() || detail::waitNamedMutex(m_mutex->getHandle(), kMutexWaitMs) != 0)
+    }
+    if (!m_mutex || !m_mutex->isValid() || detail::waitNamedMutex(m_mutex->getHandle(), kMutexWaitMs) != 0) {
         return -2;
+    }
     if (!detail::lockRange(fd, 0, 1, dontWait)) {
         // Nothing would release the mutex otherwise: the caller sees a failed lock and does not
         // call unlock().
@@ -170,8 +178,9 @@ int OVLMemoryMappedFile::lock(bool dontWait) {
 
 void OVLMemoryMappedFile::unlock() {
     detail::unlockRange(fileDescriptor(m_file), 0, 1);
-    if (m_mutex)
+    if (m_mutex) {
         detail::releaseNamedMutex(m_mutex->getHandle());
+    }
 }
 
 int removeLockedCacheFile(const char* path, int reason) {

@@ -30,15 +30,17 @@ OVLPdhQuery::~OVLPdhQuery() {
 
 long OVLPdhQuery::checkResult(long status) {
     m_status = status;
-    if (status == 0)
+    if (status == 0) {
         return 0;
+    }
     m_message = formatWin32Error(getLastError());
     return status;
 }
 
 long OVLPdhQuery::open() {
-    if (m_open)
+    if (m_open) {
         return 0;
+    }
     long status = 0;
     try {
         m_query = std::make_shared<detail::OVLCounterSource>();
@@ -71,8 +73,9 @@ long OVLPdhQuery::addCounter(OVLPdhCounter* counters, int count) {
         return checkResult(kInvalidArgument);
     }
     for (int i = 0; i < count; ++i) {
-        if (const long status = addCounter(counters[i]); status != 0)
+        if (const long status = addCounter(counters[i]); status != 0) {
             return status;
+        }
     }
     return 0;
 }
@@ -110,8 +113,9 @@ long OVLPdhQuery::getValue(const OVLPdhCounter& counter, double& value) {
 void OVLPdhQuery::close() {
     // Copies share the query: only the last one removes the counters and closes it.
     if (m_query && m_query.use_count() == 1) {
-        for (OVLPdhCounter::Handle handle : m_counters)
+        for (OVLPdhCounter::Handle handle : m_counters) {
             m_query->remove(handle);
+        }
     }
     m_counters.clear();
     m_query.reset();

@@ -32,8 +32,9 @@ OVLWaiter& OVLWaiter::operator=(OVLWaiter&& other) noexcept = default;
 int OVLWaiter::wait(int ms) {
     // Keep the event alive for the whole wait even if this object is reassigned meanwhile.
     std::shared_ptr<Event> event = m_event;
-    if (!event)
+    if (!event) {
         return -1;
+    }
     const auto limit = static_cast<std::uint32_t>(ms);
     MutexLock lock(event->mutex);
     if (limit == 0 || limit == UINT32_MAX) {
@@ -52,8 +53,9 @@ int OVLWaiter::wait(int ms) {
 
 int OVLWaiter::wakeup() {
     std::shared_ptr<Event> event = m_event;
-    if (!event)
+    if (!event) {
         return -1;
+    }
     {
         MutexLock lock(event->mutex);
         event->signalled = true;

@@ -9,15 +9,21 @@ namespace OVL {
 
 OVLRefCounter::~OVLRefCounter() = default;
 
-void intrusive_ptr_add_ref(OVLRefCounter* p) noexcept { p->m_refCount.fetch_add(1, std::memory_order_relaxed); }
+void intrusive_ptr_add_ref(OVLRefCounter* p) noexcept {
+    p->m_refCount.fetch_add(1, std::memory_order_relaxed);
+}
 
 void intrusive_ptr_release(OVLRefCounter* p) noexcept {
-    if (p->m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete p;
+    if (p->m_refCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        delete p;
+    }
 }
 
 namespace {
 // The run-time type name of a pointer to OVLLoggedRefCounter: the same text for every object.
-const char* loggedTypeName() { return typeid(OVLLoggedRefCounter*).name(); }
+const char* loggedTypeName() {
+    return typeid(OVLLoggedRefCounter*).name();
+}
 }  // namespace
 
 OVLLoggedRefCounter::~OVLLoggedRefCounter() = default;
@@ -29,7 +35,9 @@ void OVLLoggedRefCounter::addRef() {
 
 void OVLLoggedRefCounter::release() {
     Log.put("---Decrement %s (%ld)", loggedTypeName(), m_refCount.load() - 1);
-    if (m_refCount.fetch_sub(1) == 1) delete this;
+    if (m_refCount.fetch_sub(1) == 1) {
+        delete this;
+    }
 }
 
 OVLConnectivityInfo::OVLConnectivityInfo(const std::string& first, const std::string& second, int value)
@@ -42,8 +50,12 @@ bool OVLConnectivityInfo::operator==(const OVLConnectivityInfo& other) const {
 }
 
 bool OVLConnectivityInfo::operator<(const OVLConnectivityInfo& other) const {
-    if (int c = m_second.compare(other.m_second)) return c < 0;
-    if (int c = m_first.compare(other.m_first)) return c < 0;
+    if (int c = m_second.compare(other.m_second)) {
+        return c < 0;
+    }
+    if (int c = m_first.compare(other.m_first)) {
+        return c < 0;
+    }
     return m_value < other.m_value;
 }
 

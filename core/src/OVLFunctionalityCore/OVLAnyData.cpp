@@ -7,8 +7,9 @@ namespace OVL {
 OVLAnyData::OVLAnyData(int id) : OVLAnyData(OVLElement::name(id)) {}
 
 OVLAnyData::OVLAnyData(const char* name) : m_message(OVLMessage::getFactory()->createNew()) {
-    if (name != nullptr)
+    if (name != nullptr) {
         m_message->setRootName(name);
+    }
 }
 
 }  // namespace OVL

@@ -6,10 +6,12 @@ namespace OVL {
 namespace {
 
 int writeCommon(OVLMessageIterator& it, const OVLAuthName& auth) {
-    if (it.writeText(OVLElement::Login, auth.getLogin()) != 0)
+    if (it.writeText(OVLElement::Login, auth.getLogin()) != 0) {
         return -1;
-    if (it.writeText(OVLElement::Domain, auth.getDomain()) != 0)
+    }
+    if (it.writeText(OVLElement::Domain, auth.getDomain()) != 0) {
         return -1;
+    }
     return it.write(OVLElement::RealmId, OVLGUIDWriter(), auth.getRealmID());
 }
 
@@ -28,12 +30,15 @@ bool OVLAuthName::operator==(const OVLAuthName& other) const {
 
 int OVLAuthName::Reader::operator()(OVLMessageIterator& it, OVLAuthName& auth) const {
     OVLAuthName read;
-    if (it.readText(OVLElement::Login, read.m_login) != 0)
+    if (it.readText(OVLElement::Login, read.m_login) != 0) {
         return -1;
-    if (it.readText(OVLElement::Domain, read.m_domain) != 0)
+    }
+    if (it.readText(OVLElement::Domain, read.m_domain) != 0) {
         return -1;
-    if (it.read(OVLElement::RealmId, OVLGUIDReader(), read.m_realmID) != 0)
+    }
+    if (it.read(OVLElement::RealmId, OVLGUIDReader(), read.m_realmID) != 0) {
         return -1;
+    }
     it.readText(OVLElement::Password, read.m_password);
     auth = std::move(read);
     return 0;
@@ -44,8 +49,9 @@ int OVLAuthName::Writer::operator()(OVLMessageIterator& it, const OVLAuthName& a
 }
 
 int OVLAuthName::CredentialsWriter::operator()(OVLMessageIterator& it, const OVLAuthName& auth) const {
-    if (writeCommon(it, auth) != 0)
+    if (writeCommon(it, auth) != 0) {
         return -1;
+    }
     return it.writeText(OVLElement::Password, auth.getPassword());
 }
 

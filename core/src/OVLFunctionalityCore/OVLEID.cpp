@@ -6,13 +6,15 @@ namespace OVL {
 
 int OVLGUIDReader::operator()(OVLMessageIterator& it, OVLGUIDBase& value) const {
     std::string text;
-    if (it.getText(text) != 0)
+    if (it.getText(text) != 0) {
         return -1;
+    }
     OVLGUIDBase parsed;
     // fromString reads a fixed number of characters; the length check makes it exact.
     const bool braced = !text.empty() && text.front() == '{';
-    if (text.size() != (braced ? 38u : 36u) || parsed.fromString(text.c_str()) != 0)
+    if (text.size() != (braced ? 38u : 36u) || parsed.fromString(text.c_str()) != 0) {
         return -1;
+    }
     value = parsed;
     return 0;
 }

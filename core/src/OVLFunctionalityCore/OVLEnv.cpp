@@ -21,10 +21,12 @@ bool OVLEnv::operator==(const OVLEnv& other) const {
 
 int OVLEnv::Reader::operator()(OVLMessageIterator& it, OVLEnv& env) const {
     OVLEnv read;
-    if (it.read(OVLElement::Eid, OVLGUIDReader(), read.m_eid) != 0)
+    if (it.read(OVLElement::Eid, OVLGUIDReader(), read.m_eid) != 0) {
         return -1;
-    if (it.hasChild(OVLElement::Name) && it.readText(OVLElement::Name, read.m_name) != 0)
+    }
+    if (it.hasChild(OVLElement::Name) && it.readText(OVLElement::Name, read.m_name) != 0) {
         return -1;
+    }
     if (it.hasChild(OVLElement::Config) &&
         it.read(OVLElement::Config, OVLEnvConfig::Reader(), read.m_config) != 0) {
         return -1;
@@ -33,26 +35,30 @@ int OVLEnv::Reader::operator()(OVLMessageIterator& it, OVLEnv& env) const {
         it.read(OVLElement::RuntimeConfig, OVLEnvConfig::Reader(), read.m_runtimeConfig) != 0) {
         return -1;
     }
-    env = std::move(read);
+    env = read;
     return 0;
 }
 
 int OVLEnv::Reader::operator()(OVLMessageIterator& it, OVLEnvPtr& env) const {
     auto created = boost::make_shared<OVLEnv>();
-    if ((*this)(it, *created) != 0)
+    if ((*this)(it, *created) != 0) {
         return -1;
+    }
     env = std::move(created);
     return 0;
 }
 
 int OVLEnv::Writer::operator()(OVLMessageIterator& it, const OVLEnv& env) const {
-    if (it.write(OVLElement::Eid, OVLGUIDWriter(), env.getEID()) != 0)
+    if (it.write(OVLElement::Eid, OVLGUIDWriter(), env.getEID()) != 0) {
         return -1;
-    if (it.writeText(OVLElement::Name, env.getName()) != 0)
+    }
+    if (it.writeText(OVLElement::Name, env.getName()) != 0) {
         return -1;
+    }
     int result = it.write(OVLElement::Config, OVLEnvConfig::Writer(), env.getConfig());
-    if (it.write(OVLElement::RuntimeConfig, OVLEnvConfig::Writer(), env.getRuntimeConfig()) != 0)
+    if (it.write(OVLElement::RuntimeConfig, OVLEnvConfig::Writer(), env.getRuntimeConfig()) != 0) {
         result = -1;
+    }
     return result;
 }
 

@@ -9,8 +9,9 @@ namespace OVL {
 
 OVLEnvPtr OVLEnvCache::EnvValuesList::find(const OVLEID& eid) const {
     for (const OVLEnvPtr& env : m_envs) {
-        if (env && env->getEID() == eid)
+        if (env && env->getEID() == eid) {
             return env;
+        }
     }
     return {};
 }

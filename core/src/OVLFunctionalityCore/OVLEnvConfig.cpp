@@ -26,8 +26,9 @@ int OVLEnvConfig::get(const std::string& name, std::string& value) const {
 
 int OVLEnvConfig::remove(const std::string& name) {
     auto it = std::find_if(m_fields.begin(), m_fields.end(), [&](const Field& f) { return f.first == name; });
-    if (it == m_fields.end())
+    if (it == m_fields.end()) {
         return -1;
+    }
     m_fields.erase(it);
     return 0;
 }
@@ -49,8 +50,9 @@ int OVLEnvConfig::Reader::operator()(OVLMessageIterator& it, OVLEnvConfig& confi
 int OVLEnvConfig::Writer::operator()(OVLMessageIterator& it, const OVLEnvConfig& config) const {
     int result = 0;
     for (const Field& f : config.m_fields) {
-        if (it.writeText(f.first.c_str(), f.second) != 0)
+        if (it.writeText(f.first.c_str(), f.second) != 0) {
             result = -1;
+        }
     }
     return result;
 }

@@ -42,15 +42,19 @@ int OVLRealm::writeFields(OVLMessageIterator&) const {
 
 int OVLRealm::Reader::operator()(OVLMessageIterator& it, OVLRealmPtr& realm) const {
     std::string type;
-    if (it.readText(OVLElement::Type, type) != 0)
+    if (it.readText(OVLElement::Type, type) != 0) {
         return -1;
+    }
     OVLRealmPtr created = getParserFactory().create(type);
-    if (it.read(OVLElement::Id, OVLGUIDReader(), created->m_id) != 0)
+    if (it.read(OVLElement::Id, OVLGUIDReader(), created->m_id) != 0) {
         return -1;
-    if (it.readText(OVLElement::Name, created->m_name) != 0)
+    }
+    if (it.readText(OVLElement::Name, created->m_name) != 0) {
         return -1;
-    if (created->readFields(it) != 0)
+    }
+    if (created->readFields(it) != 0) {
         return -1;
+    }
     realm = std::move(created);
     return 0;
 }
@@ -60,12 +64,15 @@ int OVLRealm::Writer::operator()(OVLMessageIterator& it, const OVLRealmPtr& real
 }
 
 int OVLRealm::Writer::operator()(OVLMessageIterator& it, const OVLRealm& realm) const {
-    if (it.writeText(OVLElement::Type, realm.m_type) != 0)
+    if (it.writeText(OVLElement::Type, realm.m_type) != 0) {
         return -1;
-    if (it.write(OVLElement::Id, OVLGUIDWriter(), realm.m_id) != 0)
+    }
+    if (it.write(OVLElement::Id, OVLGUIDWriter(), realm.m_id) != 0) {
         return -1;
-    if (it.writeText(OVLElement::Name, realm.m_name) != 0)
+    }
+    if (it.writeText(OVLElement::Name, realm.m_name) != 0) {
         return -1;
+    }
     return realm.writeFields(it);
 }
 
@@ -80,15 +87,17 @@ bool OVLLocalRealm::equals(const OVLRealm& other) const {
 
 int OVLLocalRealm::readFields(OVLMessageIterator& it) {
     std::string description;
-    if (it.hasChild(OVLElement::Description) && it.readText(OVLElement::Description, description) != 0)
+    if (it.hasChild(OVLElement::Description) && it.readText(OVLElement::Description, description) != 0) {
         return -1;
+    }
     m_description = std::move(description);
     return 0;
 }
 
 int OVLLocalRealm::writeFields(OVLMessageIterator& it) const {
-    if (m_description.empty())
+    if (m_description.empty()) {
         return 0;
+    }
     return it.writeText(OVLElement::Description, m_description);
 }
 

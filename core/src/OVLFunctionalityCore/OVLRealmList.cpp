@@ -7,33 +7,38 @@ namespace OVL {
 
 OVLRealmPtr OVLRealmList::findByID(const OVLGUID& id) const {
     for (const OVLRealmPtr& realm : m_realms) {
-        if (realm && realm->getID() == id)
+        if (realm && realm->getID() == id) {
             return realm;
+        }
     }
     return {};
 }
 
 OVLRealmPtr OVLRealmList::findByName(const std::string& name) const {
     for (const OVLRealmPtr& realm : m_realms) {
-        if (realm && realm->getName() == name)
+        if (realm && realm->getName() == name) {
             return realm;
+        }
     }
     return {};
 }
 
 bool OVLRealmList::operator==(const OVLRealmList& other) const {
-    if (m_realms.size() != other.m_realms.size())
+    if (m_realms.size() != other.m_realms.size()) {
         return false;
+    }
     for (std::size_t i = 0; i < m_realms.size(); ++i) {
         const OVLRealmPtr& a = m_realms[i];
         const OVLRealmPtr& b = other.m_realms[i];
         if (!a || !b) {
-            if (a || b)
+            if (a || b) {
                 return false;
+            }
             continue;
         }
-        if (!a->equals(*b))
+        if (!a->equals(*b)) {
             return false;
+        }
     }
     return true;
 }

@@ -33,13 +33,15 @@ OVLRealmPtr OVLRealmParserFactory::create(const std::string& type) const {
     {
         MutexLock lock(m_mutex);
         auto it = m_creators.find(type);
-        if (it != m_creators.end())
+        if (it != m_creators.end()) {
             creator = it->second;
+        }
     }
     OVLRealmPtr realm = creator != nullptr ? creator() : OVLRealmPtr();
     // A creator must make a realm of its own type; anything else is read as a plain realm.
-    if (!realm || realm->getType() != type)
+    if (!realm || realm->getType() != type) {
         realm = boost::make_shared<OVLRealm>(type);
+    }
     return realm;
 }
 

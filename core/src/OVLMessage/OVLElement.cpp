@@ -20,8 +20,9 @@ constexpr Entry kTable[] = {
 
 constexpr bool sortedAndUnique() {
     for (std::size_t i = 1; i < std::size(kTable); ++i) {
-        if (kTable[i - 1].id >= kTable[i].id)
+        if (kTable[i - 1].id >= kTable[i].id) {
             return false;
+        }
     }
     return true;
 }
@@ -37,11 +38,13 @@ const char* OVLElement::name(int id) noexcept {
 }
 
 int OVLElement::id(const char* name) noexcept {
-    if (name == nullptr)
+    if (name == nullptr) {
         return -1;
+    }
     for (const Entry& e : kTable) {
-        if (std::strcmp(e.name, name) == 0)
+        if (std::strcmp(e.name, name) == 0) {
             return e.id;
+        }
     }
     return -1;
 }

@@ -29,8 +29,9 @@ constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_escapes | pugi:
 
 bool isBlank(const char* s) {
     for (; *s != '\0'; ++s) {
-        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r')
+        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') {
             return false;
+        }
     }
     return true;
 }
@@ -43,16 +44,18 @@ struct Position {
 // Line and column of a byte offset; pugixml may report an offset at or past the end of the text
 // (for example when the text ends inside a tag), which counts as the end.
 Position positionOf(const char* text, std::size_t length, std::size_t offset) {
-    if (offset > length)
+    if (offset > length) {
         offset = length;
+    }
     int line = 1;
     std::size_t lineStart = 0;
     const char* p = text;
     const char* end = text + offset;
     while (p < end) {
         const void* nl = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-        if (nl == nullptr)
+        if (nl == nullptr) {
             break;
+        }
         ++line;
         p = static_cast<const char*>(nl) + 1;
         lineStart = static_cast<std::size_t>(p - text);
@@ -88,12 +91,14 @@ private:
 };
 
 pugi::xml_node findTooDeep(pugi::xml_node root, unsigned limit) {
-    if (limit == 0)
+    if (limit == 0) {
         return {};
+    }
     if (limit == 1) {
         for (pugi::xml_node c = root.first_child(); c; c = c.next_sibling()) {
-            if (c.type() == pugi::node_element)
+            if (c.type() == pugi::node_element) {
                 return c;
+            }
         }
         return {};
     }
@@ -164,11 +169,13 @@ int OVLMessage::fail(std::string reason, int line, int column) const {
 }
 
 int OVLMessage::setRootName(const char* name) {
-    if (!detail::isValidXmlName(name))
+    if (!detail::isValidXmlName(name)) {
         return fail(std::string("invalid element name: ") + (name ? name : "(null)"));
+    }
     pugi::xml_node root = m_tree->document_element();
-    if (!root)
+    if (!root) {
         root = m_tree->append_child(pugi::node_element);
+    }
     return root && root.set_name(name) ? 0 : fail("out of memory");
 }
 
@@ -182,18 +189,22 @@ bool OVLMessage::isEmpty() const noexcept {
 
 OVLMessageIterator OVLMessage::getIterator() const {
     pugi::xml_node root = m_tree->document_element();
-    if (!root)
+    if (!root) {
         return {};
+    }
     return OVLMessageIterator(m_tree, root.internal_object());
 }
 
 int OVLMessage::parse(const char* text, std::size_t length, int flags) {
-    if (text == nullptr)
+    if (text == nullptr) {
         return fail("no text to parse");
-    if (flags != 0)
+    }
+    if (flags != 0) {
         return fail("unknown parse flags " + std::to_string(flags));
-    if (length == 0)
+    }
+    if (length == 0) {
         length = std::strlen(text);
+    }
 
     const std::size_t valid = detail::validUtf8Prefix(std::string_view(text, length));
     if (valid != length) {
@@ -208,8 +219,9 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
     }
     // A UTF-8 byte order mark is allowed; positions still count it.
     std::size_t skip = 0;
-    if (length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0)
+    if (length >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
         skip = 3;
+    }
 
     auto tree = std::make_shared<pugi::xml_document>();
     const pugi::xml_parse_result result =
@@ -241,13 +253,15 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
             case pugi::node_doctype:
                 return failAt("document type declarations are not allowed", node);
             case pugi::node_pcdata:
-                if (!isBlank(node.value()))
+                if (!isBlank(node.value())) {
                     return failAt("text outside the root element", node);
+                }
                 tree->remove_child(node);
                 break;
             case pugi::node_element:
-                if (root)
+                if (root) {
                     return failAt("more than one root element", node);
+                }
                 root = node;
                 break;
             default:
@@ -271,11 +285,13 @@ int OVLMessage::parse(const char* text, std::size_t length, int flags) {
 }
 
 int OVLMessage::load(const char* path) {
-    if (path == nullptr)
+    if (path == nullptr) {
         return fail("no file name");
+    }
     const int fd = retryOnEintr([&] { return sys::calls().open(path, O_RDONLY | O_CLOEXEC, 0); });
-    if (fd < 0)
+    if (fd < 0) {
         return fail(std::string("cannot open ") + path + ": " + formatWin32Error(getLastError()));
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         sys::calls().close(fd);
@@ -297,29 +313,34 @@ int OVLMessage::load(const char* path) {
             }
             text.resize(text.size() + 4096);
         }
-        const ssize_t r = retryOnEintr([&] { return sys::calls().read(fd, text.data() + used, text.size() - used); });
+        const ssize_t r =
+            retryOnEintr([&] { return sys::calls().read(fd, text.data() + used, text.size() - used); });
         if (r < 0) {
             const int err = errno;
             sys::calls().close(fd);
             return fail(std::string("cannot read ") + path + ": " +
                         formatWin32Error(static_cast<unsigned long>(err)));
         }
-        if (r == 0)
+        if (r == 0) {
             break;
+        }
         used += static_cast<std::size_t>(r);
     }
     sys::calls().close(fd);
     text.resize(used);
-    if (used == 0)
+    if (used == 0) {
         return fail(std::string("empty file: ") + path);
+    }
     return parse(text.data(), text.size(), 0);
 }
 
 int OVLMessage::save(const char* path) const {
-    if (path == nullptr)
+    if (path == nullptr) {
         return fail("no file name");
-    if (isEmpty())
+    }
+    if (isEmpty()) {
         return fail("empty message");
+    }
     std::string error;
     const pugi::xml_document& doc = *m_tree;
     const int r = replaceFileAtomically(
@@ -329,8 +350,9 @@ int OVLMessage::save(const char* path) const {
             print(doc, writer, kIndent | kDeclaration);
         },
         error);
-    if (r != 0)
+    if (r != 0) {
         return fail(std::move(error));
+    }
     m_error.clear();
     m_errorLine = m_errorColumn = 0;
     return 0;
@@ -338,16 +360,18 @@ int OVLMessage::save(const char* path) const {
 
 std::string OVLMessage::toString(int flags) const {
     std::string out;
-    if (isEmpty())
+    if (isEmpty()) {
         return out;
+    }
     StringSink sink(out);
     print(*m_tree, sink, flags);
     return out;
 }
 
 OVLMessageBodyPtr OVLMessage::getBody(int flags) const {
-    if (isEmpty())
+    if (isEmpty()) {
         return {};
+    }
     return boost::make_shared<const OVLMessageBody>(toString(flags));
 }
 

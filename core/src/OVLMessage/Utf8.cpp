@@ -11,16 +11,19 @@ std::size_t findBadCharReference(std::string_view text) noexcept {
     const char* p = begin;
     while (p < end) {
         const void* amp = std::memchr(p, '&', static_cast<std::size_t>(end - p));
-        if (amp == nullptr)
+        if (amp == nullptr) {
             break;
+        }
         const char* ref = static_cast<const char*>(amp);
         p = ref + 1;
-        if (p >= end || *p != '#')
+        if (p >= end || *p != '#') {
             continue;
+        }
         ++p;
         const bool hex = p < end && (*p == 'x');
-        if (hex)
+        if (hex) {
             ++p;
+        }
         unsigned long value = 0;
         bool tooBig = false;
         int digits = 0;
@@ -42,8 +45,9 @@ std::size_t findBadCharReference(std::string_view text) noexcept {
                 value = 0x110000;
             }
         }
-        if (digits == 0 || p >= end || *p != ';')
+        if (digits == 0 || p >= end || *p != ';') {
             continue;
+        }
         if (tooBig || value == 0 || (value >= 0xD800 && value <= 0xDFFF)) {
             return static_cast<std::size_t>(ref - begin);
         }
@@ -52,18 +56,21 @@ std::size_t findBadCharReference(std::string_view text) noexcept {
 }
 
 bool isValidXmlName(const char* name) noexcept {
-    if (name == nullptr || *name == '\0')
+    if (name == nullptr || *name == '\0') {
         return false;
+    }
     const std::size_t n = std::strlen(name);
-    if (!isValidUtf8(std::string_view(name, n)))
+    if (!isValidUtf8(std::string_view(name, n))) {
         return false;
+    }
     for (std::size_t i = 0; i < n; ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
         const bool start =
             (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
         const bool rest = (c >= '0' && c <= '9') || c == '-' || c == '.';
-        if (!(start || (i > 0 && rest)))
+        if (!(start || (i > 0 && rest))) {
             return false;
+        }
     }
     return true;
 }

@@ -23,8 +23,9 @@ std::span<char> FrameSplitter::prepare(std::size_t minimum) {
         std::size_t capacity =
             std::max(m_capacity == 0 ? m_initialCapacity : m_capacity * 2, m_end + minimum);
         auto grown = std::make_unique<char[]>(capacity);
-        if (m_end > 0)
+        if (m_end > 0) {
             std::memcpy(grown.get(), m_buffer.get(), m_end);
+        }
         m_buffer = std::move(grown);
         m_capacity = capacity;
     }
@@ -41,8 +42,9 @@ FrameSplitter::Status FrameSplitter::next(std::span<char>& frame) {
         auto* zero = static_cast<char*>(std::memchr(base + m_scanned, 0, m_end - m_scanned));
         if (zero != nullptr) {
             const std::size_t length = static_cast<std::size_t>(zero - (base + m_begin));
-            if (length > m_maxFrameSize)
+            if (length > m_maxFrameSize) {
                 return Status::tooLarge;
+            }
             frame = {base + m_begin, length};
             m_begin = m_scanned = static_cast<std::size_t>(zero - base) + 1;
             return Status::frame;
@@ -59,8 +61,9 @@ void FrameSplitter::shrink() {
         return;
     }
     const std::size_t kept = m_end - m_begin;
-    if (m_capacity <= m_initialCapacity || kept > m_initialCapacity)
+    if (m_capacity <= m_initialCapacity || kept > m_initialCapacity) {
         return;
+    }
     auto trimmed = std::make_unique<char[]>(m_initialCapacity);
     std::memcpy(trimmed.get(), m_buffer.get() + m_begin, kept);
     m_buffer = std::move(trimmed);

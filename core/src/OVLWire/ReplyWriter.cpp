@@ -71,8 +71,9 @@ ReplyWriter::ReplyWriter(std::string_view id, std::string_view origin, std::stri
     if (!interfaceNamespace.empty()) {
         packet.append_attribute("xmlns:ns2").set_value(std::string(interfaceNamespace).c_str());
     }
-    if (!id.empty())
+    if (!id.empty()) {
         packet.append_attribute("id").set_value(XmlText(id).string().c_str());
+    }
     packet.append_attribute("origin").set_value(XmlText(origin).string().c_str());
     setText(packet.append_child("ns1:target"), target);
     m_data = packet.append_child("ns1:data");
@@ -91,16 +92,18 @@ void ReplyWriter::error(int code, std::string_view message) {
 
 pugi::xml_node ReplyWriter::add(pugi::xml_node parent, std::string_view name, std::string_view text) {
     pugi::xml_node node = parent.append_child(prefixed("ns2:", name).c_str());
-    if (!text.empty())
+    if (!text.empty()) {
         setText(node, text);
+    }
     return node;
 }
 
 void ReplyWriter::appendFrame(std::string& out) const {
     StringWriter writer(out);
     m_doc.save(writer, "", kSaveFlags, pugi::encoding_utf8);
-    if (!out.empty() && out.back() == '\n')
+    if (!out.empty() && out.back() == '\n') {
         out.pop_back();
+    }
     out.push_back('\0');
 }
 
@@ -116,8 +119,9 @@ void appendRequestFrame(std::string& out, std::string_view id, std::string_view 
                         std::initializer_list<std::pair<std::string_view, std::string_view>> arguments) {
     pugi::xml_document doc;
     pugi::xml_node packet = doc.append_child("packet");
-    if (!id.empty())
+    if (!id.empty()) {
         packet.append_attribute("id").set_value(XmlText(id).string().c_str());
+    }
     setText(packet.append_child("target"), target);
     pugi::xml_node op = packet.append_child("data")
                             .append_child(std::string(interface).c_str())

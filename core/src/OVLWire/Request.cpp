@@ -19,8 +19,9 @@ std::string_view localName(pugi::xml_node node) {
 
 pugi::xml_node childByLocalName(pugi::xml_node parent, std::string_view name) {
     for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_element && localName(child) == name)
+        if (child.type() == pugi::node_element && localName(child) == name) {
             return child;
+        }
     }
     return {};
 }
@@ -32,8 +33,9 @@ std::string childText(pugi::xml_node parent, std::string_view name, std::string_
 
 pugi::xml_node firstElement(pugi::xml_node parent) {
     for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-        if (child.type() == pugi::node_element)
+        if (child.type() == pugi::node_element) {
             return child;
+        }
     }
     return {};
 }
@@ -49,8 +51,9 @@ int elementDepth(pugi::xml_node root, int limit) {
         if (node.type() == pugi::node_element) {
             ++depth;
             deepest = std::max(deepest, depth);
-            if (deepest > limit)
+            if (deepest > limit) {
                 return deepest;
+            }
             if (pugi::xml_node child = node.first_child()) {
                 node = child;
                 continue;
@@ -59,11 +62,13 @@ int elementDepth(pugi::xml_node root, int limit) {
         }
         while (node && !node.next_sibling() && node != root) {
             node = node.parent();
-            if (node.type() == pugi::node_element)
+            if (node.type() == pugi::node_element) {
                 --depth;
+            }
         }
-        if (!node || node == root)
+        if (!node || node == root) {
             break;
+        }
         node = node.next_sibling();
     }
     return deepest;

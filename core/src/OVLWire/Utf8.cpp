@@ -8,14 +8,15 @@ bool isValidUtf8(std::string_view text) noexcept {
     // The shared validator stops at zero bytes, which are valid UTF-8 here.
     for (;;) {
         const std::size_t valid = validUtf8Prefix(text);
-        if (valid == text.size())
+        if (valid == text.size()) {
             return true;
-        if (text[valid] != '\0')
+        }
+        if (text[valid] != '\0') {
             return false;
+        }
         text.remove_prefix(valid + 1);
     }
 }
-
 
 namespace {
 
@@ -27,25 +28,29 @@ std::size_t sequenceLength(unsigned char lead) noexcept {
 // else 0.
 std::size_t xmlCharLength(std::string_view valid) noexcept {
     const auto lead = static_cast<unsigned char>(valid[0]);
-    if (lead < 0x80)
+    if (lead < 0x80) {
         return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
+    }
     // U+FFFE and U+FFFF: EF BF BE, EF BF BF.
     if (lead == 0xEF && static_cast<unsigned char>(valid[1]) == 0xBF &&
-        static_cast<unsigned char>(valid[2]) >= 0xBE)
+        static_cast<unsigned char>(valid[2]) >= 0xBE) {
         return 0;
+    }
     return sequenceLength(lead);
 }
 
 }  // namespace
 
 bool isXmlText(std::string_view text) noexcept {
-    if (validUtf8Prefix(text) != text.size())
+    if (validUtf8Prefix(text) != text.size()) {
         return false;
+    }
     // In valid UTF-8 every byte below 0x80 is a character and 0xEF always starts a sequence.
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        if ((byte < 0x20 || byte == 0xEF) && xmlCharLength(text.substr(i)) == 0)
+        if ((byte < 0x20 || byte == 0xEF) && xmlCharLength(text.substr(i)) == 0) {
             return false;
+        }
     }
     return true;
 }
@@ -57,8 +62,9 @@ std::string toXmlText(std::string_view text) {
         const std::size_t valid = validUtf8Prefix(text);
         for (std::size_t i = 0; i < valid;) {
             const std::size_t length = xmlCharLength(text.substr(i));
-            if (length != 0)
+            if (length != 0) {
                 out.append(text.substr(i, length));
+            }
             i += sequenceLength(static_cast<unsigned char>(text[i]));
         }
         // Drops the byte that is not UTF-8 (or a zero byte) and goes on after it.

@@ -21,12 +21,13 @@ void refuse(Check& check, std::string reason) {
 
 void onXmlDeclaration(void* data, const XML_Char* /*version*/, const XML_Char* encoding, int /*standalone*/) {
     auto& check = *static_cast<Check*>(data);
-    if (encoding != nullptr && ::strcasecmp(encoding, "UTF-8") != 0 && ::strcasecmp(encoding, "UTF8") != 0)
+    if (encoding != nullptr && ::strcasecmp(encoding, "UTF-8") != 0 && ::strcasecmp(encoding, "UTF8") != 0) {
         refuse(check, std::string("the packet declares the encoding '") + encoding + "'; packets are UTF-8");
+    }
 }
 
-void onDoctype(void* data, const XML_Char* /*name*/, const XML_Char* /*systemId*/, const XML_Char* /*publicId*/,
-               int /*hasInternalSubset*/) {
+void onDoctype(void* data, const XML_Char* /*name*/, const XML_Char* /*systemId*/,
+               const XML_Char* /*publicId*/, int /*hasInternalSubset*/) {
     refuse(*static_cast<Check*>(data), "document type declarations are not accepted");
 }
 
@@ -36,9 +37,11 @@ bool checkWellFormed(std::string_view text, std::string& message) {
     // One parser per thread, reset for each frame: creating one costs more than checking a small
     // frame. The encoding given here overrides a declared one, so the declaration is checked on
     // its own.
-    thread_local std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(nullptr, &XML_ParserFree);
-    if (!parser || XML_ParserReset(parser.get(), "UTF-8") != XML_TRUE)
+    thread_local std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(nullptr,
+                                                                                     &XML_ParserFree);
+    if (!parser || XML_ParserReset(parser.get(), "UTF-8") != XML_TRUE) {
         parser.reset(XML_ParserCreate("UTF-8"));
+    }
     if (!parser) {
         message = "no memory to check the packet";
         return false;
@@ -48,12 +51,13 @@ bool checkWellFormed(std::string_view text, std::string& message) {
     XML_SetXmlDeclHandler(parser.get(), &onXmlDeclaration);
     XML_SetStartDoctypeDeclHandler(parser.get(), &onDoctype);
     // Frames are at most the packet size limit (at most 256 MiB), within expat's int length.
-    if (XML_Parse(parser.get(), text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK)
+    if (XML_Parse(parser.get(), text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK) {
         return true;
+    }
     const std::string reason =
         !check.refusal.empty() ? check.refusal : XML_ErrorString(XML_GetErrorCode(parser.get()));
-    message = "malformed XML at line " + std::to_string(XML_GetCurrentLineNumber(parser.get())) + ", column " +
-              std::to_string(XML_GetCurrentColumnNumber(parser.get()) + 1) + ": " + reason;
+    message = "malformed XML at line " + std::to_string(XML_GetCurrentLineNumber(parser.get())) +
+              ", column " + std::to_string(XML_GetCurrentColumnNumber(parser.get()) + 1) + ": " + reason;
     return false;
 }
 

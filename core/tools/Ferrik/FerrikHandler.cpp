@@ -4,6 +4,12 @@
 #include <cstdlib>
 #include <string>
 
+namespace {
+// The largest reply the window shows, in KiB (the bound of OVLReply::getText): 40000 KiB, about
+// 39 MiB. A longer reply is reported in its place ("Reply not shown: ...").
+constexpr std::size_t kMaxShownReplyKiB = 40000;
+}  // namespace
+
 FerrikHandler::FerrikHandler() = default;
 
 FerrikHandler::~FerrikHandler() = default;
@@ -14,7 +20,7 @@ int FerrikHandler::onReplyComplete(const OVL::OVLReplyPtr& reply) {
     emit agentReplyTimed(FerrikReplyTimes::replyId(QByteArrayView(whole.data(), qsizetype(whole.size()))), at,
                          qint64(whole.size()), false);
     std::string error;
-    char* text = reply->getText(0, error, 40000);
+    char* text = reply->getText(0, error, kMaxShownReplyKiB);
     if (text != nullptr) {
         emit agentReadFinished(QString::fromUtf8(text));
         std::free(text);

@@ -33,19 +33,22 @@ std::string_view localName(const OVLMessageIterator& it) {
 // The first child element named `name` (qualified name as written); invalid when there is none.
 OVLMessageIterator child(const OVLMessageIterator& parent, const char* name) {
     OVLMessageIterator it(parent);
-    if (!it || it.moveTo(name) != 0)
+    if (!it || it.moveTo(name) != 0) {
         return {};
+    }
     return it;
 }
 
 // The first child element whose local name is `name`, whatever its prefix.
 OVLMessageIterator childByLocalName(const OVLMessageIterator& parent, std::string_view name) {
     OVLMessageIterator it(parent);
-    if (!it || it.moveToFirstChild() != 0)
+    if (!it || it.moveToFirstChild() != 0) {
         return {};
+    }
     do {
-        if (localName(it) == name)
+        if (localName(it) == name) {
             return it;
+        }
     } while (it.moveToNextSibling() == 0);
     return {};
 }
@@ -54,11 +57,13 @@ OVLMessageIterator childByLocalName(const OVLMessageIterator& parent, std::strin
 bool forEachChild(const OVLMessageIterator& parent, const char* name,
                   const std::function<bool(const OVLMessageIterator&)>& visit) {
     OVLMessageIterator it = child(parent, name);
-    if (!it)
+    if (!it) {
         return true;
+    }
     do {
-        if (!visit(it))
+        if (!visit(it)) {
             return false;
+        }
     } while (it.moveToNext(name) == 0);
     return true;
 }
@@ -71,23 +76,26 @@ bool hasAttribute(const OVLMessageIterator& it, const char* name) {
 // The attribute's value; `fallback` when the element or the attribute is missing.
 std::string attribute(const OVLMessageIterator& it, const char* name, const char* fallback = "") {
     std::string value;
-    if (!it || it.getAttribute(name, value) != 0)
+    if (!it || it.getAttribute(name, value) != 0) {
         return fallback;
+    }
     return value;
 }
 
 // A missing or empty attribute gives `fallback`; otherwise true when it starts with 1, t, T, y or Y.
 bool boolAttribute(const OVLMessageIterator& it, const char* name, bool fallback) {
     const std::string value = attribute(it, name);
-    if (value.empty())
+    if (value.empty()) {
         return fallback;
+    }
     return std::strchr("1tTyY", value[0]) != nullptr;
 }
 
 std::string text(const OVLMessageIterator& it) {
     std::string value;
-    if (it)
+    if (it) {
         it.getText(value);
+    }
     return value;
 }
 
@@ -95,8 +103,9 @@ template <class T>
 bool readNumber(const OVLMessageIterator& node, const char* name, T& value, T min, T max,
                 std::string& error) {
     std::string text;
-    if (node.getAttribute(name, text) != 0)
+    if (node.getAttribute(name, text) != 0) {
         return true;
+    }
     long long parsed = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
     if (ec != std::errc() || end != text.data() + text.size() || parsed < static_cast<long long>(min) ||
@@ -112,26 +121,30 @@ bool readNumber(const OVLMessageIterator& node, const char* name, T& value, T mi
 bool readMillis(const OVLMessageIterator& node, const char* name, std::chrono::milliseconds& value,
                 std::string& error) {
     long long ms = value.count();
-    if (!readNumber<long long>(node, name, ms, 1, 86400000LL, error))
+    if (!readNumber<long long>(node, name, ms, 1, 86400000LL, error)) {
         return false;
+    }
     value = std::chrono::milliseconds(ms);
     return true;
 }
 
 bool readListener(const OVLMessageIterator& node, ListenerConfig& listener, std::string& error) {
-    if (!node)
+    if (!node) {
         return true;
+    }
     listener.enabled = boolAttribute(node, "enabled", true);
-    if (hasAttribute(node, "address"))
+    if (hasAttribute(node, "address")) {
         listener.address = attribute(node, "address");
+    }
     return readNumber<unsigned short>(node, "port", listener.port, 0, 65535, error);
 }
 
 ConfigFields readFields(const OVLMessageIterator& node) {
     ConfigFields fields;
     OVLMessageIterator it(node);
-    if (!it || it.moveToFirstChild() != 0)
+    if (!it || it.moveToFirstChild() != 0) {
         return fields;
+    }
     do {
         fields.emplace_back(std::string(localName(it)), text(it));
     } while (it.moveToNextSibling() == 0);
@@ -145,10 +158,11 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
 bool AgentConfig::load(const std::string& path, AgentConfig& out, std::string& error) {
     OVL::OVLMessagePtr message(new OVL::OVLMessage);
     if (message->load(path.c_str()) != 0) {
-        if (message->getErrorLine() > 0)
+        if (message->getErrorLine() > 0) {
             error = path + ": malformed XML at " + message->getError();
-        else
+        } else {
             error = "cannot open the configuration file " + path + ": " + message->getError();
+        }
         return false;
     }
     if (!fromMessage(*message, out, error)) {
@@ -181,8 +195,9 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
     config.tls.port = OVL::Wire::kDefaultTlsPort;
     const OVLMessageIterator listen = child(root, "listen");
     if (!readListener(child(listen, "tcp"), config.tcp, error) ||
-        !readListener(child(listen, "tls"), config.tls, error))
+        !readListener(child(listen, "tls"), config.tls, error)) {
         return false;
+    }
     if (OVLMessageIterator tls = child(listen, "tls")) {
         config.certificateFile = attribute(tls, "certificate");
         config.keyFile = attribute(tls, "key");
@@ -197,14 +212,15 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
     }
     config.stateDirectory = text(child(root, "stateDirectory"));
     if (OVLMessageIterator log = child(root, "log")) {
-        if (!readNumber<int>(log, "level", config.logLevel, 0, 9, error))
+        if (!readNumber<int>(log, "level", config.logLevel, 0, 9, error)) {
             return false;
+        }
         config.logFile = attribute(log, "file");
     }
     if (OVLMessageIterator limits = child(root, "limits")) {
         Limits& l = config.limits;
-        if (!readNumber<std::size_t>(limits, "maxPacketSize", l.maxPacketSize, 256, 256u * 1024 * 1024,
-                                     error) ||
+        if (!readNumber<std::size_t>(limits, "maxPacketSize", l.maxPacketSize, 256,
+                                     std::size_t{256} * 1024 * 1024, error) ||
             !readNumber<int>(limits, "maxDepth", l.maxDepth, 4, 1000, error) ||
             !readNumber<int>(limits, "maxConnections", l.maxConnections, 1, 1000000, error) ||
             !readNumber<int>(limits, "maxEnvironments", l.maxEnvironments, 1, 10000000, error) ||
@@ -216,8 +232,9 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
             return false;
         }
         long long delay = l.failedLoginDelay.count();
-        if (!readNumber<long long>(limits, "failedLoginDelayMs", delay, 0, 60000, error))
+        if (!readNumber<long long>(limits, "failedLoginDelayMs", delay, 0, 60000, error)) {
             return false;
+        }
         l.failedLoginDelay = std::chrono::milliseconds(delay);
     }
 
@@ -243,8 +260,9 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
         config.realms.push_back(std::move(r));
         return true;
     });
-    if (!realmsOk)
+    if (!realmsOk) {
         return false;
+    }
     config.addSystemRealm();
 
     const bool usersOk = forEachChild(child(root, "users"), "user", [&](const OVLMessageIterator& user) {
@@ -264,8 +282,9 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
             const std::string ref = text(realmRef);
             const RealmConfig* found = nullptr;
             for (const RealmConfig& r : config.realms) {
-                if (r.name == ref || r.id.toString() == ref)
+                if (r.name == ref || r.id.toString() == ref) {
                     found = &r;
+                }
             }
             if (found == nullptr) {
                 error = "user \"" + u.login + "\": unknown realm \"" + ref + "\"";
@@ -274,10 +293,12 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
             u.realms.push_back(found->id);
             return true;
         });
-        if (!refsOk)
+        if (!refsOk) {
             return false;
-        if (u.realms.empty())
+        }
+        if (u.realms.empty()) {
             u.realms.push_back(systemRealmId());
+        }
         if (config.findUser(u.login, u.domain) != nullptr) {
             error = "user \"" + u.login + "\" is defined twice";
             return false;
@@ -285,8 +306,9 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
         config.users.push_back(std::move(u));
         return true;
     });
-    if (!usersOk)
+    if (!usersOk) {
         return false;
+    }
 
     const bool environmentsOk =
         forEachChild(child(root, "environments"), "environment", [&](const OVLMessageIterator& env) {
@@ -305,8 +327,9 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
             config.environments.push_back(std::move(seed));
             return true;
         });
-    if (!environmentsOk)
+    if (!environmentsOk) {
         return false;
+    }
     out = std::move(config);
     return true;
 }
@@ -315,8 +338,9 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
 
 void AgentConfig::addSystemRealm() {
     const OVLGUIDBase system = systemRealmId();
-    if (findRealm(system) == nullptr)
+    if (findRealm(system) == nullptr) {
         realms.insert(realms.begin(), {system, OVL::Wire::kSystemRealmName, "system"});
+    }
 }
 
 AgentConfig AgentConfig::demo() {
@@ -336,8 +360,9 @@ AgentConfig AgentConfig::demo() {
     UserConfig demoUser;
     demoUser.login = "peadmin";
     demoUser.passwordHash = PasswordHash::create("5t6y7u");
-    for (const RealmConfig& r : config.realms)
+    for (const RealmConfig& r : config.realms) {
         demoUser.realms.push_back(r.id);
+    }
     config.users.push_back(std::move(demoUser));
     auto env = [&](const char* id, const char* name, ConfigFields fields, ConfigFields alt) {
         EnvironmentSeed seed;
@@ -361,16 +386,18 @@ AgentConfig AgentConfig::demo() {
 
 const RealmConfig* AgentConfig::findRealm(const OVLGUIDBase& id) const {
     for (const RealmConfig& r : realms) {
-        if (r.id == id)
+        if (r.id == id) {
             return &r;
+        }
     }
     return nullptr;
 }
 
 const UserConfig* AgentConfig::findUser(const std::string& login, const std::string& domain) const {
     for (const UserConfig& u : users) {
-        if (u.login == login && u.domain == domain)
+        if (u.login == login && u.domain == domain) {
             return &u;
+        }
     }
     return nullptr;
 }

@@ -16,8 +16,9 @@ namespace ovagent {
 using namespace OVL::Wire;
 
 LoginAttempt::~LoginAttempt() {
-    if (!password.empty())
+    if (!password.empty()) {
         OPENSSL_cleanse(password.data(), password.size());
+    }
 }
 
 void Dispatcher::appendGreeting(std::string& out) {
@@ -63,11 +64,13 @@ Dispatcher::Outcome Dispatcher::handle(std::span<char> frame, SessionState& stat
     if (target == "system") {
         m_system.handle(request, state, out);
     } else if (target == "environments") {
-        if (m_environments.handle(request, state, out))
+        if (m_environments.handle(request, state, out)) {
             return Outcome::store;
+        }
     } else if (target == "performance") {
-        if (m_performance.handle(request, out))
+        if (m_performance.handle(request, out)) {
             return Outcome::sample;
+        }
     } else {
         appendErrorFrame(out, request.id(), kAgentName, target, kErrUnknownTarget,
                          "unknown target '" + target + "'");
@@ -80,14 +83,16 @@ namespace {
 // A hash of the configured users' highest cost, to check an unknown login against.
 std::string unknownUserHash(const AgentConfig& config) {
     int iterations = PasswordHash::kMinIterations;
-    for (const UserConfig& user : config.users)
+    for (const UserConfig& user : config.users) {
         iterations = std::max(iterations, PasswordHash::iterationsOf(user.passwordHash));
+    }
     static std::mutex mutex;
     static std::map<int, std::string> hashes;  // guarded by mutex; one per cost configured so far
     std::lock_guard<std::mutex> lock(mutex);
     std::string& hash = hashes[iterations];
-    if (hash.empty())
+    if (hash.empty()) {
         hash = PasswordHash::create("", iterations);
+    }
     return hash;
 }
 
@@ -102,8 +107,9 @@ Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) co
         realm = config->findRealm(id);
     } else {
         for (const RealmConfig& r : config->realms) {
-            if (r.name == attempt.realm)
+            if (r.name == attempt.realm) {
                 realm = &r;
+            }
         }
     }
     const UserConfig* user = config->findUser(attempt.login, attempt.domain);
@@ -111,8 +117,9 @@ Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) co
     // not tell which logins exist.
     const bool passwordOk = PasswordHash::verify(
         attempt.password, user != nullptr ? user->passwordHash : unknownUserHash(*config));
-    if (user == nullptr || !passwordOk || realm == nullptr)
+    if (user == nullptr || !passwordOk || realm == nullptr) {
         return verdict;
+    }
     for (const OVL::OVLGUIDBase& allowed : user->realms) {
         if (allowed == realm->id) {
             verdict.accepted = true;
@@ -144,8 +151,9 @@ void Dispatcher::finishLogin(const LoginAttempt& attempt, const LoginVerdict& ve
     pugi::xml_node result = writer.result("system", "loginResult");
     ReplyWriter::add(result, "eid", m_context.environments().agentId().toString());
     ReplyWriter::add(result, "realm", verdict.realm.toString());
-    if (realm != nullptr)
+    if (realm != nullptr) {
         ReplyWriter::add(result, "realmName", realm->name);
+    }
     writer.appendFrame(out);
 }
 

@@ -13,8 +13,9 @@ namespace {
 
 void writeFields(pugi::xml_node parent, const char* name, const ConfigFields& fields) {
     pugi::xml_node node = ReplyWriter::add(parent, name);
-    for (const auto& [key, value] : fields)
+    for (const auto& [key, value] : fields) {
         ReplyWriter::add(node, key, value);
+    }
 }
 
 void writeEnvironment(pugi::xml_node parent, const Environment& env) {
@@ -34,8 +35,9 @@ void writeEnvironment(pugi::xml_node parent, const Environment& env) {
 bool readFields(pugi::xml_node node, ConfigFields& fields, std::string& message) {
     fields.clear();
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        if (child.type() != pugi::node_element)
+        if (child.type() != pugi::node_element) {
             continue;
+        }
         if (firstElement(child)) {
             message = "configuration element '" + std::string(localName(child)) + "' must hold text only";
             return false;
@@ -94,8 +96,9 @@ bool EnvironmentHandler::handle(const Request& request, const SessionState& stat
     auto readId = [&](bool required) {
         pugi::xml_node idNode = childByLocalName(args, "id");
         if (!idNode) {
-            if (required)
+            if (required) {
                 fail(kErrBadArgument, "'" + std::string(op) + "' needs an <id>");
+            }
             return !required;
         }
         if (pending.id.fromString(idNode.child_value()) != 0) {
@@ -109,54 +112,63 @@ bool EnvironmentHandler::handle(const Request& request, const SessionState& stat
         pending.operation = Operation::list;
     } else if (op == "get") {
         pending.operation = Operation::get;
-        if (!readId(true))
+        if (!readId(true)) {
             return false;
+        }
     } else if (op == "create") {
         pending.operation = Operation::create;
         std::string message;
-        if (!readId(false))
+        if (!readId(false)) {
             return false;
+        }
         Environment& env = pending.created;
         env.id = pending.id;
         env.name = childText(args, "name");
-        if (env.name.empty())
+        if (env.name.empty()) {
             return fail(kErrBadArgument, "'create' needs a non-empty <name>");
+        }
         if (!readFields(childByLocalName(args, "config"), env.config, message) ||
             !readFields(childByLocalName(args, "altConfig"), env.altConfig, message)) {
             return fail(kErrBadArgument, message);
         }
     } else if (op == "change") {
         pending.operation = Operation::change;
-        if (!readId(true))
+        if (!readId(true)) {
             return false;
+        }
         std::string message;
         if (pugi::xml_node n = childByLocalName(args, "name")) {
             pending.name = n.child_value();
-            if (pending.name->empty())
+            if (pending.name->empty()) {
                 return fail(kErrBadArgument, "<name> must not be empty");
+            }
         }
         if (pugi::xml_node n = childByLocalName(args, "config")) {
             pending.config.emplace();
-            if (!readFields(n, *pending.config, message))
+            if (!readFields(n, *pending.config, message)) {
                 return fail(kErrBadArgument, message);
+            }
         }
         if (pugi::xml_node n = childByLocalName(args, "altConfig")) {
             pending.altConfig.emplace();
-            if (!readFields(n, *pending.altConfig, message))
+            if (!readFields(n, *pending.altConfig, message)) {
                 return fail(kErrBadArgument, message);
+            }
         }
         if (pugi::xml_node n = childByLocalName(args, "revision")) {
             char* end = nullptr;
             const char* text = n.child_value();
             unsigned long long value = std::strtoull(text, &end, 10);
-            if (*text == '\0' || *end != '\0')
+            if (*text == '\0' || *end != '\0') {
                 return fail(kErrBadArgument, "<revision> must be a number");
+            }
             pending.revision = value;
         }
     } else if (op == "destroy") {
         pending.operation = Operation::destroy;
-        if (!readId(true))
+        if (!readId(true)) {
             return false;
+        }
     } else {
         return fail(kErrUnknownOperation,
                     "interface 'environments' has no operation '" + std::string(op) + "'");
@@ -171,44 +183,50 @@ void EnvironmentHandler::finishPending(std::string& out) {
     EnvironmentStore& store = m_context.environments();
     ReplyWriter writer(pending.requestId, kAgentName, pending.target, kEnvironmentsNamespace);
     auto failed = [&](EnvironmentStore::Result result) {
-        if (result == EnvironmentStore::Result::ok)
+        if (result == EnvironmentStore::Result::ok) {
             return false;
+        }
         appendStoreFailure(out, pending.requestId, pending.target, pending.id, result, store);
         return true;
     };
     switch (pending.operation) {
         case Operation::list: {
             pugi::xml_node result = writer.result("environments", "listResult");
-            for (const Environment& env : store.list())
+            for (const Environment& env : store.list()) {
                 writeEnvironment(result, env);
+            }
             break;
         }
         case Operation::get: {
             auto env = store.get(pending.id);
-            if (!env)
+            if (!env) {
                 return appendStoreFailure(out, pending.requestId, pending.target, pending.id,
                                           EnvironmentStore::Result::notFound, store);
+            }
             writeEnvironment(writer.result("environments", "getResult"), *env);
             break;
         }
         case Operation::create: {
             const auto maxEnvironments = static_cast<std::size_t>(m_context.config()->limits.maxEnvironments);
-            if (failed(store.create(pending.created, maxEnvironments)))
+            if (failed(store.create(pending.created, maxEnvironments))) {
                 return;
+            }
             writeEnvironment(writer.result("environments", "createResult"), pending.created);
             break;
         }
         case Operation::change: {
             Environment env;
             if (failed(store.change(pending.id, pending.name, pending.config, pending.altConfig,
-                                    pending.revision, env)))
+                                    pending.revision, env))) {
                 return;
+            }
             writeEnvironment(writer.result("environments", "changeResult"), env);
             break;
         }
         case Operation::destroy:
-            if (failed(store.destroy(pending.id)))
+            if (failed(store.destroy(pending.id))) {
                 return;
+            }
             ReplyWriter::add(writer.result("environments", "destroyResult"), "id", pending.id.toString());
             break;
     }

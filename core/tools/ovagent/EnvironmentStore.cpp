@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <limits>
 #include <set>
+#include <system_error>
 
 #include "AgentLog.h"
 #include "OVLCommon/AtomicFile.h"
@@ -36,23 +37,26 @@ private:
 
 void writeFields(pugi::xml_node parent, const char* name, const ConfigFields& fields) {
     pugi::xml_node node = parent.append_child(name);
-    for (const auto& [key, value] : fields)
+    for (const auto& [key, value] : fields) {
         node.append_child(key.c_str()).text().set(value.c_str());
+    }
 }
 
 ConfigFields readFields(pugi::xml_node node) {
     ConfigFields fields;
     for (pugi::xml_node child : node.children()) {
-        if (child.type() == pugi::node_element)
+        if (child.type() == pugi::node_element) {
             fields.emplace_back(child.name(), child.child_value());
+        }
     }
     return fields;
 }
 
 // A whole number in [min, max] written in decimal digits (a leading '-' for negative numbers).
 bool parseNumber(const char* text, long long min, long long max, long long& value) {
-    if (*text == '\0')
+    if (*text == '\0') {
         return false;
+    }
     errno = 0;
     char* end = nullptr;
     value = std::strtoll(text, &end, 10);
@@ -68,16 +72,19 @@ constexpr std::size_t kTrimThreshold = 1 << 20;
 class EnvironmentStore::FileLock {
 public:
     FileLock(int fd, int operation) : m_fd(fd) {
-        if (m_fd < 0)
+        if (m_fd < 0) {
             return;
+        }
         if (OVL::retryOnEintr([&] { return ::flock(m_fd, operation); }) != 0) {
-            AGENT_LOG(AgentLog::error, "state file: cannot lock: %s", std::strerror(errno));
+            AGENT_LOG(AgentLog::error, "state file: cannot lock: %s",
+                      std::generic_category().message(errno).c_str());
             m_fd = -1;
         }
     }
     ~FileLock() {
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
             ::flock(m_fd, LOCK_UN);
+        }
     }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
@@ -99,19 +106,21 @@ EnvironmentStore::EnvironmentStore(std::string path) : m_path(std::move(path)) {
         AGENT_LOG(AgentLog::error,
                   "state file: cannot open %s (%s); changes by other agent processes "
                   "on this state directory may be overwritten",
-                  lockPath.c_str(), std::strerror(errno));
+                  lockPath.c_str(), std::generic_category().message(errno).c_str());
     }
 }
 
 EnvironmentStore::~EnvironmentStore() {
-    if (m_lockFd >= 0)
+    if (m_lockFd >= 0) {
         ::close(m_lockFd);
+    }
 }
 
 bool EnvironmentStore::stampOf(FileStamp& stamp) const {
     struct stat st {};
-    if (::stat(m_path.c_str(), &st) != 0)
+    if (::stat(m_path.c_str(), &st) != 0) {
         return false;
+    }
     stamp = {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
     return true;
 }
@@ -119,21 +128,25 @@ bool EnvironmentStore::stampOf(FileStamp& stamp) const {
 void EnvironmentStore::refreshForRead() {
     FileLock fileLock(m_lockFd, LOCK_SH);
     FileStamp now;
-    if (stampOf(now) && now == m_stamp)
+    if (stampOf(now) && now == m_stamp) {
         return;
+    }
     std::string error;
-    if (!load(error))
+    if (!load(error)) {
         AGENT_LOG(AgentLog::error, "state file: cannot read it again, answering from memory: %s",
                   error.c_str());
+    }
 }
 
 bool EnvironmentStore::reloadForChange() {
     std::string error;
-    if (load(error))
+    if (load(error)) {
         return true;
+    }
     // Removed from under the agent: the change writes it again from what this store holds.
-    if (!std::filesystem::exists(m_path))
+    if (!std::filesystem::exists(m_path)) {
         return true;
+    }
     AGENT_LOG(AgentLog::error, "state file: cannot read it again before a change: %s", error.c_str());
     return false;
 }
@@ -144,8 +157,9 @@ bool EnvironmentStore::open(const std::vector<EnvironmentSeed>& seeds, std::stri
     FileLock fileLock(m_lockFd, LOCK_EX);
     removeStaleTemporaries();
     std::error_code ec;
-    if (std::filesystem::symlink_status(m_path, ec).type() != std::filesystem::file_type::not_found)
+    if (std::filesystem::symlink_status(m_path, ec).type() != std::filesystem::file_type::not_found) {
         return load(error);
+    }
     if (m_agentId.generate() != 0) {
         error = "no random bytes for the agent id";
         return false;
@@ -155,8 +169,9 @@ bool EnvironmentStore::open(const std::vector<EnvironmentSeed>& seeds, std::stri
     for (const EnvironmentSeed& seed : seeds) {
         envs.push_back({seed.id, seed.name, seed.config, seed.altConfig, now, now, 1});
     }
-    if (!save(envs, error))
+    if (!save(envs, error)) {
         return false;
+    }
     replaceEnvironments(std::move(envs));
     return true;
 }
@@ -170,11 +185,13 @@ void EnvironmentStore::removeStaleTemporaries() {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) != 0 || !it->is_regular_file(ec))
+        if (name.compare(0, prefix.size(), prefix) != 0 || !it->is_regular_file(ec)) {
             continue;
-        if (std::filesystem::remove(it->path(), ec))
+        }
+        if (std::filesystem::remove(it->path(), ec)) {
             AGENT_LOG(AgentLog::warning, "state file: removed %s, left by a write that did not finish",
                       it->path().c_str());
+        }
     }
 }
 
@@ -182,25 +199,29 @@ std::size_t EnvironmentStore::stateSize(const Environment& env) {
     constexpr std::size_t kOverhead = 64;
     std::size_t size = kOverhead + env.name.size();
     for (const ConfigFields* fields : {&env.config, &env.altConfig}) {
-        for (const auto& [key, value] : *fields)
+        for (const auto& [key, value] : *fields) {
             size += kOverhead + key.size() + value.size();
+        }
     }
     return size;
 }
 
 bool EnvironmentStore::fits(const std::vector<Environment>& next) const {
     std::size_t size = 0;
-    for (const Environment& env : next)
+    for (const Environment& env : next) {
         size += stateSize(env);
+    }
     return size <= maxStateSize() || size <= m_stateSize;
 }
 
 void EnvironmentStore::replaceEnvironments(std::vector<Environment> next) {
     std::size_t size = 0;
-    for (const Environment& env : next)
+    for (const Environment& env : next) {
         size += stateSize(env);
-    if (m_stateSize > size)
+    }
+    if (m_stateSize > size) {
         m_freedSinceTrim += m_stateSize - size;
+    }
     m_envs = std::move(next);
     m_stateSize = size;
     // The old vector is gone now; malloc_trim returns free pages of every arena, also those that
@@ -217,7 +238,7 @@ bool EnvironmentStore::load(std::string& error) {
     FileStamp stamp;
     struct stat st {};
     if (!stampOf(stamp) || ::stat(m_path.c_str(), &st) != 0) {
-        error = m_path + ": " + std::strerror(errno);
+        error = m_path + ": " + std::generic_category().message(errno);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -244,8 +265,9 @@ bool EnvironmentStore::load(std::string& error) {
     replaceEnvironments(std::move(envs));
     m_stamp = stamp;
     // The document of a large file is freed now.
-    if (static_cast<std::size_t>(st.st_size) >= kTrimThreshold)
+    if (static_cast<std::size_t>(st.st_size) >= kTrimThreshold) {
         ::malloc_trim(0);
+    }
     return true;
 }
 
@@ -333,8 +355,9 @@ bool EnvironmentStore::save(const std::vector<Environment>& envs, std::string& e
         return false;
     }
     // The file is this store's own until the lock is released; an unknown stamp reads it again.
-    if (!stampOf(m_stamp))
+    if (!stampOf(m_stamp)) {
         m_stamp = FileStamp();
+    }
     return true;
 }
 
@@ -353,8 +376,9 @@ std::optional<Environment> EnvironmentStore::get(const OVLGUIDBase& id) {
     std::lock_guard<std::mutex> lock(m_mutex);
     refreshForRead();
     for (const Environment& env : m_envs) {
-        if (env.id == id)
+        if (env.id == id) {
             return env;
+        }
     }
     return std::nullopt;
 }
@@ -362,22 +386,27 @@ std::optional<Environment> EnvironmentStore::get(const OVLGUIDBase& id) {
 EnvironmentStore::Result EnvironmentStore::create(Environment& env, std::size_t maxEnvironments) {
     std::lock_guard<std::mutex> lock(m_mutex);
     FileLock fileLock(m_lockFd, LOCK_EX);
-    if (!reloadForChange())
+    if (!reloadForChange()) {
         return Result::ioError;
-    if (m_envs.size() >= maxEnvironments)
+    }
+    if (m_envs.size() >= maxEnvironments) {
         return Result::full;
-    if (!env.id.isValid() && env.id.generate() != 0)
+    }
+    if (!env.id.isValid() && env.id.generate() != 0) {
         return Result::ioError;
+    }
     for (const Environment& other : m_envs) {
-        if (other.id == env.id || other.name == env.name)
+        if (other.id == env.id || other.name == env.name) {
             return Result::conflict;
+        }
     }
     env.created = env.changed = static_cast<std::int64_t>(std::time(nullptr));
     env.revision = 1;
     std::vector<Environment> next = m_envs;
     next.push_back(env);
-    if (!fits(next))
+    if (!fits(next)) {
         return Result::tooLarge;
+    }
     std::string error;
     if (!save(next, error)) {
         AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
@@ -395,34 +424,42 @@ EnvironmentStore::Result EnvironmentStore::change(const OVLGUIDBase& id,
                                                   Environment& out) {
     std::lock_guard<std::mutex> lock(m_mutex);
     FileLock fileLock(m_lockFd, LOCK_EX);
-    if (!reloadForChange())
+    if (!reloadForChange()) {
         return Result::ioError;
+    }
     std::vector<Environment> next = m_envs;
     Environment* target = nullptr;
     for (Environment& env : next) {
-        if (env.id == id)
+        if (env.id == id) {
             target = &env;
+        }
     }
-    if (target == nullptr)
+    if (target == nullptr) {
         return Result::notFound;
-    if (expectedRevision && *expectedRevision != target->revision)
+    }
+    if (expectedRevision && *expectedRevision != target->revision) {
         return Result::conflict;
+    }
     if (name) {
         for (const Environment& other : next) {
-            if (other.id != id && other.name == *name)
+            if (other.id != id && other.name == *name) {
                 return Result::conflict;
+            }
         }
         target->name = *name;
     }
-    if (config)
+    if (config) {
         target->config = *config;
-    if (altConfig)
+    }
+    if (altConfig) {
         target->altConfig = *altConfig;
+    }
     target->changed = static_cast<std::int64_t>(std::time(nullptr));
     ++target->revision;
     out = *target;
-    if (!fits(next))
+    if (!fits(next)) {
         return Result::tooLarge;
+    }
     std::string error;
     if (!save(next, error)) {
         AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());
@@ -435,16 +472,19 @@ EnvironmentStore::Result EnvironmentStore::change(const OVLGUIDBase& id,
 EnvironmentStore::Result EnvironmentStore::destroy(const OVLGUIDBase& id) {
     std::lock_guard<std::mutex> lock(m_mutex);
     FileLock fileLock(m_lockFd, LOCK_EX);
-    if (!reloadForChange())
+    if (!reloadForChange()) {
         return Result::ioError;
+    }
     std::vector<Environment> next;
     next.reserve(m_envs.size());
     for (const Environment& env : m_envs) {
-        if (env.id != id)
+        if (env.id != id) {
             next.push_back(env);
+        }
     }
-    if (next.size() == m_envs.size())
+    if (next.size() == m_envs.size()) {
         return Result::notFound;
+    }
     std::string error;
     if (!save(next, error)) {
         AGENT_LOG(AgentLog::error, "state file: %s", error.c_str());

@@ -116,10 +116,10 @@ private:
     const std::string m_path;
     int m_lockFd = -1;  // `<path>.lock`; -1 when it cannot be opened (then nothing is locked)
     mutable std::mutex m_mutex;
-    FileStamp m_stamp;                // guarded by m_mutex
-    OVL::OVLGUIDBase m_agentId;       // guarded by m_mutex
-    std::vector<Environment> m_envs;  // guarded by m_mutex
-    std::size_t m_stateSize = 0;      // guarded by m_mutex; the sum of stateSize() over m_envs
+    FileStamp m_stamp;                 // guarded by m_mutex
+    OVL::OVLGUIDBase m_agentId;        // guarded by m_mutex
+    std::vector<Environment> m_envs;   // guarded by m_mutex
+    std::size_t m_stateSize = 0;       // guarded by m_mutex; the sum of stateSize() over m_envs
     std::size_t m_freedSinceTrim = 0;  // guarded by m_mutex; state bytes freed since the last trim
     std::atomic<std::size_t> m_maxStateSize{std::numeric_limits<std::size_t>::max()};
 };

@@ -17,8 +17,9 @@ std::string osName() {
     while (std::getline(in, line)) {
         if (line.rfind("PRETTY_NAME=", 0) == 0) {
             std::string value = line.substr(12);
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
                 value = value.substr(1, value.size() - 2);
+            }
             return value;
         }
     }
@@ -31,8 +32,9 @@ std::uint64_t memAvailable() {
     std::uint64_t value = 0;
     std::string unit;
     while (in >> key >> value >> unit) {
-        if (key == "MemAvailable:")
+        if (key == "MemAvailable:") {
             return value * 1024;
+        }
     }
     return 0;
 }
@@ -42,16 +44,18 @@ std::uint64_t memAvailable() {
 HostInfo HostInfo::read() {
     HostInfo info;
     char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) == 0)
+    if (::gethostname(host, sizeof host - 1) == 0) {
         info.hostname = host;
+    }
     struct utsname uts {};
     if (::uname(&uts) == 0) {
         info.kernel = std::string(uts.sysname) + " " + uts.release;
         info.architecture = uts.machine;
     }
     info.os = osName();
-    if (info.os.empty())
+    if (info.os.empty()) {
         info.os = uts.sysname;
+    }
     long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
     info.cpuCount = cpus > 0 ? static_cast<unsigned>(cpus) : 1;
     struct sysinfo si {};

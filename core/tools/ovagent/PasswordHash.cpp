@@ -28,14 +28,16 @@ std::string toHex(const unsigned char* data, std::size_t size) {
 }
 
 bool fromHex(std::string_view text, std::vector<unsigned char>& out) {
-    if (text.size() % 2 != 0)
+    if (text.size() % 2 != 0) {
         return false;
+    }
     out.clear();
     for (std::size_t i = 0; i < text.size(); i += 2) {
         unsigned value = 0;
         auto [end, ec] = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
-        if (ec != std::errc() || end != text.data() + i + 2)
+        if (ec != std::errc() || end != text.data() + i + 2) {
             return false;
+        }
         out.push_back(static_cast<unsigned char>(value));
     }
     return true;
@@ -56,13 +58,16 @@ bool parse(std::string_view stored, Parsed& parsed) {
             start = i + 1;
         }
     }
-    if (parts.size() != 4 || parts[0] != kScheme)
+    if (parts.size() != 4 || parts[0] != kScheme) {
         return false;
+    }
     auto [end, ec] = std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), parsed.iterations);
-    if (ec != std::errc() || end != parts[1].data() + parts[1].size())
+    if (ec != std::errc() || end != parts[1].data() + parts[1].size()) {
         return false;
-    if (parsed.iterations < PasswordHash::kMinIterations || parsed.iterations > kMaxIterations)
+    }
+    if (parsed.iterations < PasswordHash::kMinIterations || parsed.iterations > kMaxIterations) {
         return false;
+    }
     return fromHex(parts[2], parsed.salt) && parsed.salt.size() >= 8 && fromHex(parts[3], parsed.key) &&
            parsed.key.size() == kKeyBytes;
 }
@@ -76,14 +81,17 @@ bool derive(std::string_view password, const std::vector<unsigned char>& salt, i
 }  // namespace
 
 std::string PasswordHash::create(std::string_view password, int iterations) {
-    if (iterations < kMinIterations || iterations > kMaxIterations)
+    if (iterations < kMinIterations || iterations > kMaxIterations) {
         return {};
+    }
     std::vector<unsigned char> salt(kSaltBytes);
-    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1)
+    if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1) {
         return {};
+    }
     unsigned char key[kKeyBytes];
-    if (!derive(password, salt, iterations, key))
+    if (!derive(password, salt, iterations, key)) {
         return {};
+    }
     std::string out(kScheme);
     out += '$' + std::to_string(iterations) + '$' + toHex(salt.data(), salt.size()) + '$' +
            toHex(key, kKeyBytes);
@@ -93,11 +101,13 @@ std::string PasswordHash::create(std::string_view password, int iterations) {
 
 bool PasswordHash::verify(std::string_view password, std::string_view stored) {
     Parsed parsed;
-    if (!parse(stored, parsed))
+    if (!parse(stored, parsed)) {
         return false;
+    }
     unsigned char key[kKeyBytes];
-    if (!derive(password, parsed.salt, parsed.iterations, key))
+    if (!derive(password, parsed.salt, parsed.iterations, key)) {
         return false;
+    }
     const bool same = CRYPTO_memcmp(key, parsed.key.data(), kKeyBytes) == 0;
     OPENSSL_cleanse(key, sizeof key);
     return same;

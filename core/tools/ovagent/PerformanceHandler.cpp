@@ -104,12 +104,14 @@ void PerformanceHandler::sample(const Request& request, std::string& out, bool& 
     pending.target = request.target();
     long long interval = 0;
     for (pugi::xml_node arg = firstElement(request.operationNode()); arg; arg = arg.next_sibling()) {
-        if (arg.type() != pugi::node_element)
+        if (arg.type() != pugi::node_element) {
             continue;
+        }
         const std::string_view name = localName(arg);
         if (name == "counter") {
-            if (pending.entries.size() == kMaxRequestCounters)
+            if (pending.entries.size() == kMaxRequestCounters) {
                 return fail("at most " + std::to_string(kMaxRequestCounters) + " counters per sample");
+            }
             pending.entries.push_back({arg.child_value(), 0});
         } else if (name == "interval") {
             const std::string_view text = arg.child_value();
@@ -123,15 +125,17 @@ void PerformanceHandler::sample(const Request& request, std::string& out, bool& 
             return fail("sample has no argument '" + std::string(name) + "'");
         }
     }
-    if (pending.entries.empty())
+    if (pending.entries.empty()) {
         return fail("sample needs at least one counter");
+    }
     pending.interval = std::chrono::milliseconds(interval);
 
     addCounters(pending.entries);
     m_query.collectData(0);
     bool anyAdded = false;
-    for (const Entry& entry : pending.entries)
+    for (const Entry& entry : pending.entries) {
         anyAdded |= entry.status == 0;
+    }
     if (interval > 0 && anyAdded) {
         m_pending = std::move(pending);
         waiting = true;
@@ -142,16 +146,19 @@ void PerformanceHandler::sample(const Request& request, std::string& out, bool& 
 
 void PerformanceHandler::addCounters(std::vector<Entry>& entries) {
     if (m_query.open() != 0) {
-        for (Entry& entry : entries)
+        for (Entry& entry : entries) {
             entry.status = m_query.getStatus();
+        }
         return;
     }
     std::set<std::string> named;
-    for (const Entry& entry : entries)
+    for (const Entry& entry : entries) {
         named.insert(entry.path);
+    }
     std::size_t missing = 0;
-    for (const std::string& path : named)
+    for (const std::string& path : named) {
         missing += m_counters.count(path) == 0 ? 1 : 0;
+    }
     if (m_counters.size() + missing > kMaxSessionCounters) {
         for (auto it = m_counters.begin(); it != m_counters.end();) {
             if (named.count(it->first) == 0) {
@@ -164,8 +171,9 @@ void PerformanceHandler::addCounters(std::vector<Entry>& entries) {
     }
     std::set<std::string> added;
     for (Entry& entry : entries) {
-        if (m_counters.count(entry.path) != 0)
+        if (m_counters.count(entry.path) != 0) {
             continue;
+        }
         OVL::OVLPdhCounter counter(entry.path);
         entry.status = m_query.addCounter(counter);
         if (entry.status == 0) {
@@ -173,8 +181,9 @@ void PerformanceHandler::addCounters(std::vector<Entry>& entries) {
             added.insert(entry.path);
         }
     }
-    for (Entry& entry : entries)
+    for (Entry& entry : entries) {
         entry.fresh = added.count(entry.path) != 0;
+    }
 }
 
 void PerformanceHandler::finishSample(std::string& out) {
@@ -198,8 +207,9 @@ void PerformanceHandler::appendSampleReply(const Pending& pending, std::string& 
                                                  : m_query.getValue(counter->second, value);
             // The query's previous collection did not read a fresh counter's source, which it
             // reports as a missing instance: the rate simply has no first sample yet.
-            if (status == OVLPdhQuery::kNoInstance && entry.fresh && pending.interval.count() == 0)
+            if (status == OVLPdhQuery::kNoInstance && entry.fresh && pending.interval.count() == 0) {
                 status = OVLPdhQuery::kInvalidData;
+            }
         }
         if (status == 0) {
             ReplyWriter::add(node, "value", number(value));

@@ -48,8 +48,9 @@ std::string refusal(const char* why) {
 Peer peerOf(const tcp::socket& socket, const char* scheme) {
     boost::system::error_code ec;
     auto endpoint = socket.remote_endpoint(ec);
-    if (ec)
+    if (ec) {
         return {scheme, scheme, nullptr};
+    }
     std::ostringstream name;
     name << scheme << "://" << endpoint;
     return {name.str(), endpoint.address().to_string(), nullptr};
@@ -60,38 +61,42 @@ Peer peerOf(const tcp::socket& socket, const char* scheme) {
 template <class Stream>
 void launch(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Stream stream, Peer peer) {
     const char* why = nullptr;
-    if (context.connections() >= context.config()->limits.maxConnections)
+    if (context.connections() >= context.config()->limits.maxConnections) {
         why = "too many connections";
-    else if (!(peer.preLoginSlot = slots.acquire(peer.address)))
+    } else if (!(peer.preLoginSlot = slots.acquire(peer.address))) {
         why = "too many connections from this address that have not logged in";
-    if (why != nullptr)
+    }
+    if (why != nullptr) {
         AGENT_LOG(AgentLog::warning, "%s: refused, %s", peer.name.c_str(), why);
+    }
     auto session = std::make_shared<Session<Stream>>(context, workers, std::move(stream), std::move(peer));
     why != nullptr ? session->refuse(refusal(why)) : session->start();
 }
 
 // A TCP connection runs TLS when the listener has a TLS context.
-void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, tcp::socket socket,
-                    const char* scheme, boost::asio::ssl::context* tls) {
+void launchAccepted(AgentContext& context, const SessionWorkers& workers, PreLoginSlots& slots,
+                    tcp::socket socket, const char* scheme, boost::asio::ssl::context* tls) {
     boost::system::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     Peer peer = peerOf(socket, scheme);
-    if (tls != nullptr)
+    if (tls != nullptr) {
         launch(context, workers, slots, TlsStream(std::move(socket), tls->native_handle()), std::move(peer));
-    else
+    } else {
         launch(context, workers, slots, std::move(socket), std::move(peer));
+    }
 }
 
-void launchAccepted(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Local::socket socket,
-                    const char* scheme, boost::asio::ssl::context*) {
+void launchAccepted(AgentContext& context, const SessionWorkers& workers, PreLoginSlots& slots,
+                    Local::socket socket, const char* scheme, boost::asio::ssl::context*) {
     launch(context, workers, slots, std::move(socket), Peer{scheme, scheme, nullptr});
 }
 
 // Removes a socket file left by an agent that is not running any more; a live one stays.
 bool clearStaleSocket(const std::string& path, std::string& error) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
+    if (::lstat(path.c_str(), &st) != 0) {
         return true;
+    }
     if (!S_ISSOCK(st.st_mode)) {
         error = path + " exists and is not a socket";
         return false;
@@ -113,12 +118,15 @@ template <class Acceptor, class Endpoint>
 void bindAcceptor(Acceptor& acceptor, const Endpoint& endpoint, bool reuseAddress,
                   boost::system::error_code& ec) {
     acceptor.open(endpoint.protocol(), ec);
-    if (!ec && reuseAddress)
+    if (!ec && reuseAddress) {
         acceptor.set_option(boost::asio::socket_base::reuse_address(true), ec);
-    if (!ec)
+    }
+    if (!ec) {
         acceptor.bind(endpoint, ec);
-    if (!ec)
+    }
+    if (!ec) {
         acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
+    }
 }
 
 }  // namespace
@@ -154,17 +162,20 @@ bool Server::listen(const AgentConfig& config, std::string& error) {
         m_listeners.push_back(std::move(bound));
         return true;
     };
-    if (config.tcp.enabled && !bindTcp(config.tcp, Listener::Kind::tcp))
+    if (config.tcp.enabled && !bindTcp(config.tcp, Listener::Kind::tcp)) {
         return false;
+    }
     if (config.tls.enabled) {
         m_tls = TlsContext::create(config.certificateFile, config.keyFile, m_stateDirectory, error);
-        if (!m_tls || !bindTcp(config.tls, Listener::Kind::tls))
+        if (!m_tls || !bindTcp(config.tls, Listener::Kind::tls)) {
             return false;
+        }
     }
     if (config.unixEnabled) {
         const std::string path = config.unixPath.empty() ? OVL::Wire::defaultSocketPath() : config.unixPath;
-        if (!clearStaleSocket(path, error))
+        if (!clearStaleSocket(path, error)) {
             return false;
+        }
         auto bound =
             std::make_unique<Listener>(Listener{Listener::Kind::unix, Local::acceptor(m_acceptStrand)});
         boost::system::error_code ec;
@@ -179,8 +190,9 @@ bool Server::listen(const AgentConfig& config, std::string& error) {
         m_unixPath = path;
         m_listeners.push_back(std::move(bound));
     }
-    for (auto& listener : m_listeners)
+    for (auto& listener : m_listeners) {
         accept(*listener);
+    }
     return true;
 }
 
@@ -206,13 +218,15 @@ void Server::accept(Listener& listener) {
             acceptor.async_accept(
                 boost::asio::make_strand(m_io),
                 [this, &listener, workers](boost::system::error_code ec, auto socket) {
-                    if (ec == boost::asio::error::operation_aborted || !listener.isOpen())
+                    if (ec == boost::asio::error::operation_aborted || !listener.isOpen()) {
                         return;
-                    if (ec)
+                    }
+                    if (ec) {
                         AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
-                    else
+                    } else {
                         launchAccepted(m_context, workers, m_preLogin, std::move(socket), listener.scheme(),
                                        listener.kind == Listener::Kind::tls ? m_tls.get() : nullptr);
+                    }
                     accept(listener);
                 });
         },
@@ -220,14 +234,17 @@ void Server::accept(Listener& listener) {
 }
 
 void Server::run(int threads) {
-    if (threads <= 0)
+    if (threads <= 0) {
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    }
     std::vector<std::thread> workers;
-    for (int i = 1; i < threads; ++i)
+    for (int i = 1; i < threads; ++i) {
         workers.emplace_back([this] { m_io.run(); });
+    }
     m_io.run();
-    for (auto& worker : workers)
+    for (auto& worker : workers) {
         worker.join();
+    }
 }
 
 void Server::runStdio() {
@@ -242,8 +259,9 @@ void Server::runStdio() {
 
 void Server::stop() {
     boost::asio::post(m_acceptStrand, [this] {
-        for (auto& listener : m_listeners)
+        for (auto& listener : m_listeners) {
             listener->close();
+        }
         m_io.stop();
     });
 }

@@ -10,7 +10,7 @@ namespace ovagent {
 template <class Stream>
 Session<Stream>::Session(AgentContext& context, SessionWorkers workers, Stream stream, Peer peer)
     : m_context(context),
-      m_workers(workers),
+      m_workers(std::move(workers)),
       m_stream(std::move(stream)),
       m_address(peer.address),
       m_preLoginSlot(std::move(peer.preLoginSlot)),
@@ -35,8 +35,9 @@ void Session<Stream>::start() {
     asio::post(m_stream.get_executor(), [self = this->shared_from_this()] {
         self->armTimer(self->m_context.config()->limits.loginTimeout);
         asyncHandshake(self->m_stream, [self](boost::system::error_code ec) {
-            if (self->m_phase != Phase::handshake)
+            if (self->m_phase != Phase::handshake) {
                 return;
+            }
             if (ec) {
                 SESSION_LOG(self->m_state.log, AgentLog::warning, "TLS handshake failed: %s",
                             ec.message().c_str());
@@ -53,10 +54,12 @@ void Session<Stream>::refuse(std::string frames) {
     asio::post(m_stream.get_executor(), [self = this->shared_from_this()] {
         self->armTimer(kDrainTime);
         asyncHandshake(self->m_stream, [self](boost::system::error_code ec) {
-            if (self->m_phase != Phase::handshake)
+            if (self->m_phase != Phase::handshake) {
                 return;
-            if (ec)
+            }
+            if (ec) {
                 return self->close();
+            }
             self->finishWith();
         });
     });
@@ -79,11 +82,12 @@ void Session<Stream>::readMore() {
     // A client sending large frames keeps its large buffer; once it sends a small one again the
     // buffer goes back to its initial size, so an idle connection holds little.
     if (m_splitter.capacity() > kInitialBuffer && m_splitter.buffered() == 0 &&
-        m_lastFrameSize < kInitialBuffer)
+        m_lastFrameSize < kInitialBuffer) {
         m_splitter.shrink();
+    }
     // Read at least as much again as a partial frame already holds, so a large frame arrives in
     // few reads.
-    auto area = m_splitter.prepare(std::max<std::size_t>(1024, m_splitter.buffered()));
+    auto area = m_splitter.prepare(std::max(kMinRead, m_splitter.buffered()));
     m_phase = Phase::reading;
     m_stream.async_read_some(asio::buffer(area.data(), area.size()),
                              [self = this->shared_from_this()](boost::system::error_code ec, std::size_t n) {
@@ -93,15 +97,18 @@ void Session<Stream>::readMore() {
 
 template <class Stream>
 void Session<Stream>::onRead(boost::system::error_code ec, std::size_t n) {
-    if (m_phase == Phase::closed)
+    if (m_phase == Phase::closed) {
         return;
+    }
     if (m_phase == Phase::closing || m_phase == Phase::draining) {
         // Discarding what the peer still sends after our last frame. When its input ends before
         // our last frame is written, the session closes once the write is done.
-        if (!ec)
+        if (!ec) {
             return discardMore();
-        if (m_phase == Phase::draining)
+        }
+        if (m_phase == Phase::draining) {
             return close();
+        }
         m_phase = Phase::closingInputEnded;
         return;
     }
@@ -118,8 +125,9 @@ void Session<Stream>::onRead(boost::system::error_code ec, std::size_t n) {
 
 template <class Stream>
 void Session<Stream>::discardMore() {
-    if (!m_discard)
+    if (!m_discard) {
         m_discard = std::make_unique<char[]>(kDiscardSize);
+    }
     m_stream.async_read_some(asio::buffer(m_discard.get(), kDiscardSize),
                              [self = this->shared_from_this()](boost::system::error_code ec, std::size_t n) {
                                  self->onRead(ec, n);
@@ -133,8 +141,9 @@ void Session<Stream>::process() {
     std::span<char> frame;
     for (;;) {
         const auto status = m_splitter.next(frame);
-        if (status == OVL::Wire::FrameSplitter::Status::needMore)
+        if (status == OVL::Wire::FrameSplitter::Status::needMore) {
             break;
+        }
         if (status == OVL::Wire::FrameSplitter::Status::tooLarge) {
             SESSION_LOG(m_state.log, AgentLog::warning, "frame over %zu bytes, closing",
                         m_splitter.maxFrameSize());
@@ -158,8 +167,9 @@ void Session<Stream>::process() {
                 return store();
         }
     }
-    if (m_out.empty())
+    if (m_out.empty()) {
         return readMore();
+    }
     m_phase = Phase::writing;
     flush();
 }
@@ -173,14 +183,16 @@ void Session<Stream>::verify(LoginAttempt attempt) {
     std::weak_ptr<Session> weak = this->shared_from_this();
     const auto admission = m_workers.logins.submit(m_address, [weak, shared] {
         auto self = weak.lock();
-        if (!self)
+        if (!self) {
             return;
+        }
         auto verdict = self->m_dispatcher.verifyLogin(*shared);
         asio::post(self->m_stream.get_executor(),
                    [self, shared, verdict] { self->onVerified(*shared, verdict); });
     });
-    if (admission == LoginGate::Admission::admitted)
+    if (admission == LoginGate::Admission::admitted) {
         return;
+    }
     SESSION_LOG(m_state.log, AgentLog::warning, "login refused: too many logins in progress%s",
                 admission == LoginGate::Admission::addressFull ? " from this address" : "");
     m_attempt.reset();
@@ -192,8 +204,9 @@ void Session<Stream>::verify(LoginAttempt attempt) {
 
 template <class Stream>
 void Session<Stream>::onVerified(const LoginAttempt& attempt, const Dispatcher::LoginVerdict& verdict) {
-    if (m_phase != Phase::verifying)
+    if (m_phase != Phase::verifying) {
         return;  // timed out or stopped while the check ran
+    }
     m_attempt.reset();
     m_dispatcher.finishLogin(attempt, verdict, m_state, m_out);
     if (verdict.accepted) {
@@ -207,8 +220,9 @@ void Session<Stream>::onVerified(const LoginAttempt& attempt, const Dispatcher::
     m_phase = Phase::loginDelay;
     m_waitTimer.expires_after(m_context.config()->limits.failedLoginDelay);
     m_waitTimer.async_wait([self = this->shared_from_this()](boost::system::error_code ec) {
-        if (!ec && self->m_phase == Phase::loginDelay)
+        if (!ec && self->m_phase == Phase::loginDelay) {
             self->finishWith();
+        }
     });
 }
 
@@ -219,8 +233,9 @@ void Session<Stream>::waitForSample() {
     m_phase = Phase::sampling;
     m_waitTimer.expires_after(m_dispatcher.sampleInterval());
     m_waitTimer.async_wait([self = this->shared_from_this()](boost::system::error_code ec) {
-        if (ec || self->m_phase != Phase::sampling)
+        if (ec || self->m_phase != Phase::sampling) {
             return;
+        }
         self->m_dispatcher.finishSample(self->m_out);
         self->m_lastActivity = Clock::now();
         self->process();
@@ -236,12 +251,14 @@ void Session<Stream>::store() {
         std::string reply;
         self->m_dispatcher.finishStore(reply);
         asio::post(self->m_stream.get_executor(), [self, reply = std::move(reply)]() mutable {
-            if (self->m_phase != Phase::storing)
+            if (self->m_phase != Phase::storing) {
                 return;  // stopped meanwhile; the operation is done, its reply goes nowhere
-            if (self->m_out.empty())
+            }
+            if (self->m_out.empty()) {
                 self->m_out.swap(reply);
-            else
+            } else {
                 self->m_out += reply;
+            }
             self->m_lastActivity = Clock::now();
             self->process();
         });
@@ -260,23 +277,29 @@ void Session<Stream>::flush() {
 
 template <class Stream>
 void Session<Stream>::onWritten(boost::system::error_code ec) {
-    if (m_phase == Phase::closed)
+    if (m_phase == Phase::closed) {
         return;
+    }
     if (ec) {
         SESSION_LOG(m_state.log, AgentLog::info, "write failed: %s", ec.message().c_str());
         return close();
     }
     // Large replies do not leave large buffers behind on a connection that turns idle.
-    if (m_sending.capacity() > kKeptBuffer)
+    if (m_sending.capacity() > kKeptBuffer) {
         std::string().swap(m_sending);
-    if (m_out.empty() && m_out.capacity() > kKeptBuffer)
+    }
+    if (m_out.empty() && m_out.capacity() > kKeptBuffer) {
         std::string().swap(m_out);
-    if (!m_out.empty())
+    }
+    if (!m_out.empty()) {
         return flush();
-    if (m_phase == Phase::closing)
+    }
+    if (m_phase == Phase::closing) {
         return drain();
-    if (m_phase == Phase::closingInputEnded)
+    }
+    if (m_phase == Phase::closingInputEnded) {
         return close();  // all input read, so closing sends our last frame and no reset
+    }
     readMore();
 }
 
@@ -287,10 +310,12 @@ void Session<Stream>::finishWith() {
     armTimer(kDrainTime);
     // From now on one read discards the input (unless one is in flight already), so that unread
     // input does not make the kernel reset the connection before the peer got our last frame.
-    if (before != Phase::reading)
+    if (before != Phase::reading) {
         discardMore();
-    if (before != Phase::writing)
+    }
+    if (before != Phase::writing) {
         flush();  // else onWritten sends what m_out holds
+    }
 }
 
 template <class Stream>
@@ -318,16 +343,18 @@ void Session<Stream>::armTimer(std::chrono::milliseconds after) {
     m_deadline = Clock::now() + after;
     m_timer.expires_at(m_deadline);
     m_timer.async_wait([self = this->shared_from_this()](boost::system::error_code ec) {
-        if (!ec)
+        if (!ec) {
             self->onTimer();
+        }
     });
 }
 
 template <class Stream>
 void Session<Stream>::onTimer() {
     const auto now = Clock::now();
-    if (m_phase == Phase::closed || now < m_deadline)
+    if (m_phase == Phase::closed || now < m_deadline) {
         return;  // closed, or a newer deadline was armed
+    }
     switch (m_phase) {
         case Phase::closing:
         case Phase::closingInputEnded:
@@ -347,6 +374,7 @@ void Session<Stream>::onTimer() {
     if (m_state.loggedIn) {
         const auto idle = m_context.config()->limits.idleTimeout;
         if (now - m_lastActivity < idle) {
+            // Rounded up, so that the timer never fires just before the idle time has passed.
             return armTimer(
                 std::chrono::duration_cast<std::chrono::milliseconds>(m_lastActivity + idle - now) +
                 std::chrono::milliseconds(1));
@@ -360,14 +388,16 @@ void Session<Stream>::onTimer() {
 
 template <class Stream>
 void Session<Stream>::close() {
-    if (m_phase == Phase::closed)
+    if (m_phase == Phase::closed) {
         return;
+    }
     m_phase = Phase::closed;
     m_timer.cancel();
     m_waitTimer.cancel();
     closeStream(m_stream);
-    if (m_onClose)
+    if (m_onClose) {
         m_onClose();
+    }
 }
 
 template class Session<TcpStream>;

@@ -45,8 +45,13 @@ struct Peer {
 template <class Stream>
 class Session : public std::enable_shared_from_this<Session<Stream>> {
 public:
+    // The frame buffer of a new connection, and the size it goes back to after a large frame.
     static constexpr std::size_t kInitialBuffer = 4096;
+    // The fewest bytes one read asks for (more while a partial frame is buffered).
+    static constexpr std::size_t kMinRead = 1024;
+    // The scratch buffer that input is read into and dropped while the session closes.
     static constexpr std::size_t kDiscardSize = 4096;
+    // An output buffer larger than this is released once it is sent, so an idle session holds little.
     static constexpr std::size_t kKeptBuffer = 8192;
     // After its last frame the agent discards input for this long at most before it closes.
     static constexpr std::chrono::milliseconds kDrainTime{2000};

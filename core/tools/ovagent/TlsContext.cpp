@@ -18,8 +18,9 @@ namespace {
 
 std::string opensslError() {
     unsigned long code = ERR_get_error();
-    if (code == 0)
+    if (code == 0) {
         return "unknown OpenSSL error";
+    }
     char text[256];
     ERR_error_string_n(code, text, sizeof text);
     ERR_clear_error();
@@ -41,8 +42,9 @@ bool addExtension(X509* cert, int nid, const char* value) {
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
     X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
-    if (ext == nullptr)
+    if (ext == nullptr) {
         return false;
+    }
     const bool ok = X509_add_ext(cert, ext, -1) == 1;
     X509_EXTENSION_free(ext);
     return ok;
@@ -62,8 +64,9 @@ bool TlsContext::generateSelfSigned(const std::string& certificateFile, const st
     FILE* random = std::fopen("/dev/urandom", "rb");
     const bool haveSerial =
         random != nullptr && std::fread(serial, 1, sizeof serial, random) == sizeof serial;
-    if (random != nullptr)
+    if (random != nullptr) {
         std::fclose(random);
+    }
     serial[0] &= 0x7f;
     BIGNUM* bn = BN_bin2bn(serial, sizeof serial, nullptr);
     const bool ok =
@@ -87,8 +90,9 @@ bool TlsContext::generateSelfSigned(const std::string& certificateFile, const st
     std::unique_ptr<FILE, FileClose> keyOut(keyFd >= 0 ? ::fdopen(keyFd, "wb") : nullptr);
     if (!keyOut ||
         PEM_write_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
-        if (keyFd >= 0 && !keyOut)
+        if (keyFd >= 0 && !keyOut) {
             ::close(keyFd);
+        }
         error = "cannot write " + keyFile;
         return false;
     }
@@ -110,8 +114,9 @@ std::unique_ptr<boost::asio::ssl::context> TlsContext::create(const std::string&
         cert = (std::filesystem::path(stateDirectory) / "tls-cert.pem").string();
         key = (std::filesystem::path(stateDirectory) / "tls-key.pem").string();
         if (!std::filesystem::exists(cert) || !std::filesystem::exists(key)) {
-            if (!generateSelfSigned(cert, key, error))
+            if (!generateSelfSigned(cert, key, error)) {
                 return nullptr;
+            }
         }
     }
     auto context = std::make_unique<boost::asio::ssl::context>(boost::asio::ssl::context::tls_server);

@@ -8,16 +8,18 @@ TlsSocketStream::TlsSocketStream(boost::asio::ip::tcp::socket socket, SSL_CTX* c
     : m_socket(std::move(socket)), m_ssl(SSL_new(context)) {
     boost::system::error_code ec;
     m_socket.non_blocking(true, ec);
-    if (m_ssl != nullptr)
+    if (m_ssl != nullptr) {
         SSL_set_fd(m_ssl, m_socket.native_handle());
+    }
 }
 
 TlsSocketStream::TlsSocketStream(TlsSocketStream&& other) noexcept
     : m_socket(std::move(other.m_socket)), m_ssl(std::exchange(other.m_ssl, nullptr)) {}
 
 TlsSocketStream::~TlsSocketStream() {
-    if (m_ssl != nullptr)
+    if (m_ssl != nullptr) {
         SSL_free(m_ssl);
+    }
 }
 
 int TlsSocketStream::classify(int result, boost::system::error_code& ec) {
@@ -25,8 +27,9 @@ int TlsSocketStream::classify(int result, boost::system::error_code& ec) {
         ec = boost::asio::error::no_memory;
         return -1;
     }
-    if (result > 0)
+    if (result > 0) {
         return 0;
+    }
     const int error = SSL_get_error(m_ssl, result);
     switch (error) {
         case SSL_ERROR_WANT_READ:
@@ -40,8 +43,9 @@ int TlsSocketStream::classify(int result, boost::system::error_code& ec) {
             // Without a pending OpenSSL error this is the peer closing without close_notify.
             ec = errno != 0 ? boost::system::error_code(errno, boost::system::system_category())
                             : boost::system::error_code(boost::asio::ssl::error::stream_truncated);
-            if (ec.value() == EAGAIN)
+            if (ec.value() == EAGAIN) {
                 return 1;
+            }
             return -1;
         default: {
             const unsigned long code = ERR_get_error();

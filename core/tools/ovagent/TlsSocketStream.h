@@ -90,8 +90,9 @@ private:
         m_socket.async_wait(
             state == 1 ? boost::asio::ip::tcp::socket::wait_read : boost::asio::ip::tcp::socket::wait_write,
             [this, op = std::move(op), done = std::move(done)](boost::system::error_code waitError) mutable {
-                if (waitError)
+                if (waitError) {
                     return done(waitError, 0);
+                }
                 run(std::move(op), std::move(done));
             });
     }

@@ -74,8 +74,9 @@ int hashPassword(int argc, char** argv) {
         return usageError("--iterations must be at least " + std::to_string(PasswordHash::kMinIterations));
     }
     std::string password;
-    if (!std::getline(std::cin, password) && password.empty())
+    if (!std::getline(std::cin, password) && password.empty()) {
         return usageError("no password on standard input");
+    }
     std::string hash = PasswordHash::create(password, iterations);
     std::fill(password.begin(), password.end(), '\0');
     if (hash.empty()) {
@@ -98,9 +99,12 @@ int startFailed(const std::string& message) {
 // own and go back to the system when freed. glibc's default raises both thresholds after the first
 // large free, up to 32 and 64 MiB, and then keeps what a large request or a deleted environment
 // freed; fixed values keep the resident size following the work.
+// Called before any thread starts.
 void boundRetainedHeap() {
-    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+    constexpr int kMmapThreshold = 256 * 1024;    // blocks of this size or more are mapped on their own
+    constexpr int kTrimThreshold = 1024 * 1024;   // free memory beyond this at the top goes back
+    ::mallopt(M_MMAP_THRESHOLD, kMmapThreshold);  // NOLINT(concurrency-mt-unsafe)
+    ::mallopt(M_TRIM_THRESHOLD, kTrimThreshold);  // NOLINT(concurrency-mt-unsafe)
 }
 
 void raiseFileLimit() {
@@ -114,8 +118,9 @@ void raiseFileLimit() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "hash-password") == 0)
+    if (argc >= 2 && std::strcmp(argv[1], "hash-password") == 0) {
         return hashPassword(argc, argv);
+    }
 
     std::string configPath;
     std::string stateDir;
@@ -125,8 +130,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string& into) {
-            if (i + 1 >= argc)
+            if (i + 1 >= argc) {
                 return false;
+            }
             into = argv[++i];
             return true;
         };
@@ -142,20 +148,24 @@ int main(int argc, char** argv) {
         } else if (arg == "--stdio") {
             stdio = true;
         } else if (arg == "--config") {
-            if (!value(configPath))
+            if (!value(configPath)) {
                 return usageError("--config needs a file");
+            }
         } else if (arg == "--state-dir") {
-            if (!value(stateDir))
+            if (!value(stateDir)) {
                 return usageError("--state-dir needs a directory");
+            }
         } else if (arg == "--ports-file") {
-            if (!value(portsFile))
+            if (!value(portsFile)) {
                 return usageError("--ports-file needs a file");
+            }
         } else {
             return usageError("unknown argument '" + arg + "'");
         }
     }
-    if (demo == !configPath.empty())
+    if (demo == !configPath.empty()) {
         return usageError("give either --config FILE or --demo");
+    }
 
     auto config = std::make_shared<AgentConfig>();
     std::string error;
@@ -165,8 +175,9 @@ int main(int argc, char** argv) {
         std::cerr << "ovagent: " << error << "\n";
         return 1;
     }
-    if (stateDir.empty())
+    if (stateDir.empty()) {
         stateDir = config->stateDirectory.empty() ? defaultStateDirectory() : config->stateDirectory;
+    }
     std::error_code ec;
     std::filesystem::create_directories(stateDir, ec);
     ::chmod(stateDir.c_str(), 0700);
@@ -186,30 +197,34 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string logFile = config->logFile.empty() ? stateDir + "/ovagent.log" : config->logFile;
-    if (!AgentLog::open(logFile, config->logLevel))
+    if (!AgentLog::open(logFile, config->logLevel)) {
         std::cerr << "ovagent: cannot open the log " << logFile << "\n";
+    }
 
     std::signal(SIGPIPE, SIG_IGN);
     raiseFileLimit();
     boundRetainedHeap();
 
     EnvironmentStore store(stateDir + "/state.xml");
-    if (!store.open(config->environments, error))
+    if (!store.open(config->environments, error)) {
         return startFailed(error);
+    }
     AgentContext context(config, store);
     Server server(context, stateDir);
 
     boost::asio::signal_set signals(server.ioContext(), SIGTERM, SIGINT, SIGHUP);
     std::function<void(const boost::system::error_code&, int)> onSignal =
         [&](const boost::system::error_code& e, int signal) {
-            if (e)
+            if (e) {
                 return;
+            }
             if (signal == SIGHUP) {
                 // logrotate's postrotate: the records after this one go to a new file at the log's
                 // path (the engine opens the path for every record); a log that went to standard
                 // error because its file could not be opened at start tries the file again.
-                if (!AgentLog::reopen())
+                if (!AgentLog::reopen()) {
                     std::cerr << "ovagent: cannot open the log " << logFile << "\n";
+                }
                 auto next = std::make_shared<AgentConfig>();
                 std::string reloadError;
                 if (demo) {
@@ -235,16 +250,19 @@ int main(int argc, char** argv) {
         server.runStdio();
         return 0;
     }
-    if (!server.listen(*config, error))
+    if (!server.listen(*config, error)) {
         return startFailed(error);
+    }
     const std::string listeners = server.describeListeners();
     // Whoever waits for the ports file finds it complete or not at all.
-    if (!portsFile.empty() && OVL::replaceFileAtomically(portsFile, listeners, error) != 0)
+    if (!portsFile.empty() && OVL::replaceFileAtomically(portsFile, listeners, error) != 0) {
         return startFailed("cannot write the ports file: " + error);
+    }
     AGENT_LOG(AgentLog::info, "%s %s started%s, state in %s, listening on:\n%s", kAgentName, kAgentVersion,
               demo ? " in demo mode" : "", stateDir.c_str(), listeners.c_str());
-    if (demo)
+    if (demo) {
         std::cerr << "ovagent demo: log in as \"peadmin\" / \"5t6y7u\", realm \"System\"\n" << listeners;
+    }
     server.run(config->workerThreads);
     AGENT_LOG(AgentLog::info, "stopped");
     return 0;

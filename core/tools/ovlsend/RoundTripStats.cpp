@@ -7,8 +7,9 @@
 namespace ovlsend {
 
 std::chrono::nanoseconds nearestRank(std::vector<std::chrono::nanoseconds> samples, int percent) {
-    if (samples.empty())
+    if (samples.empty()) {
         return std::chrono::nanoseconds(0);
+    }
     percent = std::clamp(percent, 1, 100);
     const std::size_t n = samples.size();
     const std::size_t rank = (static_cast<std::size_t>(percent) * n + 99) / 100;  // ceil, >= 1
@@ -18,12 +19,14 @@ std::chrono::nanoseconds nearestRank(std::vector<std::chrono::nanoseconds> sampl
 
 RoundTripStats summarize(const std::vector<std::chrono::nanoseconds>& samples) {
     RoundTripStats stats;
-    if (samples.empty())
+    if (samples.empty()) {
         return stats;
+    }
     stats.count = samples.size();
     std::chrono::nanoseconds total{0};
-    for (const auto sample : samples)
+    for (const auto sample : samples) {
         total += sample;
+    }
     stats.mean = total / static_cast<std::chrono::nanoseconds::rep>(samples.size());
     stats.p50 = nearestRank(samples, 50);
     stats.p99 = nearestRank(samples, 99);

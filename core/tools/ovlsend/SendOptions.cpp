@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <system_error>
 
 #include "OVLFunctionalityCore/OVLRealm.h"
 
@@ -51,34 +52,38 @@ std::string lower(std::string text) {
 }
 
 bool parsePort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), ::isdigit))
+    if (text.empty() || text.size() > 5 || !std::all_of(text.begin(), text.end(), ::isdigit)) {
         return false;
+    }
     port = std::atoi(text.c_str());
     return port > 0 && port <= 65535;
 }
 
 // Removes the line end that getline leaves of a CR LF line (and, for fgets, the LF).
 void stripLineEnd(std::string& line) {
-    if (!line.empty() && line.back() == '\n')
+    if (!line.empty() && line.back() == '\n') {
         line.pop_back();
-    if (!line.empty() && line.back() == '\r')
+    }
+    if (!line.empty() && line.back() == '\r') {
         line.pop_back();
+    }
 }
 
 }  // namespace
 
 bool typeName(const std::string& given, std::string& name) {
     const std::string t = lower(given);
-    if (t == "tcp")
+    if (t == "tcp") {
         name = "TCP";
-    else if (t == "ssl" || t == "tls")
+    } else if (t == "ssl" || t == "tls") {
         name = "SSL";
-    else if (t == "ssh" || t == "ssh1")
+    } else if (t == "ssh" || t == "ssh1") {
         name = "SSH1";
-    else if (t == "namedpipe" || t == "named pipe" || t == "unix")
+    } else if (t == "namedpipe" || t == "named pipe" || t == "unix") {
         name = "NamedPipe";
-    else
+    } else {
         return false;
+    }
     return true;
 }
 
@@ -97,28 +102,34 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
         if (arg == "-h" || arg == "--help") {
             options.help = true;
         } else if (arg == "-H" || arg == "--host") {
-            if (!value(host))
+            if (!value(host)) {
                 return false;
+            }
         } else if (arg == "-t" || arg == "--type") {
             std::string given;
-            if (!value(given))
+            if (!value(given)) {
                 return false;
+            }
             if (!typeName(given, type)) {
                 error = "unknown connection type '" + given + "' (TCP, SSL, SSH or NamedPipe)";
                 return false;
             }
         } else if (arg == "-l" || arg == "--login") {
-            if (!value(login))
+            if (!value(login)) {
                 return false;
+            }
         } else if (arg == "-d" || arg == "--domain") {
-            if (!value(domain))
+            if (!value(domain)) {
                 return false;
+            }
         } else if (arg == "-r" || arg == "--realm") {
-            if (!value(realm))
+            if (!value(realm)) {
                 return false;
+            }
         } else if (arg == "--password-file") {
-            if (!value(options.passwordFile))
+            if (!value(options.passwordFile)) {
                 return false;
+            }
             options.passwordFrom = SendOptions::PasswordFrom::file;
         } else if (arg == "--password-stdin") {
             options.passwordFrom = SendOptions::PasswordFrom::standardInput;
@@ -128,8 +139,9 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
             options.raw = true;
         } else if (arg == "--timeout") {
             std::string ms;
-            if (!value(ms))
+            if (!value(ms)) {
                 return false;
+            }
             char* end = nullptr;
             const long n = std::strtol(ms.c_str(), &end, 10);
             if (ms.empty() || *end != '\0' || n <= 0 || n > 3600000) {
@@ -141,8 +153,9 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
             options.time = true;
         } else if (arg == "--repeat") {
             std::string count;
-            if (!value(count))
+            if (!value(count)) {
                 return false;
+            }
             char* end = nullptr;
             errno = 0;
             const long n = std::strtol(count.c_str(), &end, 10);
@@ -155,8 +168,9 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
             options.repeatGiven = true;
         } else if (arg == "--max-reply-size") {
             std::string bytes;
-            if (!value(bytes))
+            if (!value(bytes)) {
                 return false;
+            }
             char* end = nullptr;
             const unsigned long long n = std::strtoull(bytes.c_str(), &end, 10);
             if (bytes.empty() || !std::isdigit(static_cast<unsigned char>(bytes[0])) || *end != '\0' ||
@@ -172,8 +186,9 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
             options.inputs.push_back(arg);
         }
     }
-    if (options.help)
+    if (options.help) {
         return true;
+    }
     int port = OVL::OVLConnectionInfo::kDefaultPort;
     // host:port, as in the console; a socket path keeps its colons.
     if (type != "NamedPipe") {
@@ -186,9 +201,9 @@ bool parseOptions(const std::vector<std::string>& args, SendOptions& options, st
         }
     }
     OVL::OVLGUID realmId;
-    if (lower(realm) == "system")
+    if (lower(realm) == "system") {
         realmId = OVL::OVLRealm::systemRealmID;
-    else if (realmId.fromString(realm.c_str()) != 0) {
+    } else if (realmId.fromString(realm.c_str()) != 0) {
         error = "invalid realm '" + realm + "' (a realm id, or System)";
         return false;
     }
@@ -215,7 +230,8 @@ bool readPassword(const SendOptions& options, std::string& password, std::string
         case SendOptions::PasswordFrom::file: {
             struct stat st {};
             if (::stat(options.passwordFile.c_str(), &st) != 0) {
-                error = "cannot read the password file " + options.passwordFile + ": " + std::strerror(errno);
+                error = "cannot read the password file " + options.passwordFile + ": " +
+                        std::generic_category().message(errno);
                 return false;
             }
             if (!S_ISREG(st.st_mode)) {
@@ -254,8 +270,9 @@ bool readPassword(const SendOptions& options, std::string& password, std::string
     }
     char line[1024];
     const bool got = std::fgets(line, sizeof line, tty) != nullptr;
-    if (isTerminal)
+    if (isTerminal) {
         ::tcsetattr(fileno(tty), TCSAFLUSH, &saved);
+    }
     std::fputs("\n", tty);
     std::fclose(tty);
     if (!got) {
@@ -272,11 +289,13 @@ std::vector<std::string> splitPackets(const std::string& input) {
     std::size_t begin = 0;
     while (begin <= input.size()) {
         std::size_t end = input.find('\0', begin);
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
             end = input.size();
+        }
         std::string piece = input.substr(begin, end - begin);
-        if (piece.find_first_not_of(" \t\r\n") != std::string::npos)
+        if (piece.find_first_not_of(" \t\r\n") != std::string::npos) {
             packets.push_back(std::move(piece));
+        }
         begin = end + 1;
     }
     return packets;

@@ -41,18 +41,21 @@ struct ReplyFacts {
 ReplyFacts inspectReply(const std::string& reply) {
     ReplyFacts facts;
     pugi::xml_document doc;
-    if (!doc.load_string(reply.c_str()))
+    if (!doc.load_string(reply.c_str())) {
         return facts;
+    }
     facts.error = false;
     facts.id = doc.document_element().attribute("id").value();
     for (pugi::xml_node data : doc.document_element().children()) {
         std::string_view name = data.name();
-        if (name.substr(name.find(':') + 1) != "data")
+        if (name.substr(name.find(':') + 1) != "data") {
             continue;
+        }
         for (pugi::xml_node child : data.children()) {
             std::string_view childName = child.name();
-            if (childName.substr(childName.find(':') + 1) == "error")
+            if (childName.substr(childName.find(':') + 1) == "error") {
                 facts.error = true;
+            }
         }
     }
     return facts;
@@ -77,60 +80,73 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string password;
-    if (!ovlsend::readPassword(options, password, error))
+    if (!ovlsend::readPassword(options, password, error)) {
         return fail(error);
+    }
     options.info.getAuthName().setPassword(password);
 
     // Read and check every packet before connecting, so that bad input sends nothing.
     std::string input;
     for (const std::string& name : options.inputs.empty() ? std::vector<std::string>{"-"} : options.inputs) {
         std::string text;
-        if (!readInput(name, text, error))
+        if (!readInput(name, text, error)) {
             return fail(error);
+        }
         input += text;
-        if (!input.empty() && input.back() != '\0')
+        if (!input.empty() && input.back() != '\0') {
             input.push_back('\0');
+        }
     }
     const std::vector<std::string> packets = ovlsend::splitPackets(input);
-    if (packets.empty())
+    if (packets.empty()) {
         return fail("no packet to send");
+    }
     // Raw mode sends the packets as they are, without the blank pieces, which get no reply.
     input.clear();
-    for (const std::string& packet : packets)
+    for (const std::string& packet : packets) {
         input.append(packet).push_back('\0');
+    }
     std::vector<OVL::OVLMessageBodyPtr> bodies;
     if (!options.raw) {
         for (std::size_t i = 0; i < packets.size(); ++i) {
             OVL::OVLMessagePtr message = OVL::OVLMessage::getFactory()->createNew();
-            if (message->parse(packets[i].data(), packets[i].size()) != 0)
+            if (message->parse(packets[i].data(), packets[i].size()) != 0) {
                 return fail("packet " + std::to_string(i + 1) + " cannot be parsed: " + message->getError());
+            }
             bodies.push_back(message->getBody(0));
         }
     }
 
     const std::chrono::milliseconds timeout(options.timeoutMs);
+    // How much longer than the library's connect time-out ovlsend waits for the connection.
+    constexpr std::chrono::seconds kConnectGrace{2};
     // The library reads its limits from the environment; set before it starts its thread. Its own
     // connect time-out is the option's, and ovlsend waits a little longer, so that the library's
     // message says which step did not finish (no TCP connection, no greeting, no login reply).
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     ::setenv("OVL_CONNECT_TIMEOUT_MS", std::to_string(options.timeoutMs).c_str(), 1);
     ::setenv("OVL_MAX_REPLY_SIZE", std::to_string(options.maxReplySize).c_str(), 1);
+    // NOLINTEND(concurrency-mt-unsafe)
     boost::intrusive_ptr<ovlsend::ReplyCollector> collector(new ovlsend::ReplyCollector);
     OVL::OVLAccessAgentPrototypePtr agent =
         OVL::OVLAccessAgentPrototype::createInstance(nullptr, nullptr, nullptr);
     agent->connect(options.info, OVL::OVLConnectionHandlerPrototypePtr(collector.get()));
     OVL::eid_t eid;
-    if (!collector->waitConnected(timeout + std::chrono::seconds(2), eid, error))
+    if (!collector->waitConnected(timeout + kConnectGrace, eid, error)) {
         return fail(error);
+    }
 
     using Clock = std::chrono::steady_clock;
     OVL::OVLTaskHandlerPrototypePtr handler(collector.get());
-    if (options.raw)
+    if (options.raw) {
         agent->createTask(eid, "ovlsend", handler)->start();
+    }
     std::vector<std::chrono::nanoseconds> roundTrips;
     const auto summary = [&] {
-        if (options.time && options.repeatGiven)
+        if (options.time && options.repeatGiven) {
             std::cerr << "ovlsend: round trips: " << ovlsend::formatStats(ovlsend::summarize(roundTrips))
                       << "\n";
+        }
     };
     bool sawError = false;
     // Each repetition sends the whole input and takes all its replies before the next one starts,
@@ -168,8 +184,9 @@ int main(int argc, char** argv) {
             sawError = sawError || facts.error;
             // Parsed replies are matched to their request by id; raw ones come in the input's order.
             std::size_t packet = k;
-            if (const auto it = packetOfId.find(facts.id); it != packetOfId.end())
+            if (const auto it = packetOfId.find(facts.id); it != packetOfId.end()) {
                 packet = it->second;
+            }
             const auto roundTrip =
                 std::chrono::duration_cast<std::chrono::nanoseconds>(reply.complete - sent[packet]);
             roundTrips.push_back(roundTrip);

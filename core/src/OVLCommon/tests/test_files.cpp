@@ -101,8 +101,9 @@ std::string contentOf(const std::string& path) {
 }
 int leftOvers(const ferrik_test::TempDir& dir) {
     int n = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         n += entry.path().filename().string().find(".tmp") != std::string::npos;
+    }
     return n;
 }
 }  // namespace

@@ -41,8 +41,9 @@ TEST(Utf8, ValidPrefixStopsAtTheFirstBadSequenceOrZeroByte) {
         {ascii32.substr(0, 20) + std::string(1, '\0') + ascii32, 20},  // zero inside a fast-path block
         {"\xc3\xa9" + std::string(1, '\0'), 2},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(OVL::validUtf8Prefix(c.text), c.prefix) << testing::PrintToString(c.text);
+    }
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 // when it forks.
 
 #include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cstdlib>
 #include <functional>
@@ -19,13 +19,15 @@ struct ParentLink {
     int toParent;
 
     void signal(char c = 'x') const {
-        if (::write(toParent, &c, 1) != 1)
+        if (::write(toParent, &c, 1) != 1) {
             std::_Exit(90);
+        }
     }
     char wait() const {
         char c = 0;
-        if (::read(fromParent, &c, 1) != 1)
+        if (::read(fromParent, &c, 1) != 1) {
             std::_Exit(91);
+        }
         return c;
     }
 };
@@ -35,11 +37,13 @@ public:
     // Runs body(link) in a new process; its result becomes the exit status.
     explicit ChildProcess(const std::function<int(const ParentLink&)>& body) {
         int down[2], up[2];
-        if (::pipe(down) != 0 || ::pipe(up) != 0)
+        if (::pipe(down) != 0 || ::pipe(up) != 0) {
             std::abort();
+        }
         m_pid = ::fork();
-        if (m_pid < 0)
+        if (m_pid < 0) {
             std::abort();
+        }
         if (m_pid == 0) {
             ::close(down[1]);
             ::close(up[0]);
@@ -62,26 +66,31 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     void signal(char c = 'x') {
-        if (::write(m_toChild, &c, 1) != 1)
+        if (::write(m_toChild, &c, 1) != 1) {
             std::abort();
+        }
     }
     // True when the child signalled within ms milliseconds.
     bool waitFor(int ms, char* received = nullptr) {
         pollfd p{m_fromChild, POLLIN, 0};
-        if (::poll(&p, 1, ms) != 1)
+        if (::poll(&p, 1, ms) != 1) {
             return false;
+        }
         char c = 0;
-        if (::read(m_fromChild, &c, 1) != 1)
+        if (::read(m_fromChild, &c, 1) != 1) {
             return false;
-        if (received)
+        }
+        if (received) {
             *received = c;
+        }
         return true;
     }
     void kill() { ::kill(m_pid, SIGKILL); }
     // The child's exit status, or 128 + signal number.
     int join() {
-        if (m_pid <= 0)
+        if (m_pid <= 0) {
             return m_status;
+        }
         int status = 0;
         while (::waitpid(m_pid, &status, 0) < 0) {
         }

@@ -213,8 +213,9 @@ TEST(CounterTable, EachCounterReadsItsOwnField) {
         {"\\Process(worker#1)\\% Processor Time", 50},  // one second of CPU in two
         {"\\Process(worker#1)\\Working Set", 20.0 * static_cast<double>(::sysconf(_SC_PAGESIZE))},
     };
-    for (const auto& [path, expected] : cases)
+    for (const auto& [path, expected] : cases) {
         EXPECT_DOUBLE_EQ(valueOf(path, before, after), expected) << path;
+    }
 
     // Counters that went backwards (wrapped or reset) read 0.
     CounterSample reset = sampleAt(14);

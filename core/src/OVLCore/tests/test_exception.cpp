@@ -14,10 +14,14 @@ void h1(const OVLException&) {}
 void h2(const OVLException&) {}
 
 thread_local int t_seenCode = 0;
-void recordingHandler(const OVLException& e) { t_seenCode = e.code(); }
+void recordingHandler(const OVLException& e) {
+    t_seenCode = e.code();
+}
 
 struct HandlerError {};
-void throwingHandler(const OVLException&) { throw HandlerError{}; }
+void throwingHandler(const OVLException&) {
+    throw HandlerError{};
+}
 
 struct Derived : OVLException {
     using OVLException::OVLException;
@@ -50,7 +54,7 @@ TEST(Exception, ThrowCallsHandlerLogsAndThrowsACopy) {
     OVLException::registerExceptionHandler(nullptr);
     EXPECT_EQ(t_seenCode, 7);
     EXPECT_EQ(capture.lines(), std::vector<std::string>{"Throwing exception from f.cpp(12): bad."});
-    EXPECT_EQ(capture.levels(), std::vector<int>{1});
+    EXPECT_EQ(capture.levels(), std::vector<int>{OVL::Logger::kError});
 }
 
 TEST(Exception, ThrowingHandlerWinsAndNothingIsLogged) {
@@ -83,13 +87,16 @@ TEST(Exception, ReasonWithPercentSignsSurvives) {
     const char* reason = "disk 100% full: %s %d %n";
     EXPECT_EQ(OVL::processException(OVLException(-1, reason)), -1);
     EXPECT_EQ(OVL::getErrorMessage(), reason);
-    EXPECT_EQ(capture.lines().at(0), std::string("Exception is caught. Error code -1, reason: ") + reason + ".");
+    EXPECT_EQ(capture.lines().at(0),
+              std::string("Exception is caught. Error code -1, reason: ") + reason + ".");
 }
 
 TEST(Exception, CopiesCarryCodeAndReason) {
     OVLException a(4, "four");
     OVLException b(0, "");
     b = a;
+    // The copy is what the test is about.
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
     OVLException c(a);
     EXPECT_EQ(b.code(), 4);
     EXPECT_STREQ(c.what(), "four");

@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(Malformed, GUIDBadText,
                                            "12345678-9abc-def0-0123-456789abcdeg",
                                            "12345678x9abc-def0-0123-456789abcdef",
                                            "123456789-abc-def0-0123-456789abcdef",
-                                           "12345678-9abc-def0-0123-456789abc\xff" "f",
+                                           "12345678-9abc-def0-0123-456789abc\xff"
+                                           "f",
                                            " 2345678-9abc-def0-0123-456789abcdef"));
 
 TEST(GUID, BinaryAndIntegerConstruction) {
@@ -126,7 +127,9 @@ TEST(GenerateID, FormatAndCounter) {
 // The last field is the calling thread's id: right on every thread, and in a forked child too,
 // although the id is asked of the kernel only once per thread.
 TEST(GenerateID, EndsWithTheCallingThreadsIdAlsoAfterFork) {
-    auto threadField = [](const std::string& id) { return std::stoul(id.substr(id.rfind('r') + 1), nullptr, 16); };
+    auto threadField = [](const std::string& id) {
+        return std::stoul(id.substr(id.rfind('r') + 1), nullptr, 16);
+    };
     auto kernelTid = [] { return static_cast<unsigned long>(syscall(SYS_gettid)); };
     std::string id;
     generateID(id);
@@ -149,7 +152,8 @@ TEST(GenerateID, EndsWithTheCallingThreadsIdAlsoAfterFork) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's ids carry the parent's thread id";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the child's ids carry the parent's thread id";
 }
 
 TEST(GenerateID, UniqueAcrossThreads) {
@@ -157,13 +161,18 @@ TEST(GenerateID, UniqueAcrossThreads) {
     std::set<std::string> ids;
     std::vector<std::thread> threads;
     constexpr int kThreads = 4, kPerThread = 5000;
-    for (int t = 0; t < kThreads; ++t)
+    for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&] {
             std::vector<std::string> local(kPerThread);
-            for (auto& id : local) generateID(id);
+            for (auto& id : local) {
+                generateID(id);
+            }
             std::lock_guard<std::mutex> lock(mutex);
             ids.insert(local.begin(), local.end());
         });
-    for (auto& th : threads) th.join();
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
     EXPECT_EQ(ids.size(), static_cast<size_t>(kThreads * kPerThread));
 }

@@ -93,8 +93,9 @@ TEST(Handle, LockOfAnotherProcessFailsAtOnceOrWaitsForItsUnlock) {
     const std::string path = dir.file("f");
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLHandle h(openFile(path));
-        if (h.lock(false) != 0)
+        if (h.lock(false) != 0) {
             return 1;
+        }
         parent.signal();
         parent.wait();  // then unlock after a pause
         ::usleep(300 * 1000);
@@ -122,8 +123,9 @@ TEST(Handle, LockOfAKilledHolderIsReleased) {
     const std::string path = dir.file("f");
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLHandle h(openFile(path));
-        if (h.lock(false) != 0)
+        if (h.lock(false) != 0) {
             return 1;
+        }
         parent.signal();
         parent.wait();
         return 0;

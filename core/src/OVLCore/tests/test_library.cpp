@@ -19,8 +19,9 @@ const std::string kPluginName = kPlugin.substr(kPlugin.rfind('/') + 1);
 
 bool isLoaded(const std::string& path) {
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (h)
+    if (h) {
         dlclose(h);
+    }
     return h != nullptr;
 }
 

@@ -17,23 +17,29 @@ protected:
     void SetUp() override {
         const char* old = std::getenv("TZ");
         m_hadTz = old != nullptr;
-        if (m_hadTz)
+        if (m_hadTz) {
             m_oldTz = old;
+        }
+        // The test runs no other thread.
+        // NOLINTBEGIN(concurrency-mt-unsafe)
         setenv("TZ", GetParam(), 1);
         tzset();
     }
     void TearDown() override {
-        if (m_hadTz)
+        if (m_hadTz) {
             setenv("TZ", m_oldTz.c_str(), 1);
-        else
+        } else {
             unsetenv("TZ");
+        }
         tzset();
+        // NOLINTEND(concurrency-mt-unsafe)
     }
 
     static std::string expected(std::time_t t) {
         char text[64];
-        if (ctime_r(&t, text) == nullptr)
+        if (ctime_r(&t, text) == nullptr) {
             return "";
+        }
         return std::string(text, 24);
     }
     static std::string formatted(OVLLocalClock& clock, std::time_t t) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "OVLCommon/Files.h"
 #include "OVLCommon/SysCall.h"
@@ -57,8 +58,9 @@ public:
             std::error_code ec;
             for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
                 const std::string name = entry.path().filename().string();
-                if (startsWith(name, "ovl-mutex-") && name.find(unique) != std::string::npos)
+                if (startsWith(name, "ovl-mutex-") && name.find(unique) != std::string::npos) {
                     std::filesystem::remove(entry.path(), ec);
+                }
             }
         }
     }
@@ -161,10 +163,11 @@ TEST(MappedFile, MappingFailuresAreLoggedWithTheirCause) {
     }
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 4u);
-    for (const auto& line : lines)
+    for (const auto& line : lines) {
         EXPECT_TRUE(startsWith(line, kMapFailedPrefix)) << line;
-    EXPECT_NE(lines[3].find(std::strerror(ENOSPC)), std::string::npos) << lines[3];
-    EXPECT_EQ(log.levels()[0], 2);
+    }
+    EXPECT_NE(lines[3].find(std::generic_category().message(ENOSPC)), std::string::npos) << lines[3];
+    EXPECT_EQ(log.levels()[0], OVL::Logger::kWarning);
 }
 
 TEST(MappedFile, RefusedViewGivesNullQuietly) {
@@ -191,7 +194,7 @@ TEST(MappedFile, RemapWhileMappedIsASequenceErrorAndKeepsTheView) {
     ferrik_test::LogCapture log;
     EXPECT_EQ(m.remap(4096), nullptr);
     EXPECT_EQ(log.lines(), std::vector<std::string>{kSequenceError});
-    EXPECT_EQ(log.levels(), std::vector<int>{1});
+    EXPECT_EQ(log.levels(), std::vector<int>{OVL::Logger::kError});
     EXPECT_EQ(m.getMemory(), view);
     view[0] = 'a';
     EXPECT_EQ(m.getSize(), 4096u);
@@ -219,7 +222,7 @@ TEST(MappedFile, RemapOfAnotherObjectSharesItsFile) {
 
 TEST(MappedFile, MapsAtTheRequestedAddress) {
     ScratchDir dir;
-    const std::size_t length = 4 * OVLMemoryMappedFile::getMemoryPageSize();
+    const std::size_t length = std::size_t{4} * OVLMemoryMappedFile::getMemoryPageSize();
     void* spot = ::mmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(spot, MAP_FAILED);
     OVLMemoryMappedFile busy;
@@ -276,8 +279,9 @@ TEST(MappedFile, TwoProcessesSeeEachOthersWrites) {
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLMemoryMappedFile m;
         char* view = static_cast<char*>(m.map(path, 4096));
-        if (view == nullptr || m.lock(false) != 0)
+        if (view == nullptr || m.lock(false) != 0) {
             return 1;
+        }
         std::strcpy(view, "from child");
         m.syncMemory();
         m.unlock();
@@ -302,8 +306,9 @@ TEST(MappedFile, LockHeldByAnotherProcessTimesOutAfterFiveSeconds) {
     const std::string path = dir.file("f");
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLMemoryMappedFile m;
-        if (m.map(path, 4096) == nullptr || m.lock(false) != 0)
+        if (m.map(path, 4096) == nullptr || m.lock(false) != 0) {
             return 1;
+        }
         parent.signal();
         parent.wait();
         m.unlock();
@@ -326,8 +331,9 @@ TEST(MappedFile, MutexOfAKilledHolderIsReleased) {
     const std::string path = dir.file("f");
     ferrik_test::ChildProcess child([&](const ferrik_test::ParentLink& parent) {
         OVLMemoryMappedFile m;
-        if (m.map(path, 4096) == nullptr || m.lock(false) != 0)
+        if (m.map(path, 4096) == nullptr || m.lock(false) != 0) {
             return 1;
+        }
         parent.signal();
         parent.wait();
         return 0;
@@ -353,5 +359,5 @@ TEST(MappedFile, RemoveLockedCacheFileLogsAndDeletes) {
     EXPECT_EQ(log.lines(),
               (std::vector<std::string>{"Removing cache file " + dir.file("c") + ", reason 7",
                                         "Removing cache file " + dir.file("c") + ", reason -3"}));
-    EXPECT_EQ(log.levels(), (std::vector<int>{2, 2}));
+    EXPECT_EQ(log.levels(), (std::vector<int>{OVL::Logger::kWarning, OVL::Logger::kWarning}));
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <system_error>
 
 #include "OVLCommon/SysCall.h"
 #include "OVLCore/OVLPdhQuery.h"
@@ -167,8 +168,9 @@ TEST(PdhQuery, CountersReadSensibleValues) {
     // Burn CPU between the samples so the process's share is visible.
     const auto start = Clock::now();
     volatile unsigned long spin = 0;
-    while (millisSince(start) < 200)
+    while (millisSince(start) < 200) {
         spin = spin + 1;
+    }
     ASSERT_EQ(q.collectData(0), 0);
 
     const long pages = ::sysconf(_SC_PHYS_PAGES) * ::sysconf(_SC_PAGESIZE);
@@ -176,8 +178,9 @@ TEST(PdhQuery, CountersReadSensibleValues) {
     EXPECT_LE(valueOf(q, counters[0]), pages);
     EXPECT_GT(valueOf(q, counters[1]), 0);
     EXPECT_GT(valueOf(q, counters[2]), 1);
-    for (int i = 3; i <= 7; ++i)
+    for (int i = 3; i <= 7; ++i) {
         EXPECT_GE(valueOf(q, counters[i]), 0) << counters[i].getPath();
+    }
     EXPECT_GT(valueOf(q, counters[8]), 5);
     EXPECT_LE(valueOf(q, counters[8]), 150);
     EXPECT_GT(valueOf(q, counters[9]), 1 << 20);
@@ -202,8 +205,9 @@ TEST(PdhQuery, EachSourceIsReadOncePerCollection) {
         "\\System\\Processes",
     };
     std::vector<OVLPdhCounter> counters;
-    for (const char* p : paths)
+    for (const char* p : paths) {
         counters.emplace_back(p);
+    }
     ASSERT_EQ(q.addCounter(counters.data(), static_cast<int>(counters.size())), 0);
     OpenCounter opens;
     ASSERT_EQ(q.collectData(0), 0);
@@ -223,7 +227,8 @@ TEST(PdhQuery, UnreadableSourceIsReported) {
         sys::ScopedCalls guard;
         sys::calls().open = [](const char*, int, mode_t) { return errno = EACCES, -1; };
         EXPECT_EQ(q.collectData(1000), OVLPdhQuery::kReadFailed);
-        EXPECT_EQ(q.getLastErrorMsg().find(std::strerror(EACCES)) != std::string::npos, true)
+        EXPECT_EQ(q.getLastErrorMsg().find(std::generic_category().message(EACCES)) != std::string::npos,
+                  true)
             << q.getLastErrorMsg();
     }
     double v;

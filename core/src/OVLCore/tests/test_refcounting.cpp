@@ -37,6 +37,8 @@ TEST(RefCounter, LastPointerDeletes) {
     {
         boost::intrusive_ptr<Counted> p(raw);
         EXPECT_EQ(raw->refCount(), 1);
+        // The copy is what the test is about.
+        // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
         boost::intrusive_ptr<Counted> q = p;
         EXPECT_EQ(raw->refCount(), 2);
     }
@@ -47,14 +49,17 @@ TEST(RefCounter, ConcurrentCopiesKeepTheCountExact) {
     g_deleted = 0;
     boost::intrusive_ptr<Counted> p(new Counted);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 4; ++t) {
         threads.emplace_back([p] {
             for (int i = 0; i < 100000; ++i) {
                 boost::intrusive_ptr<Counted> copy = p;
                 copy.reset();
             }
         });
-    for (auto& th : threads) th.join();
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
     EXPECT_EQ(p->refCount(), 1);
     EXPECT_EQ(g_deleted, 0);
     p.reset();

@@ -61,12 +61,14 @@ TEST(Waiter, OneWakeupReleasesOneOfTwoWaiters) {
     OVLWaiter w;
     std::atomic<int> released{0}, timedOut{0};
     std::vector<std::thread> waiters;
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 2; ++i) {
         waiters.emplace_back([&] { (w.wait(400) == 0 ? released : timedOut)++; });
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     w.wakeup();
-    for (auto& t : waiters)
+    for (auto& t : waiters) {
         t.join();
+    }
     EXPECT_EQ(released, 1);
     EXPECT_EQ(timedOut, 1);
 }
@@ -173,15 +175,18 @@ TEST(LogSystem, ThreadsQueueAndFlushConcurrently) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 500; ++i) {
                 *sys << (OVLLogMessage("t.cpp", 1, "L", "", OVLLogSystem::MSG_INFO) << t << ":" << i);
-                if (i % 50 == 0)
+                if (i % 50 == 0) {
                     *sys << post;
-                if (i % 100 == 0)
+                }
+                if (i % 100 == 0) {
                     sys->setLogLevel(sys->getLogLevel());
+                }
             }
         });
     }
-    for (auto& t : threads)
+    for (auto& t : threads) {
         t.join();
+    }
     sys->flush();
     const auto texts = engine->texts();
     EXPECT_EQ(texts.size(), 2000u);

@@ -64,18 +64,21 @@ struct HostRecord {
 
 struct HostRecordWriter {
     int operator()(OVLMessageIterator& it, const HostRecord& r) const {
-        if (it.write(OVLElement::Auth, OVLAuthName::Writer(), r.auth) != 0)
+        if (it.write(OVLElement::Auth, OVLAuthName::Writer(), r.auth) != 0) {
             return -1;
+        }
         return it.write(OVLElement::Realms, OVLRealmList::Writer(), r.realms);
     }
 };
 
 struct HostRecordReader {
     int operator()(OVLMessageIterator& it, HostRecord& r) const {
-        if (it.read(OVLElement::Auth, OVLAuthName::Reader(), r.auth) != 0)
+        if (it.read(OVLElement::Auth, OVLAuthName::Reader(), r.auth) != 0) {
             return -1;
-        if (!it.hasChild(OVLElement::Realms))
+        }
+        if (!it.hasChild(OVLElement::Realms)) {
             return 0;
+        }
         return it.read(OVLElement::Realms, OVLRealmList::Reader(), r.realms);
     }
 };
@@ -318,8 +321,9 @@ TEST(EnvList, IteratesAndSurvivesAFile) {
     ASSERT_EQ(back->getIterator().read(OVLEnvCache::EnvValuesList::Reader(), read), 0);
     ASSERT_EQ(read.size(), 2u);
     OVLEnvCache::EnvValuesList::const_iterator a = list.begin(), b = read.begin();
-    for (; a != list.end() && b != read.end(); ++a, ++b)
+    for (; a != list.end() && b != read.end(); ++a, ++b) {
         EXPECT_EQ(**a, **b);
+    }
     EXPECT_TRUE(b == read.end());
     OVLEnvPtr found = read.find(guid("aaaaaaaa-2222-4333-8444-555555555555"));
     ASSERT_TRUE(found);
@@ -348,20 +352,23 @@ TEST(EnvCache, SnapshotsAreReplacedWhileReadersHoldThem) {
     std::thread writer([&] {
         for (int i = 0; i < 2000; ++i) {
             OVLEnvCache::EnvValuesList list;
-            for (int k = 0; k <= i % 5; ++k)
+            for (int k = 0; k <= i % 5; ++k) {
                 list.push_back(boost::make_shared<OVLEnv>(OVLEID(i, k), "e", OVLEnvConfig()));
+            }
             cache->update(std::move(list));
         }
         stop = true;
     });
     while (!stop) {
         OVLEnvCache::EnvValuesListPtr snapshot = cache->getEnvList();
-        if (!snapshot)
+        if (!snapshot) {
             continue;
+        }
         const std::size_t n = snapshot->size();
         std::size_t walked = 0;
-        for (auto it = snapshot->begin(); it != snapshot->end(); ++it)
+        for (auto it = snapshot->begin(); it != snapshot->end(); ++it) {
             ++walked;
+        }
         ASSERT_EQ(walked, n);
     }
     writer.join();

@@ -18,11 +18,13 @@ void walk(OVL::OVLMessageIterator it) {
     for (;;) {
         it.getText(text);
         it.getAttribute("id", text);
-        if (it.moveToFirstChild() == 0)
+        if (it.moveToFirstChild() == 0) {
             continue;
+        }
         while (it.moveToNextSibling() != 0) {
-            if (it.moveToParent() != 0)
+            if (it.moveToParent() != 0) {
                 return;
+            }
         }
     }
 }
@@ -30,12 +32,14 @@ void walk(OVL::OVLMessageIterator it) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0)
+    if (size == 0) {
         return 0;
+    }
     OVL::OVLMessagePtr msg = OVL::OVLMessage::getFactory()->createNew();
     if (msg->parse(reinterpret_cast<const char*>(data), size, 0) != 0) {
-        if (msg->getError().empty())
+        if (msg->getError().empty()) {
             std::abort();
+        }
         return 0;
     }
     walk(msg->getIterator());
@@ -43,19 +47,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string indented = msg->toString(OVL::OVLMessage::kIndent | OVL::OVLMessage::kDeclaration);
 
     OVL::OVLMessagePtr again = OVL::OVLMessage::getFactory()->createNew();
-    if (again->parse(compact.data(), compact.size(), 0) != 0)
+    if (again->parse(compact.data(), compact.size(), 0) != 0) {
         std::abort();
-    if (again->toString(OVL::OVLMessage::kCompact) != compact)
+    }
+    if (again->toString(OVL::OVLMessage::kCompact) != compact) {
         std::abort();
+    }
     // The layouts with line breaks add only whitespace that parsing drops again.
-    if (again->parse(indented.data(), indented.size(), 0) != 0)
+    if (again->parse(indented.data(), indented.size(), 0) != 0) {
         std::abort();
-    if (again->toString(OVL::OVLMessage::kCompact) != compact)
+    }
+    if (again->toString(OVL::OVLMessage::kCompact) != compact) {
         std::abort();
+    }
     const std::string lines = msg->toString(OVL::OVLMessage::kLines);
-    if (again->parse(lines.data(), lines.size(), 0) != 0)
+    if (again->parse(lines.data(), lines.size(), 0) != 0) {
         std::abort();
-    if (again->toString(OVL::OVLMessage::kCompact) != compact)
+    }
+    if (again->toString(OVL::OVLMessage::kCompact) != compact) {
         std::abort();
+    }
     return 0;
 }

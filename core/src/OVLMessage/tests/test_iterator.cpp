@@ -259,8 +259,9 @@ TEST(Iterator, ReadAndWriteRestoreThePosition) {
     EXPECT_EQ(it.write("bad name", wander, std::string("x")), -1);
     std::string got;
     auto reader = [](OVLMessageIterator& at, std::string& out) {
-        if (at.moveTo("deep") != 0 || at.moveTo("deeper") != 0)
+        if (at.moveTo("deep") != 0 || at.moveTo("deeper") != 0) {
             return -1;
+        }
         return at.getText(out);
     };
     ASSERT_EQ(it.read(reader, got), 0);

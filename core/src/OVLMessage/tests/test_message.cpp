@@ -25,10 +25,12 @@ OVLMessagePtr newMessage() {
 std::string nested(int depth) {
     std::string s;
     s.reserve(static_cast<std::size_t>(depth) * 7);
-    for (int i = 0; i < depth; ++i)
+    for (int i = 0; i < depth; ++i) {
         s += "<a>";
-    for (int i = 0; i < depth; ++i)
+    }
+    for (int i = 0; i < depth; ++i) {
         s += "</a>";
+    }
     return s;
 }
 
@@ -196,15 +198,18 @@ TEST(Message, HundredThousandLevelsWithoutLimitNeverRecurse) {
     ASSERT_EQ(msg->parse(text.c_str()), 0) << msg->getError();
     OVLMessageIterator it = msg->getIterator();
     int reached = 1;
-    while (it.moveToFirstChild() == 0)
+    while (it.moveToFirstChild() == 0) {
         ++reached;
+    }
     EXPECT_EQ(reached, depth);
     std::string expected;
-    for (int i = 1; i < depth; ++i)
+    for (int i = 1; i < depth; ++i) {
         expected += "<a>";
+    }
     expected += "<a/>";
-    for (int i = 1; i < depth; ++i)
+    for (int i = 1; i < depth; ++i) {
         expected += "</a>";
+    }
     EXPECT_TRUE(msg->toString() == expected);
     OVLMessagePtr copy = newMessage();
     copy->setRootName("copy");
@@ -296,21 +301,27 @@ TEST(Message, DistinctMessagesWorkOnSeveralThreadsAtOnce) {
                 OVLMessagePtr msg = OVLMessage::getFactory()->createNew();
                 const std::string text =
                     "<packet><target>t" + std::to_string(t) + "</target><data/></packet>";
-                if (msg->parse(text.c_str()) != 0)
+                if (msg->parse(text.c_str()) != 0) {
                     ++failures[t];
+                }
                 OVLMessageIterator it = msg->getIterator();
-                if (it.moveTo(OVLElement::Data) != 0 || it.writeInt("i", i) != 0)
+                if (it.moveTo(OVLElement::Data) != 0 || it.writeInt("i", i) != 0) {
                     ++failures[t];
-                if (msg->parse("<broken>") != -1 || msg->getError().empty())
+                }
+                if (msg->parse("<broken>") != -1 || msg->getError().empty()) {
                     ++failures[t];
-                if (i % 50 == 0 && msg->save(path.c_str()) != 0)
+                }
+                if (i % 50 == 0 && msg->save(path.c_str()) != 0) {
                     ++failures[t];
-                if (msg->toString().find("<i>" + std::to_string(i) + "</i>") == std::string::npos)
+                }
+                if (msg->toString().find("<i>" + std::to_string(i) + "</i>") == std::string::npos) {
                     ++failures[t];
+                }
             }
         });
     }
-    for (std::thread& th : threads)
+    for (std::thread& th : threads) {
         th.join();
+    }
     EXPECT_EQ(failures, std::vector<int>(4, 0));
 }

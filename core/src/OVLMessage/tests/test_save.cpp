@@ -1,10 +1,10 @@
 // Loading and the atomic replacement of files by OVLMessage::save().
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cerrno>
 #include <chrono>
@@ -48,8 +48,9 @@ void spit(const std::string& path, const std::string& text) {
 
 int entries(const ferrik_test::TempDir& dir) {
     int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) {
         ++n;
+    }
     return n;
 }
 
@@ -257,8 +258,9 @@ TEST(Save, PermissionFailuresAreRealAndKeepEverything) {
     const std::string path = (ro / "f.xml").string();         // writable, in the read-only directory
     const std::string secret = (ro / "secret.xml").string();  // unreadable
     const std::string locked = (rw / "locked.xml").string();  // read-only, in a writable directory
-    for (const std::string& p : {path, secret, locked})
+    for (const std::string& p : {path, secret, locked}) {
         ASSERT_EQ(withValue(p)->save(p.c_str()), 0);
+    }
     const std::string pathText = slurp(path);
     const std::string lockedText = slurp(locked);
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
@@ -271,21 +273,26 @@ TEST(Save, PermissionFailuresAreRealAndKeepEverything) {
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             ::_exit(100);
+        }
         int code = 0;
         OVLMessagePtr msg = withValue("new");
         // The temporary file cannot be created beside the target.
-        if (msg->save(path.c_str()) != -1 || msg->getError().find("cannot create") == std::string::npos)
+        if (msg->save(path.c_str()) != -1 || msg->getError().find("cannot create") == std::string::npos) {
             code |= 1;
+        }
         // The directory would allow a rename, but the file itself is read-only.
-        if (msg->save(locked.c_str()) != -1 || msg->getError().find("cannot write") == std::string::npos)
+        if (msg->save(locked.c_str()) != -1 || msg->getError().find("cannot write") == std::string::npos) {
             code |= 2;
+        }
         OVLMessagePtr loaded = withValue("kept");
-        if (loaded->load(secret.c_str()) != -1 || loaded->toString() != withValue("kept")->toString())
+        if (loaded->load(secret.c_str()) != -1 || loaded->toString() != withValue("kept")->toString()) {
             code |= 4;
-        if (loaded->load(path.c_str()) != 0)
+        }
+        if (loaded->load(path.c_str()) != 0) {
             code |= 8;
+        }
         ::_exit(code);
     }
     int status = 0;

@@ -23,18 +23,21 @@ struct Record {
 
 struct RecordWriter {
     int operator()(OVLMessageIterator& it, const Record& r) const {
-        if (it.writeText(OVLElement::Login, r.login) != 0)
+        if (it.writeText(OVLElement::Login, r.login) != 0) {
             return -1;
+        }
         return it.write(OVLElement::Realms, OVLListWriter<OVLTextWriter>(OVLElement::Name), r.names);
     }
 };
 
 struct RecordReader {
     int operator()(OVLMessageIterator& it, Record& r) const {
-        if (it.readText(OVLElement::Login, r.login) != 0)
+        if (it.readText(OVLElement::Login, r.login) != 0) {
             return -1;
-        if (!it.hasChild(OVLElement::Realms))
+        }
+        if (!it.hasChild(OVLElement::Realms)) {
             return 0;
+        }
         return it.read(OVLElement::Realms, OVLListReader<OVLTextReader>(OVLElement::Name), r.names);
     }
 };

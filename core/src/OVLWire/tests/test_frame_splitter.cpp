@@ -19,8 +19,9 @@ void feed(FrameSplitter& splitter, std::string_view bytes) {
 std::vector<std::string> drain(FrameSplitter& splitter) {
     std::vector<std::string> frames;
     std::span<char> frame;
-    while (splitter.next(frame) == FrameSplitter::Status::frame)
+    while (splitter.next(frame) == FrameSplitter::Status::frame) {
         frames.emplace_back(frame.data(), frame.size());
+    }
     return frames;
 }
 
@@ -42,15 +43,18 @@ TEST(FrameSplitter, FrameSplitByteByByteIsReassembled) {
         "<packet><target>system</target><data>" + std::string(200, 'x') + "</data></packet>";
     std::vector<std::string> frames;
     for (int round = 0; round < 3; ++round) {
-        for (char c : packet)
+        for (char c : packet) {
             feed(splitter, std::string_view(&c, 1));
+        }
         feed(splitter, std::string_view("\0", 1));
-        for (auto& f : drain(splitter))
+        for (auto& f : drain(splitter)) {
             frames.push_back(f);
+        }
     }
     ASSERT_EQ(frames.size(), 3u);
-    for (auto& f : frames)
+    for (auto& f : frames) {
         EXPECT_EQ(f, packet);
+    }
 }
 
 TEST(FrameSplitter, OversizedFrameIsReportedBeforeItsEndArrives) {

@@ -75,11 +75,13 @@ TEST(Request, DepthLimitCountsTheRootAndPassesAtTheLimit) {
                     message, 4),
               kErrTooDeep);
     std::string deep = "<packet><target>x</target><data>";
-    for (int i = 0; i < 100000; ++i)
+    for (int i = 0; i < 100000; ++i) {
         deep += "<e>";
+    }
     EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrMalformed);
-    for (int i = 0; i < 100000; ++i)
+    for (int i = 0; i < 100000; ++i) {
         deep += "</e>";
+    }
     EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrTooDeep);
 }
 
@@ -136,9 +138,11 @@ TEST(Request, FramesThatAreNotWellFormedAreRefusedWithTheirPosition) {
     std::string message;
     parse("<packet id=\"a\">" + echo + "</packet><packet id=\"b\">" + echo + "</packet>", request, message);
     EXPECT_EQ(request.id(), "a") << "the error reply carries the id that could be read";
-    for (const char* fine : {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", "<a b='&#9;&lt;&#x10FFFF;'/>",
-                             "<!-- c --><a><![CDATA[<&\x0d]]><?pi x?></a>\n"})
+    for (const char* fine :
+         {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", "<a b='&#9;&lt;&#x10FFFF;'/>",
+          "<!-- c --><a><![CDATA[<&\x0d]]><?pi x?></a>\n"}) {
         EXPECT_TRUE(checkWellFormed(fine, message)) << fine << ": " << message;
+    }
 }
 
 // An id is the attribute's value as XML reads it: tab, line feed and carriage return written as
@@ -167,7 +171,9 @@ TEST(Utf8, XmlTextDropsOnlyWhatXmlCannotCarry) {
         std::string out;
     } cases[] = {
         {"tab\tlf\ncr\r \xE2\x82\xAC \xEF\xBF\xBD \xF0\x9F\x98\x80", ""},
-        {"a\x01" "b\x1f", "ab"},
+        {"a\x01"
+         "b\x1f",
+         "ab"},
         {"x\xEF\xBF\xBEy\xEF\xBF\xBFz", "xyz"},
         {"bad\xff\xc0\xafutf8\xed\xa0\x80", "badutf8"},
         {std::string("zero\0byte", 9), "zerobyte"},

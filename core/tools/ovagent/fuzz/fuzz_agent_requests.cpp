@@ -72,8 +72,9 @@ Agent& agent() {
 
 std::size_t countFrames(const std::string& out, std::size_t from) {
     std::size_t n = 0;
-    for (std::size_t i = from; i < out.size(); ++i)
+    for (std::size_t i = from; i < out.size(); ++i) {
         n += out[i] == '\0' ? 1 : 0;
+    }
     return n;
 }
 
@@ -84,22 +85,27 @@ bool onlyXmlCharacters(const std::string& text) {
     for (std::size_t i = 0; i < size;) {
         unsigned c = p[i];
         std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > size)
+        if (n == 0 || i + n > size) {
             return false;
-        if (n > 1)
+        }
+        if (n > 1) {
             c &= 0xFFu >> (n + 1);
+        }
         for (std::size_t k = 1; k < n; ++k) {
-            if ((p[i + k] & 0xC0u) != 0x80u)
+            if ((p[i + k] & 0xC0u) != 0x80u) {
                 return false;
+            }
             c = (c << 6) | (p[i + k] & 0x3Fu);
         }
         static const unsigned kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < kMin[n])
+        if (c < kMin[n]) {
             return false;
+        }
         const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
                              (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-        if (!allowed)
+        if (!allowed) {
             return false;
+        }
         i += n;
     }
     return true;
@@ -108,8 +114,9 @@ bool onlyXmlCharacters(const std::string& text) {
 void checkReplies(const std::string& out, std::size_t from) {
     while (from < out.size()) {
         const std::size_t end = out.find('\0', from);
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
             std::abort();  // a reply without its terminator
+        }
         pugi::xml_document doc;
         const std::string reply = out.substr(from, end - from);
         if (!onlyXmlCharacters(reply) ||
@@ -125,8 +132,9 @@ void checkReplies(const std::string& out, std::size_t from) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0)
+    if (size == 0) {
         return 0;
+    }
     Agent& a = agent();
     ovagent::Dispatcher dispatcher(*a.context);
     ovagent::SessionState state;
@@ -144,10 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::span<char> frame;
         for (;;) {
             const auto status = splitter.next(frame);
-            if (status == OVL::Wire::FrameSplitter::Status::needMore)
+            if (status == OVL::Wire::FrameSplitter::Status::needMore) {
                 break;
-            if (status == OVL::Wire::FrameSplitter::Status::tooLarge)
+            }
+            if (status == OVL::Wire::FrameSplitter::Status::tooLarge) {
                 return 0;  // the session answers 413 and closes
+            }
             const std::size_t before = out.size();
             ovagent::LoginAttempt attempt;
             switch (dispatcher.handle(frame, state, out, attempt)) {

@@ -6,12 +6,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <pugixml.hpp>
 
@@ -68,34 +68,38 @@ class AgentProcess {
 public:
     // Starts ovagent with `config` (the text @SOCKET@ becomes a socket path in the temp dir).
     // extraArgs go after the generated ones.
-    explicit AgentProcess(std::string config, std::vector<std::string> extraArgs = {},
+    explicit AgentProcess(std::string config, const std::vector<std::string>& extraArgs = {},
                           const ferrik_test::TempDir* stateDir = nullptr)
         : m_stateDir(stateDir != nullptr ? stateDir->path().string() : m_dir.file("state")) {
         m_socketPath = m_dir.file("agent.sock");
-        for (auto pos = config.find("@SOCKET@"); pos != std::string::npos; pos = config.find("@SOCKET@"))
-            config.replace(pos, 8, m_socketPath);
+        constexpr std::string_view kSocketMark = "@SOCKET@";
+        for (auto pos = config.find(kSocketMark); pos != std::string::npos; pos = config.find(kSocketMark)) {
+            config.replace(pos, kSocketMark.size(), m_socketPath);
+        }
         m_configPath = m_dir.file("agent.xml");
         std::ofstream(m_configPath) << config;
-        start(std::move(extraArgs));
+        start(extraArgs);
     }
     ~AgentProcess() { stop(SIGTERM); }
     AgentProcess(const AgentProcess&) = delete;
     AgentProcess& operator=(const AgentProcess&) = delete;
 
-    void start(std::vector<std::string> extraArgs = {}) {
+    void start(const std::vector<std::string>& extraArgs = {}) {
         std::remove(portsFile().c_str());
         std::vector<std::string> args = {OVAGENT_PATH, "--config",     m_configPath, "--state-dir",
                                          m_stateDir,   "--ports-file", portsFile()};
-        for (auto& a : extraArgs)
+        for (auto& a : extraArgs) {
             args.push_back(a);
+        }
         m_pid = ::fork();
         if (m_pid == 0) {
             // A test program that dies (a failed assertion in a child, a sanitizer report) takes its
             // agent along instead of leaving it running with the test runner's output pipe open.
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             std::vector<char*> argv;
-            for (auto& a : args)
+            for (auto& a : args) {
                 argv.push_back(a.data());
+            }
             argv.push_back(nullptr);
             ::execv(argv[0], argv.data());
             ::_exit(127);
@@ -113,8 +117,9 @@ public:
                     m_ports[kind] = static_cast<unsigned short>(std::stoi(port));
                 }
             }
-            if (!m_ports.empty())
+            if (!m_ports.empty()) {
                 return;
+            }
             int status = 0;
             if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
                 m_pid = -1;
@@ -127,8 +132,9 @@ public:
 
     // Sends `signal` and waits for the exit. Returns the wait status.
     int stop(int signal) {
-        if (m_pid <= 0)
+        if (m_pid <= 0) {
             return 0;
+        }
         ::kill(m_pid, signal);
         int status = 0;
         ::waitpid(m_pid, &status, 0);
@@ -191,15 +197,17 @@ inline int connectLoopbackTcp(unsigned short port, const char* source = nullptr)
         sockaddr_in local{};
         local.sin_family = AF_INET;
         ::inet_pton(AF_INET, source, &local.sin_addr);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
             fail("bind");
+        }
     }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         fail("connect");
+    }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd;
@@ -240,16 +248,18 @@ public:
         return *this;
     }
     ~Client() {
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
             ::close(m_fd);
+        }
     }
 
     void sendRaw(std::string_view bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
             ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
+            if (n <= 0) {
                 throw std::runtime_error("send failed");
+            }
             done += static_cast<std::size_t>(n);
         }
     }
@@ -268,11 +278,13 @@ public:
             }
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
+            if (left.count() <= 0) {
                 throw std::runtime_error("no reply in time");
+            }
             pollfd pfd{m_fd, POLLIN, 0};
-            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
                 continue;
+            }
             char chunk[65536];
             ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
             if (n <= 0) {
@@ -285,20 +297,24 @@ public:
     std::unique_ptr<Reply> read(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         auto reply = std::make_unique<Reply>();
         reply->text = readFrame(timeout);
-        if (closed && reply->text.empty())
+        if (closed && reply->text.empty()) {
             throw std::runtime_error("connection closed");
+        }
         // Every frame of the agent is checked as strictly as a conforming XML parser would.
-        if (std::string why; !OVL::Wire::checkWellFormed(reply->text, why))
+        if (std::string why; !OVL::Wire::checkWellFormed(reply->text, why)) {
             throw std::runtime_error("reply is not well-formed XML (" + why + "): " + reply->text);
-        if (!reply->doc.load_string(reply->text.c_str()))
+        }
+        if (!reply->doc.load_string(reply->text.c_str())) {
             throw std::runtime_error("unparsable reply: " + reply->text);
+        }
         return reply;
     }
     // True when the agent closes the connection within `timeout` (after any frames still queued).
     bool closedByPeer(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
         try {
-            while (!closed)
+            while (!closed) {
                 readFrame(timeout);
+            }
         } catch (const std::exception&) {
             return false;
         }
@@ -315,8 +331,9 @@ public:
     // Reads the greeting (unless greeting() did) and logs in; returns the login reply.
     std::unique_ptr<Reply> login(const std::string& login = "tester", const std::string& password = kPassword,
                                  const std::string& realm = kSystemRealm, const std::string& domain = {}) {
-        if (!m_greeted)
+        if (!m_greeted) {
             read();
+        }
         m_greeted = true;
         return call("<packet id=\"login\"><target>system</target><data><system><login><login>" + login +
                     "</login><domain>" + domain + "</domain><realm>" + realm + "</realm><password>" +
@@ -324,8 +341,9 @@ public:
     }
     int fd() const { return m_fd; }
     void disconnect() {
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
             ::close(m_fd);
+        }
         m_fd = -1;
     }
     bool closed = false;

@@ -23,8 +23,9 @@ std::string envRequest(const std::string& id, const std::string& op, const std::
 
 std::map<std::string, std::string> fields(pugi::xml_node node) {
     std::map<std::string, std::string> out;
-    for (pugi::xml_node child : node.children())
+    for (pugi::xml_node child : node.children()) {
         out[std::string(OVL::Wire::localName(child))] = child.child_value();
+    }
     return out;
 }
 
@@ -37,8 +38,9 @@ struct AgentRun {
 // fails with EFBIG, as on a full disk (pipes, such as its standard error, are not limited).
 AgentRun runWithFullDisk(const std::vector<std::string>& arguments, rlim_t fileSizeLimit) {
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
+    if (::pipe(pipeFds) != 0) {
         throw std::runtime_error("pipe");
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipeFds[1], 2);
@@ -47,8 +49,9 @@ AgentRun runWithFullDisk(const std::vector<std::string>& arguments, rlim_t fileS
         const rlimit limit{fileSizeLimit, fileSizeLimit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::vector<char*> argv{const_cast<char*>(OVAGENT_PATH)};
-        for (const std::string& a : arguments)
+        for (const std::string& a : arguments) {
             argv.push_back(const_cast<char*>(a.c_str()));
+        }
         argv.push_back(nullptr);
         ::execv(argv[0], argv.data());
         ::_exit(127);
@@ -56,8 +59,9 @@ AgentRun runWithFullDisk(const std::vector<std::string>& arguments, rlim_t fileS
     ::close(pipeFds[1]);
     AgentRun run;
     char chunk[4096];
-    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;)
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
         run.output.append(chunk, static_cast<std::size_t>(n));
+    }
     ::close(pipeFds[0]);
     ::waitpid(pid, &run.status, 0);
     return run;
@@ -65,8 +69,9 @@ AgentRun runWithFullDisk(const std::vector<std::string>& arguments, rlim_t fileS
 
 int temporaries(const std::string& dir) {
     int n = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         n += entry.path().filename().string().find(".tmp") != std::string::npos;
+    }
     return n;
 }
 
@@ -181,8 +186,9 @@ TEST(AgentEnvironments, ListCreateChangeDestroyAndPersistAcrossRestart) {
     ASSERT_EQ(client.login()->errorCode(), 0);
     auto list = client.call(envRequest("1", "list"));
     std::vector<std::string> names;
-    for (pugi::xml_node env : list->result().children())
+    for (pugi::xml_node env : list->result().children()) {
         names.push_back(childText(env, "name"));
+    }
     EXPECT_EQ(names, (std::vector<std::string>{"prod-db", "cache"}));
 }
 

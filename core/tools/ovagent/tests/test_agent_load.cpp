@@ -37,8 +37,9 @@ TEST(AgentLoad, ConcurrentClientsEachGetTheirOwnReplies) {
                     const std::string tag = std::to_string(c) + "-" + std::to_string(sent++);
                     client.send(request(tag, "system", "system", "echo", "<text>" + tag + "</text>"));
                 };
-                while (sent < kWindow)
+                while (sent < kWindow) {
                     sendOne();
+                }
                 while (received < kRequests) {
                     const std::string expected = std::to_string(c) + "-" + std::to_string(received);
                     auto reply = client.read(std::chrono::seconds(30));
@@ -48,16 +49,18 @@ TEST(AgentLoad, ConcurrentClientsEachGetTheirOwnReplies) {
                     } else {
                         ++bad;
                     }
-                    if (sent < kRequests)
+                    if (sent < kRequests) {
                         sendOne();
+                    }
                 }
             } catch (const std::exception&) {
                 ++bad;
             }
         });
     }
-    for (auto& t : threads)
+    for (auto& t : threads) {
         t.join();
+    }
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(good.load(), kClients * kRequests);
     EXPECT_TRUE(agent.running());

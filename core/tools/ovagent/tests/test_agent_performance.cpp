@@ -19,10 +19,12 @@ constexpr const char* kProcesses = "\\System\\Processes";
 std::string sample(const std::string& id, const std::vector<std::string>& counters,
                    const std::string& interval) {
     std::string body;
-    for (const std::string& c : counters)
+    for (const std::string& c : counters) {
         body += "<counter>" + c + "</counter>";
-    if (!interval.empty())
+    }
+    if (!interval.empty()) {
         body += "<interval>" + interval + "</interval>";
+    }
     return request(id, "performance", "performance", "sample", body);
 }
 
@@ -36,8 +38,9 @@ struct CounterReply {
 std::vector<CounterReply> counters(const Reply& reply) {
     std::vector<CounterReply> out;
     for (pugi::xml_node c : reply.result().children()) {
-        if (OVL::Wire::localName(c) != "counter")
+        if (OVL::Wire::localName(c) != "counter") {
             continue;
+        }
         out.push_back(
             {childText(c, "path"), childText(c, "value"), childText(c, "status"), childText(c, "message")});
     }
@@ -51,8 +54,9 @@ std::vector<std::string> memorySpellings(int first, int count) {
         std::string path = "\\memory\\available bytes";
         int bit = 0;
         for (char& ch : path) {
-            if (std::isalpha(static_cast<unsigned char>(ch)) && ((i >> bit++) & 1))
+            if (std::isalpha(static_cast<unsigned char>(ch)) && ((i >> bit++) & 1)) {
                 ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            }
         }
         out.push_back(path);
     }
@@ -81,16 +85,19 @@ TEST_F(AgentPerformance, ListsItsCountersAndSamplesGaugesAndRates) {
     auto list = client.call(request("l", "performance", "performance", "listCounters"));
     ASSERT_EQ(list->errorCode(), 0) << list->text;
     std::vector<std::string> paths;
-    for (pugi::xml_node c : list->result().children())
+    for (pugi::xml_node c : list->result().children()) {
         paths.push_back(childText(c, "path"));
+    }
     EXPECT_GE(paths.size(), 10u);
     EXPECT_NE(std::find(paths.begin(), paths.end(), kCpu), paths.end());
     // Every offered counter can be sampled.
-    std::vector<std::string> offered(paths.begin(), paths.begin() + std::min<std::size_t>(paths.size(), 32));
+    std::vector<std::string> offered(paths.begin(),
+                                     paths.begin() + std::min<std::ptrdiff_t>(std::ssize(paths), 32));
     auto all = client.call(sample("all", offered, "100"));
     ASSERT_EQ(all->errorCode(), 0) << all->text;
-    for (const CounterReply& c : counters(*all))
+    for (const CounterReply& c : counters(*all)) {
         EXPECT_FALSE(c.value.empty()) << c.path << ": " << c.status << " " << c.message;
+    }
 
     // Gauges need one collection; unknown and malformed paths get their own status, the rest is answered.
     auto gauges = client.call(sample("g", {kMemory, "\\Nope\\Counter", kProcesses, "no path"}, "0"));
@@ -179,15 +186,16 @@ TEST_F(AgentPerformance, SessionCountersAreBounded) {
     Client client = Client::tcp(s_agent->tcpPort());
     ASSERT_EQ(client.login()->errorCode(), 0);
     std::vector<std::string> firstBatch = memorySpellings(0, 31);
-    firstBatch.push_back(kCpu);
+    firstBatch.emplace_back(kCpu);
     client.call(sample("1", firstBatch, "0"));
     ASSERT_FALSE(counters(*client.call(sample("2", {kCpu}, "0")))[0].value.empty());
     for (int batch = 1; batch <= 2; ++batch) {
         auto reply = client.call(sample("b", memorySpellings(batch * 32, 32), "0"));
         auto values = counters(*reply);
         ASSERT_EQ(values.size(), 32u);
-        for (const CounterReply& c : values)
+        for (const CounterReply& c : values) {
             EXPECT_FALSE(c.value.empty()) << c.path << ": " << c.message;
+        }
     }
     EXPECT_EQ(counters(*client.call(sample("3", {kCpu}, "0")))[0].status, "0xC0000BC6");
 }

@@ -61,8 +61,9 @@ TEST_F(AgentProtocol, GreetingLoginAndSystemOperations) {
 
     auto realms = client.call(request("r", "system", "system", "getRealms"));
     std::vector<std::string> names;
-    for (pugi::xml_node realm : realms->result().children())
+    for (pugi::xml_node realm : realms->result().children()) {
         names.push_back(childText(realm, "name"));
+    }
     EXPECT_EQ(names, (std::vector<std::string>{"System", "Lab"}));
     EXPECT_EQ(childText(realms->result().first_child(), "id"), kSystemRealm);
 
@@ -142,8 +143,9 @@ TEST(AgentLoginLoad, ParallelWrongLoginsEachGetTheirFrameAndOtherAddressesStillL
         attackers.push_back(Client::tcp(agent.tcpPort(), "127.0.0.2"));
         attackers.back().greeting();
     }
-    for (Client& attacker : attackers)
+    for (Client& attacker : attackers) {
         attacker.send(loginRequest("slow", "wrong"));
+    }
     Client user = Client::tcp(agent.tcpPort());
     EXPECT_EQ(user.login()->errorCode(), 0);
     std::map<int, int> codes;
@@ -225,8 +227,9 @@ TEST_F(AgentProtocol, SeveralFramesInOneWriteAndAFrameSplitOverWrites) {
     Client client = Client::tcp(s_agent->tcpPort());
     ASSERT_EQ(client.login()->errorCode(), 0);
     std::string batch;
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 20; ++i) {
         batch += echo("b" + std::to_string(i), std::to_string(i)) + '\0';
+    }
     client.sendRaw(batch);
     for (int i = 0; i < 20; ++i) {
         auto reply = client.read();
@@ -359,8 +362,9 @@ TEST(AgentLifecycle, SighupReopensTheLog) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     auto waitFor = [&](const std::string& path, const std::string& text) {
-        for (int i = 0; i < 250 && logText(path).find(text) == std::string::npos; ++i)
+        for (int i = 0; i < 250 && logText(path).find(text) == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         return logText(path).find(text) != std::string::npos;
     };
     std::filesystem::create_directory(logDir);
@@ -406,8 +410,9 @@ TEST(AgentLog, ClientTextCannotForgeRecordsAndRepeatsAreSuppressed) {
         Client repeater = Client::tcp(agent.tcpPort());
         repeater.greeting();
         repeater.sendRaw(std::string(kEmpty, '\0'));
-        for (int i = 0; i < kEmpty; ++i)
+        for (int i = 0; i < kEmpty; ++i) {
             EXPECT_EQ(repeater.read()->errorCode(), 400);
+        }
     }
     // Connection after connection from one address: together they write at most the address's budget.
     constexpr int kChurn = ovagent::SessionLog::kAddressBurst / 2 + 10;
@@ -417,8 +422,9 @@ TEST(AgentLog, ClientTextCannotForgeRecordsAndRepeatsAreSuppressed) {
     }
     const std::string summary =
         std::to_string(kEmpty - ovagent::SessionLog::kBurst) + " similar records suppressed";
-    for (int i = 0; i < 250 && agent.log().find(summary) == std::string::npos; ++i)
+    for (int i = 0; i < 250 && agent.log().find(summary) == std::string::npos; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     agent.stop(SIGTERM);
     std::istringstream log(agent.log());
     std::string line;
@@ -455,8 +461,9 @@ TEST(AgentLog, RecordsCarryTimeTypeAndSourceAndLevelZeroIsSilent) {
         std::string line;
         bool connected = false, loggedIn = false, failed = false;
         while (std::getline(log, line)) {
-            if (line.find(" type: ") != 24)
+            if (line.find(" type: ") != 24) {
                 continue;  // a continuation line of a multi-line record (the listener list)
+            }
             ASSERT_GE(line.size(), 31u) << line;
             // ctime layout: "Tue Dec  8 01:00:24 2026"
             EXPECT_TRUE(line[3] == ' ' && line[7] == ' ' && line[13] == ':' && line[16] == ':' &&

@@ -21,18 +21,21 @@ struct Child {
 
 Child spawn(std::vector<std::string> args, bool mergeStderr = false) {
     int toChild[2], fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0)
+    if (::pipe2(toChild, O_CLOEXEC) != 0 || ::pipe2(fromChild, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
+    }
     Child child;
     child.pid = ::fork();
     if (child.pid == 0) {
         ::dup2(toChild[0], 0);
         ::dup2(fromChild[1], 1);
-        if (mergeStderr)
+        if (mergeStderr) {
             ::dup2(fromChild[1], 2);
+        }
         std::vector<char*> argv;
-        for (auto& a : args)
+        for (auto& a : args) {
             argv.push_back(a.data());
+        }
         argv.push_back(nullptr);
         ::execvp(argv[0], argv.data());
         ::_exit(127);
@@ -47,8 +50,9 @@ Child spawn(std::vector<std::string> args, bool mergeStderr = false) {
 void writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n <= 0)
+        if (n <= 0) {
             throw std::runtime_error("write");
+        }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
 }
@@ -60,15 +64,18 @@ std::string readUntil(int fd, const std::string& needle, std::chrono::millisecon
     while (text.find(needle) == std::string::npos) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0) {
             break;
+        }
         pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
             continue;
+        }
         char chunk[4096];
         ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n <= 0)
+        if (n <= 0) {
             break;
+        }
         text.append(chunk, static_cast<std::size_t>(n));
     }
     return text;
@@ -77,14 +84,17 @@ std::string readUntil(int fd, const std::string& needle, std::chrono::millisecon
 // Closes the child's input and waits for it; its output stays open until then, so a child still
 // writing is not killed by SIGPIPE.
 int finish(Child& child, bool kill = false) {
-    if (kill)
+    if (kill) {
         ::kill(child.pid, SIGTERM);
-    if (child.in >= 0)
+    }
+    if (child.in >= 0) {
         ::close(child.in);
+    }
     int status = 0;
     ::waitpid(child.pid, &status, 0);
-    if (child.out >= 0)
+    if (child.out >= 0) {
         ::close(child.out);
+    }
     return status;
 }
 
@@ -178,8 +188,9 @@ TEST(AgentTransports, StdioSessionAndDaemonKeepEachOthersEnvironmentChanges) {
         client.call(env("d2", "create", "<name>by-daemon-2</name><config><t>3</t></config>"))->errorCode(),
         0);
     const std::string list = client.call(env("d3", "list", ""))->text;
-    for (const char* name : {"by-daemon", "by-ssh", "by-daemon-2"})
+    for (const char* name : {"by-daemon", "by-ssh", "by-daemon-2"}) {
         EXPECT_NE(list.find(std::string(">") + name + "<"), std::string::npos) << name << " in " << list;
+    }
     EXPECT_EQ(finish(session), 0);
 }
 

@@ -53,8 +53,9 @@ TEST(AgentLogText, EscapesWhatCouldEndOrForgeARecord) {
         {"bad\xff cut\xc3 surrogate\xed\xa0\x80", "bad\\xFF cut\\xC3 surrogate\\xED\\xA0\\x80"},
         {std::string("nul\0x", 5), "nul\\x00x"},
     };
-    for (const auto& [in, out] : cases)
+    for (const auto& [in, out] : cases) {
         EXPECT_EQ(AgentLog::escape(in), out) << in;
+    }
     EXPECT_EQ(AgentLog::clip(std::string(200, 'a')), std::string(AgentLog::kMaxClientText, 'a') + "...");
     EXPECT_EQ(AgentLog::clip("short"), "short");
 }
@@ -68,7 +69,7 @@ TEST(LoginGate, ServesAddressesInTurnAndBoundsWhatItAdmits) {
     std::mutex mutex;
     std::vector<std::string> order;
     std::atomic<int> done{0};
-    auto check = [&](std::string name) {
+    auto check = [&](const std::string& name) {
         return [&, name] {
             {
                 std::lock_guard<std::mutex> lock(mutex);
@@ -86,23 +87,27 @@ TEST(LoginGate, ServesAddressesInTurnAndBoundsWhatItAdmits) {
                           }),
               A::admitted);
     started.get_future().wait();
-    for (const char* name : {"a2", "a3", "a4"})
+    for (const char* name : {"a2", "a3", "a4"}) {
         ASSERT_EQ(gate.submit("a", check(name)), A::admitted);
+    }
     ASSERT_EQ(gate.submit("b", check("b1")), A::admitted);
 
     std::size_t admitted = 5;
-    for (std::size_t i = 0; i < LoginGate::kMaxPerAddress; ++i)
+    for (std::size_t i = 0; i < LoginGate::kMaxPerAddress; ++i) {
         admitted += gate.submit("c", check("c")) == A::admitted;
+    }
     EXPECT_EQ(admitted, 5 + LoginGate::kMaxPerAddress);
     EXPECT_EQ(gate.submit("c", [] { ADD_FAILURE() << "a check over the address limit ran"; }),
               A::addressFull);
-    for (int i = 0; admitted < LoginGate::kMaxPending; ++i, ++admitted)
+    for (int i = 0; admitted < LoginGate::kMaxPending; ++i, ++admitted) {
         ASSERT_EQ(gate.submit("d" + std::to_string(i), check("d")), A::admitted);
+    }
     EXPECT_EQ(gate.submit("e", [] { ADD_FAILURE() << "a check over the gate's limit ran"; }), A::gateFull);
 
     release.set_value();
-    for (int i = 0; i < 500 && done.load() < static_cast<int>(admitted); ++i)
+    for (int i = 0; i < 500 && done.load() < static_cast<int>(admitted); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     ASSERT_EQ(done.load(), static_cast<int>(admitted));
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(std::vector<std::string>(order.begin(), order.begin() + 5),
@@ -416,8 +421,9 @@ TEST(EnvironmentStore, InvalidStateFilesAreRefusedWithTheReason) {
     // What a writer killed half-way left is removed at the start; other files stay.
     ferrik_test::TempDir stale;
     std::ofstream(stale.file("state.xml")) << file(env(a, "one", "revision=\"3\""));
-    for (const char* name : {"state.xml.tmp", "state.xml.tmp-4242-0", "state.xml.bak"})
+    for (const char* name : {"state.xml.tmp", "state.xml.tmp-4242-0", "state.xml.bak"}) {
         std::ofstream(stale.file(name)) << "<half";
+    }
     EnvironmentStore restarted(stale.file("state.xml"));
     ASSERT_TRUE(restarted.open({}, error)) << error;
     OVL::OVLGUIDBase idA;

@@ -95,8 +95,9 @@ TEST(OvlsendRoundTrips, SummaryIsExactNearestRank) {
     EXPECT_EQ(ovlsend::formatStats(s), "count 4, mean 4.000 ms, p50 2.000 ms, p99 10.000 ms, max 10.000 ms");
 
     std::vector<nanoseconds> many;
-    for (int i = 200; i >= 1; --i)
-        many.push_back(nanoseconds(i * 1000));
+    for (int i = 200; i >= 1; --i) {
+        many.emplace_back(i * 1000);
+    }
     s = ovlsend::summarize(many);
     EXPECT_EQ(s.count, 200u);
     EXPECT_EQ(s.mean, nanoseconds(100500));
@@ -137,16 +138,19 @@ std::string slurp(const std::string& path) {
 std::vector<std::string> replies(const std::string& out) {
     const std::string end = "</ns1:packet>\n";
     std::vector<std::string> result;
-    for (std::size_t begin = 0, at; (at = out.find(end, begin)) != std::string::npos; begin = at + end.size())
+    for (std::size_t begin = 0, at; (at = out.find(end, begin)) != std::string::npos;
+         begin = at + end.size()) {
         result.push_back(out.substr(begin, at + end.size() - 1 - begin));
+    }
     return result;
 }
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
         result.push_back(line);
+    }
     return result;
 }
 
@@ -162,12 +166,14 @@ Outcome run(const std::string& args, const std::string& input, const ferrik_test
     Outcome result{-1, {}, {}};
     std::array<char, 4096> chunk;
     std::size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
         result.out.append(chunk.data(), n);
+    }
     const int status = ::pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (separateErrors)
+    if (separateErrors) {
         result.err = slurp(dir.file("stderr"));
+    }
     return result;
 }
 
@@ -300,8 +306,9 @@ TEST_F(OvlsendAgent, RepeatSendsTheInputAgainAndSummarizes) {
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> out = replies(r.out), err = lines(r.err);
     ASSERT_EQ(out.size(), 3u) << r.out;
-    for (const std::string& reply : out)
+    for (const std::string& reply : out) {
         EXPECT_NE(reply.find("<ns2:text>again</ns2:text>"), std::string::npos) << reply;
+    }
     ASSERT_EQ(err.size(), 4u) << r.err;
     double slowest = 0;
     for (int i = 0; i < 3; ++i) {

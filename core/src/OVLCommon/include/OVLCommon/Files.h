@@ -11,6 +11,8 @@
 namespace OVL {
 
 using HANDLE = void*;
+// A handle carries a descriptor in a pointer; integer-to-pointer casts are how it is made.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 
 // Desired access bits.
@@ -29,6 +31,7 @@ inline int handleToFd(HANDLE h) noexcept {
     return (h == nullptr || v < 0 || v > INT32_MAX) ? -1 : static_cast<int>(v);
 }
 inline HANDLE fdToHandle(int fd) noexcept {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));
 }
 

@@ -49,4 +49,5 @@ OVLCORE_EXPORT int processException(const OVLException& e);
 
 }  // namespace OVL
 
-#define OVL_THROW_ERROR(code, text) ::OVL::throwErrorImpl(::OVL::OVLException((code), (text)), __FILE__, __LINE__)
+#define OVL_THROW_ERROR(code, text) \
+    ::OVL::throwErrorImpl(::OVL::OVLException((code), (text)), __FILE__, __LINE__)

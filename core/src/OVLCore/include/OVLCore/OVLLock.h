@@ -11,8 +11,8 @@ namespace OVL {
 class OVLCORE_EXPORT OVLLock : private noncopyable_::noncopyable {
 public:
     OVLLock();
-    // The lock must not be held.
-    ~OVLLock();
+    // The lock must not be held. Defined in the library, which exports it (part of its ABI).
+    ~OVLLock();  // NOLINT(performance-trivially-destructible)
 
     // Blocks until the calling thread holds the lock. A holder may lock again; it then unlocks
     // as many times as it locked.

@@ -22,8 +22,9 @@ public:
     ~OVLSpinLock() = default;
 
     void lock() noexcept {
-        while (m_word.exchange(1, std::memory_order_acquire) != 0)
+        while (m_word.exchange(1, std::memory_order_acquire) != 0) {
             schedYield();
+        }
     }
     void unlock() noexcept { m_word.store(0, std::memory_order_release); }
 

@@ -14,7 +14,9 @@ class OVLTLS {
 public:
     OVLTLS() { m_ok = pthread_key_create(&m_key, &destroyValue) == 0; }
     virtual ~OVLTLS() {
-        if (!m_ok) return;
+        if (!m_ok) {
+            return;
+        }
         delete static_cast<T*>(pthread_getspecific(m_key));
         pthread_setspecific(m_key, nullptr);
         pthread_key_delete(m_key);
@@ -27,7 +29,9 @@ public:
 
     // The calling thread's value, created on first access; null if no slot or no memory.
     T* get() {
-        if (!m_ok) return nullptr;
+        if (!m_ok) {
+            return nullptr;
+        }
         T* value = static_cast<T*>(pthread_getspecific(m_key));
         if (value == nullptr) {
             value = new (std::nothrow) T();

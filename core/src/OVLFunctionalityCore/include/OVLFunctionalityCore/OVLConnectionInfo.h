@@ -27,7 +27,7 @@ public:
     static constexpr int kDefaultPort = 0;
 
     OVLConnectionInfo() = default;
-    OVLConnectionInfo(std::string typeName, std::string host, int port, OVLAuthName auth);
+    OVLConnectionInfo(const std::string& typeName, const std::string& host, int port, OVLAuthName auth);
     OVLConnectionInfo(const OVLConnectionInfo&) = default;
     OVLConnectionInfo& operator=(const OVLConnectionInfo&) = default;
     ~OVLConnectionInfo() override;

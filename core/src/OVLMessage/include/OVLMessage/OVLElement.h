@@ -14,7 +14,7 @@ namespace OVL {
 class OVLMESSAGE_EXPORT OVLElement {
 public:
     enum : int {
-#define OVL_ELEMENT(constant, identifier, name) constant = identifier,
+#define OVL_ELEMENT(constant, identifier, name) constant = (identifier),
 #include "OVLMessage/OVLElementTable.inc"
 #undef OVL_ELEMENT
     };

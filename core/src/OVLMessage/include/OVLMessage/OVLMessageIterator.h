@@ -126,15 +126,17 @@ public:
     // Runs the reader or writer at the current element.
     template <class Reader, class T>
     int read(const Reader& reader, T& object) {
-        if (!isValid())
+        if (!isValid()) {
             return -1;
+        }
         OVLMessageIterator at(*this);
         return reader(at, object);
     }
     template <class Writer, class T>
     int write(const Writer& writer, const T& object) {
-        if (!isValid())
+        if (!isValid()) {
             return -1;
+        }
         OVLMessageIterator at(*this);
         return writer(at, object);
     }
@@ -142,15 +144,17 @@ public:
     template <class Reader, class T>
     int read(const char* name, const Reader& reader, T& object) {
         OVLMessageIterator at(*this);
-        if (at.moveTo(name) != 0)
+        if (at.moveTo(name) != 0) {
             return -1;
+        }
         return reader(at, object);
     }
     template <class Reader, class T>
     int read(int id, const Reader& reader, T& object) {
         OVLMessageIterator at(*this);
-        if (at.moveTo(id) != 0)
+        if (at.moveTo(id) != 0) {
             return -1;
+        }
         return reader(at, object);
     }
     // Appends a child element of that name and runs the writer on it. The child stays even
@@ -158,15 +162,17 @@ public:
     template <class Writer, class T>
     int write(const char* name, const Writer& writer, const T& object) {
         OVLMessageIterator at(*this);
-        if (at.addChild(name) != 0)
+        if (at.addChild(name) != 0) {
             return -1;
+        }
         return writer(at, object);
     }
     template <class Writer, class T>
     int write(int id, const Writer& writer, const T& object) {
         OVLMessageIterator at(*this);
-        if (at.addChild(id) != 0)
+        if (at.addChild(id) != 0) {
             return -1;
+        }
         return writer(at, object);
     }
 

@@ -55,11 +55,13 @@ public:
 
     template <class Map>
     int operator()(OVLMessageIterator& it, Map& map) const {
-        if (m_key == nullptr || m_value == nullptr)
+        if (m_key == nullptr || m_value == nullptr) {
             return -1;
+        }
         OVLMessageIterator entry(it);
-        if (entry.moveTo(m_entry) != 0)
+        if (entry.moveTo(m_entry) != 0) {
             return 0;
+        }
         do {
             typename Map::key_type key{};
             typename Map::mapped_type value{};
@@ -96,8 +98,9 @@ public:
         int result = 0;
         for (const auto& [key, value] : map) {
             OVLMessageIterator entry(it);
-            if (entry.addChild(m_entry) != 0)
+            if (entry.addChild(m_entry) != 0) {
                 return -1;
+            }
             if (entry.write(m_key, m_keyWriter, key) != 0 ||
                 entry.write(m_value, m_valueWriter, value) != 0) {
                 entry.removeCurrent();
@@ -126,12 +129,14 @@ public:
     template <class List>
     int operator()(OVLMessageIterator& it, List& list) const {
         OVLMessageIterator item(it);
-        if (item.moveTo(m_item) != 0)
+        if (item.moveTo(m_item) != 0) {
             return 0;
+        }
         do {
             typename List::value_type value{};
-            if (item.read(m_itemReader, value) == 0)
+            if (item.read(m_itemReader, value) == 0) {
                 list.push_back(std::move(value));
+            }
         } while (item.moveToNext(m_item) == 0);
         return 0;
     }
@@ -154,8 +159,9 @@ public:
         int result = 0;
         for (const auto& value : list) {
             OVLMessageIterator item(it);
-            if (item.addChild(m_item) != 0)
+            if (item.addChild(m_item) != 0) {
                 return -1;
+            }
             if (item.write(m_itemWriter, value) != 0) {
                 item.removeCurrent();
                 result = -1;

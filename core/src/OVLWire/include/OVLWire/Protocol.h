@@ -37,7 +37,7 @@ enum ErrorCode : int {
 };
 
 // Default limits of the agent; each can be changed in its configuration.
-inline constexpr std::size_t kDefaultMaxPacketSize = 1024 * 1024;
+inline constexpr std::size_t kDefaultMaxPacketSize = std::size_t{1024} * 1024;
 inline constexpr int kDefaultMaxDepth = 32;
 
 // Path of the agent's Unix-domain socket when none is configured or named by the client:
