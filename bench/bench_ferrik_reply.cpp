@@ -59,6 +59,7 @@ struct Fixture {
     std::unique_ptr<FerrikDlg> window;
 
     Fixture() {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): set before the client library starts its thread
         ::setenv("OVL_KNOWN_AGENTS_FILE", dir.file("known_agents").c_str(), 1);
         FerrikDlg::setSettingsDirectories(QString::fromStdString(dir.path().string()),
                                           QString::fromStdString(dir.path().string()));

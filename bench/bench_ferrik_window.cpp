@@ -48,7 +48,7 @@ const QString& reply() {
 const QString& replyFile() {
     static QTemporaryDir dir;
     static const QString path = [] {
-        const QString file = dir.filePath(QStringLiteral("reply.xml"));
+        QString file = dir.filePath(QStringLiteral("reply.xml"));
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly) || out.write(reply().toUtf8()) < 0) {
             qFatal("cannot write %s", qPrintable(file));
@@ -111,7 +111,7 @@ void BM_Reply_StripAndIndent(benchmark::State& state) {
 }
 
 void BM_Reply_XmllintFormat(benchmark::State& state) {
-    const QString file = replyFile();
+    const QString& file = replyFile();
     for (auto _ : state) {
         QProcess xmllint;
         xmllint.setStandardOutputFile(QProcess::nullDevice());
@@ -142,7 +142,7 @@ void BM_Reply_IndentXmlInsertingFormulation_1MB(benchmark::State& state) {
                     depth = std::max(depth - 1, 0);
                 }
                 if (depth > 0) {
-                    text.insert(pos + 1, QString(depth * 4, QLatin1Char(' ')));
+                    text.insert(pos + 1, QString(qsizetype(depth) * 4, QLatin1Char(' ')));
                 }
                 if (!closing) {
                     ++depth;
@@ -366,7 +366,7 @@ void BM_Output_10000SmallReplies_histOutput(benchmark::State& state) {
         for (int wave = 0; wave < 10; ++wave) {
             const double start = threadCpuMs();
             for (int i = wave * 1000; i < (wave + 1) * 1000; ++i) {
-                const QString r = replies[i];
+                const QString& r = replies[i];
                 QMetaObject::invokeMethod(
                     w, [w, r] { w->appendText(w->histOutput, r, false, true); }, Qt::QueuedConnection);
             }

@@ -32,8 +32,9 @@ AccessAgent::~AccessAgent() {
 
 int AccessAgent::startConnect(const OVLConnectionInfo& info,
                               const OVLConnectionHandlerPrototypePtr& handler) {
-    if (m_session->connect(info, handler))
+    if (m_session->connect(info, handler)) {
         return 0;
+    }
     if (handler) {
         boost::asio::post(IoThread::context(), [handler] {
             handler->onError({OVLRequestErrorData::kInvalidArgument,
@@ -48,8 +49,9 @@ void AccessAgent::connect(const OVLConnectionInfo& info, const OVLConnectionHand
 }
 
 int AccessAgent::connect(const OVLConnectivityInfo& info, const OVLConnectionHandlerPrototypePtr& handler) {
-    if (const auto* full = dynamic_cast<const OVLConnectionInfo*>(&info))
+    if (const auto* full = dynamic_cast<const OVLConnectionInfo*>(&info)) {
         return startConnect(*full, handler);
+    }
     return startConnect(OVLConnectionInfo(info.m_second, info.m_first, info.m_value, OVLAuthName()), handler);
 }
 
@@ -92,8 +94,9 @@ int AccessAgent::requestSync(const std::string& packet, std::string& reply, std:
     }
     std::string id, frame;
     generateID(id);
-    if (!withPacketId(packet, id, frame, error))
+    if (!withPacketId(packet, id, frame, error)) {
         return -1;
+    }
     auto waiter = std::make_shared<ReplyWaiter>();
     m_session->request(id, std::move(frame), nullptr,
                        [waiter](int code, std::string text) { waiter->complete(code, std::move(text)); });

@@ -18,7 +18,7 @@ namespace OVL::Agent {
 namespace {
 
 // What one read asks for at most.
-constexpr std::size_t kReadSize = 64 * 1024;
+constexpr std::size_t kReadSize = std::size_t{64} * 1024;
 // The longest time-out that the environment may set (an hour); longer ones count as unset.
 constexpr long kMaxTimeoutMs = 3600L * 1000;
 // The bounds of OVL_MAX_REPLY_SIZE.
@@ -27,8 +27,9 @@ constexpr unsigned long long kMaxMaxReplySize = 1ULL << 32;
 
 int envMs(const char* name, int fallback) {
     const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0')
+    if (text == nullptr || *text == '\0') {
         return fallback;
+    }
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
     return *end == '\0' && value > 0 && value < kMaxTimeoutMs ? static_cast<int>(value) : fallback;
@@ -46,8 +47,9 @@ int AgentSession::requestTimeoutMs() {
 
 std::size_t AgentSession::maxReplySize() {
     const char* text = std::getenv("OVL_MAX_REPLY_SIZE");
-    if (text == nullptr || *text < '0' || *text > '9')
+    if (text == nullptr || *text < '0' || *text > '9') {
         return kDefaultMaxReplySize;
+    }
     char* end = nullptr;
     const unsigned long long value = std::strtoull(text, &end, 10);
     return *end == '\0' && value >= kMinMaxReplySize && value <= kMaxMaxReplySize
@@ -68,8 +70,9 @@ AgentSession::AgentSession()
           }) {}
 
 AgentSession::~AgentSession() {
-    if (m_transport)
+    if (m_transport) {
         m_transport->close();
+    }
 }
 
 OVLEID AgentSession::getEID() const {
@@ -82,8 +85,9 @@ std::string AgentSession::where() const {
 }
 
 bool AgentSession::connect(const OVLConnectionInfo& info, const OVLConnectionHandlerPrototypePtr& handler) {
-    if (m_started.exchange(true))
+    if (m_started.exchange(true)) {
         return false;
+    }
     m_writes.hold();
     boost::asio::post(m_context, [self = shared_from_this(), info, handler] {
         self->m_handler = handler;
@@ -92,10 +96,11 @@ bool AgentSession::connect(const OVLConnectionInfo& info, const OVLConnectionHan
     return true;
 }
 
-void AgentSession::start(OVLConnectionInfo info) {
-    if (m_state != State::idle)
+void AgentSession::start(const OVLConnectionInfo& info) {
+    if (m_state != State::idle) {
         return;  // disconnected before the start ran
-    m_info = std::move(info);
+    }
+    m_info = info;
     OVLRequestErrorData error;
     m_transport = Transport::create(m_context, m_info, error);
     if (!m_transport) {
@@ -106,8 +111,9 @@ void AgentSession::start(OVLConnectionInfo info) {
     m_state = State::connecting;
     m_timer.expires_after(std::chrono::milliseconds(connectTimeoutMs()));
     m_timer.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
-        if (!ec)
+        if (!ec) {
             self->onTimeout();
+        }
     });
     m_transport->asyncConnect(
         [self = shared_from_this()](const OVLRequestErrorData& err) { self->onTransportConnected(err); });
@@ -134,8 +140,9 @@ void AgentSession::onTimeout() {
 }
 
 void AgentSession::onTransportConnected(const OVLRequestErrorData& err) {
-    if (m_state != State::connecting)
+    if (m_state != State::connecting) {
         return;
+    }
     if (err.m_code != OVLRequestErrorData::kNone) {
         fail(err);
         return;
@@ -153,21 +160,23 @@ void AgentSession::readMore() {
 }
 
 void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
-    if (m_state == State::closed)
+    if (m_state == State::closed) {
         return;
+    }
     if (ec) {
         const bool midReply = m_splitter.buffered() > 0 || m_router.midReply();
-        if (m_state != State::ready)
+        if (m_state != State::ready) {
             fail({OVLRequestErrorData::kClosed,
                   "the agent at " + where() + " closed the connection during login" +
                       (ec == boost::asio::error::eof ? "" : ": " + errorText(ec))});
-        else if (midReply)
+        } else if (midReply) {
             fail({OVLRequestErrorData::kClosed,
                   "the agent at " + where() + " closed the connection in the middle of a reply"});
-        else if (ec == boost::asio::error::eof)
+        } else if (ec == boost::asio::error::eof) {
             fail({OVLRequestErrorData::kClosed, "the agent at " + where() + " closed the connection"});
-        else
+        } else {
             fail({OVLRequestErrorData::kClosed, "connection to " + where() + " lost: " + errorText(ec)});
+        }
         return;
     }
     m_splitter.commit(n);
@@ -184,15 +193,18 @@ void AgentSession::onRead(const boost::system::error_code& ec, std::size_t n) {
                                                       " bytes (OVL_MAX_REPLY_SIZE)"});
             return;
         }
-        if (status == Wire::FrameSplitter::Status::needMore)
+        if (status == Wire::FrameSplitter::Status::needMore) {
             break;
+        }
         const std::string_view text(frame.data(), frame.size());
-        if (m_state == State::ready)
+        if (m_state == State::ready) {
             m_router.complete(text);
-        else
+        } else {
             handleSetupFrame(text);
-        if (m_state == State::closed)
+        }
+        if (m_state == State::closed) {
             return;
+        }
     }
     readMore();
 }
@@ -245,17 +257,20 @@ void AgentSession::becomeReady(const OVLEID& eid) {
     m_state = State::ready;
     Log.put(Logger::kDebug, "agent client: connected to %s, eid %s", where().c_str(), eid.toString().c_str());
     // A disconnect() under way (its shutdown is posted) ends the connection without a callback.
-    if (!m_writes.open())
+    if (!m_writes.open()) {
         return;
+    }
     m_connected = true;
-    if (m_handler)
+    if (m_handler) {
         m_handler->onConnected(eid);
+    }
 }
 
 void AgentSession::subscribe(const OVLTaskHandlerPrototypePtr& handler) {
     boost::asio::post(m_context, [self = shared_from_this(), handler] {
-        if (self->m_state != State::closed && self->m_state != State::idle)
+        if (self->m_state != State::closed && self->m_state != State::idle) {
             self->m_router.subscribe(handler);
+        }
     });
 }
 
@@ -279,23 +294,27 @@ void AgentSession::submit(WriteQueue::Write write, const std::string* id, Done d
     const auto registerWait = [&] {
         const int timeoutMs = requestTimeoutMs();
         const auto deadline = PendingRequests::Clock::now() + std::chrono::milliseconds(timeoutMs);
-        if (id != nullptr)
+        if (id != nullptr) {
             arm = m_pending.add(*id, {notify, std::move(done), deadline, timeoutMs});
-        else
+        } else {
             arm = m_pending.addRaw({notify, frames, deadline, timeoutMs});
+        }
     };
     if (!m_writes.push(std::move(write), registerWait)) {
         boost::asio::post(m_context, [notify, done = std::move(done)] {
             const OVLRequestErrorData err{OVLRequestErrorData::kClosed, "not connected to an agent"};
-            if (notify)
+            if (notify) {
                 notify->onRequestError(err);
-            if (done)
+            }
+            if (done) {
                 done(err.m_code, err.m_message);
+            }
         });
         return;
     }
-    if (arm)
+    if (arm) {
         boost::asio::post(m_context, [self = shared_from_this()] { self->m_router.armTimer(); });
+    }
 }
 
 void AgentSession::cancel(const std::string& id, bool drop) {
@@ -307,34 +326,39 @@ void AgentSession::disconnect() {
     // Writes from now on are refused; the shutdown on the I/O thread ends what is under way.
     m_writes.close();
     boost::asio::post(m_context, [self = shared_from_this()] {
-        if (self->m_state == State::closed)
+        if (self->m_state == State::closed) {
             return;
+        }
         self->m_handler.reset();
         self->shutdown({OVLRequestErrorData::kNone, "disconnected"});
     });
 }
 
 void AgentSession::fail(OVLRequestErrorData err) {
-    if (m_state == State::closed)
+    if (m_state == State::closed) {
         return;
+    }
     const bool wasReady = m_state == State::ready;
     if (m_transport) {
         const std::string more = m_transport->diagnostics();
-        if (!more.empty())
+        if (!more.empty()) {
             err.m_message += " (" + more + ")";
+        }
     }
     Log.put(Logger::kDebug, "agent client: %s", err.m_message.c_str());
     OVLConnectionHandlerPrototypePtr handler = std::move(m_handler);
     // The queue closed before the shutdown: the caller's disconnect() is under way, and after it
     // no connection callback comes.
-    if (m_writes.isClosed())
+    if (m_writes.isClosed()) {
         handler.reset();
+    }
     shutdown(err);
     if (handler) {
-        if (wasReady)
+        if (wasReady) {
             handler->onDisconnected(err);
-        else
+        } else {
             handler->onError(err);
+        }
     }
 }
 
@@ -343,8 +367,9 @@ void AgentSession::shutdown(const OVLRequestErrorData& err) {
     m_connected = false;
     m_timer.cancel();
     m_writes.close();  // before the pending requests are taken: no request joins them after it
-    if (m_transport)
+    if (m_transport) {
         m_transport->close();
+    }
     m_router.close(err);
     m_writes.shutdown(err);
 }

@@ -70,7 +70,7 @@ public:
 private:
     enum class State { idle, connecting, greeting, login, ready, closed };
 
-    void start(OVLConnectionInfo info);
+    void start(const OVLConnectionInfo& info);
     void onTransportConnected(const OVLRequestErrorData& err);
     void onTimeout();
     void readMore();

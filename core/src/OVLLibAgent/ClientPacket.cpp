@@ -44,15 +44,18 @@ bool findPacketId(std::string_view head, std::string& id) {
     // Skip the declaration, comments and processing instructions before the root.
     for (;;) {
         pos = head.find('<', pos);
-        if (pos == std::string_view::npos || pos + 1 >= head.size())
+        if (pos == std::string_view::npos || pos + 1 >= head.size()) {
             return false;
+        }
         const char next = head[pos + 1];
-        if (next != '?' && next != '!')
+        if (next != '?' && next != '!') {
             break;
+        }
         const std::string_view close = next == '?' ? "?>" : (head.substr(pos, 4) == "<!--" ? "-->" : ">");
         pos = head.find(close, pos + 2);
-        if (pos == std::string_view::npos)
+        if (pos == std::string_view::npos) {
             return false;
+        }
         pos += close.size();
     }
     // The root's start tag; quoted attribute values may hold '>'.
@@ -61,41 +64,51 @@ bool findPacketId(std::string_view head, std::string& id) {
     for (; end < head.size(); ++end) {
         const char c = head[end];
         if (quote != 0) {
-            if (c == quote)
+            if (c == quote) {
                 quote = 0;
+            }
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == '>') {
             break;
         }
     }
-    if (end >= head.size())
+    if (end >= head.size()) {
         return false;
+    }
     // Walk the attributes: name, '=', quoted value.
     const std::string_view tag = head.substr(pos + 1, end - pos - 1);
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     std::size_t at = 0;
-    while (at < tag.size() && !blank(tag[at]))
+    while (at < tag.size() && !blank(tag[at])) {
         ++at;  // the element's name
+    }
     for (;;) {
-        while (at < tag.size() && blank(tag[at]))
+        while (at < tag.size() && blank(tag[at])) {
             ++at;
+        }
         const std::size_t nameBegin = at;
-        while (at < tag.size() && !blank(tag[at]) && tag[at] != '=')
+        while (at < tag.size() && !blank(tag[at]) && tag[at] != '=') {
             ++at;
+        }
         const std::string_view name = tag.substr(nameBegin, at - nameBegin);
-        while (at < tag.size() && blank(tag[at]))
+        while (at < tag.size() && blank(tag[at])) {
             ++at;
-        if (name.empty() || at >= tag.size() || tag[at] != '=')
+        }
+        if (name.empty() || at >= tag.size() || tag[at] != '=') {
             return true;
+        }
         ++at;
-        while (at < tag.size() && blank(tag[at]))
+        while (at < tag.size() && blank(tag[at])) {
             ++at;
-        if (at >= tag.size() || (tag[at] != '"' && tag[at] != '\''))
+        }
+        if (at >= tag.size() || (tag[at] != '"' && tag[at] != '\'')) {
             return true;
+        }
         const std::size_t close = tag.find(tag[at], at + 1);
-        if (close == std::string_view::npos)
+        if (close == std::string_view::npos) {
             return true;
+        }
         if (name == "id") {
             id.assign(tag.substr(at + 1, close - at - 1));
             return true;
@@ -115,8 +128,9 @@ bool withPacketId(std::string_view packet, const std::string& id, std::string& f
     }
     pugi::xml_node root = doc.document_element();
     pugi::xml_attribute attribute = root.attribute("id");
-    if (!attribute)
+    if (!attribute) {
         attribute = root.prepend_attribute("id");
+    }
     attribute = id.c_str();
     frame.clear();
     appendFrame(doc, frame);
@@ -126,8 +140,9 @@ bool withPacketId(std::string_view packet, const std::string& id, std::string& f
 int replyError(const pugi::xml_document& reply, std::string& message) {
     pugi::xml_node data = Wire::childByLocalName(reply.document_element(), "data");
     pugi::xml_node error = Wire::childByLocalName(data, "error");
-    if (!error)
+    if (!error) {
         return 0;
+    }
     message = Wire::childText(error, "message");
     const int code = std::atoi(Wire::childText(error, "code").c_str());
     return code != 0 ? code : -1;

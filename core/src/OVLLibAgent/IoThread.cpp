@@ -22,10 +22,11 @@ public:
         m_guard.reset();
         m_context.stop();
         // exit() called from a callback runs this destructor on the I/O thread itself.
-        if (std::this_thread::get_id() == m_thread.get_id())
+        if (std::this_thread::get_id() == m_thread.get_id()) {
             m_thread.detach();
-        else
+        } else {
             m_thread.join();
+        }
     }
     boost::asio::io_context& context() { return m_context; }
 

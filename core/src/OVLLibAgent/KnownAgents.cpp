@@ -19,10 +19,12 @@ std::mutex g_mutex;
 }
 
 std::string KnownAgents::path() {
-    if (const char* file = std::getenv("OVL_KNOWN_AGENTS_FILE"); file != nullptr && *file != '\0')
+    if (const char* file = std::getenv("OVL_KNOWN_AGENTS_FILE"); file != nullptr && *file != '\0') {
         return file;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/')
+    }
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
         return std::string(config) + "/ovl/known_agents";
+    }
     const char* home = std::getenv("HOME");
     return std::string(home != nullptr ? home : "") + "/.config/ovl/known_agents";
 }
@@ -38,10 +40,12 @@ int KnownAgents::check(const std::string& host, int port, const std::string& fin
         while (std::getline(in, line)) {
             std::istringstream fields(line);
             std::string name, known;
-            if (!(fields >> name >> known) || name != key)
+            if (!(fields >> name >> known) || name != key) {
                 continue;
-            if (known == fingerprint)
+            }
+            if (known == fingerprint) {
                 return 0;
+            }
             error = "the TLS certificate of agent " + key + " changed: remembered SHA-256 fingerprint " +
                     known + ", presented " + fingerprint + "; connection refused (remove the line of " + key +
                     " from " + file + " if the change is expected)";

@@ -38,7 +38,7 @@ public:
     using Where = std::function<std::string()>;
 
     // A frame whose root start tag is not complete after this many bytes is routed without an id.
-    static constexpr std::size_t kMaxHead = 64 * 1024;
+    static constexpr std::size_t kMaxHead = std::size_t{64} * 1024;
 
     ReplyRouter(boost::asio::io_context& context, PendingRequests& pending, KeepAlive keepAlive, Where where);
     ReplyRouter(const ReplyRouter&) = delete;

@@ -24,8 +24,9 @@ long futex(std::atomic<std::uint32_t>& word, int op, std::uint32_t value, const 
 void ReplyWaiter::complete(int code, std::string text) {
     m_code = code;
     m_text = std::move(text);
-    if (m_state.exchange(kDone, std::memory_order_acq_rel) == kSleeping)
+    if (m_state.exchange(kDone, std::memory_order_acq_rel) == kSleeping) {
         futex(m_state, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr);
+    }
 }
 
 bool ReplyWaiter::wait(std::chrono::milliseconds timeout) {
@@ -33,11 +34,14 @@ bool ReplyWaiter::wait(std::chrono::milliseconds timeout) {
     std::uint32_t state = m_state.load(std::memory_order_acquire);
     while (state != kDone) {
         // Announce the sleep, so that complete() knows to wake us.
-        if (state == kWaiting && !m_state.compare_exchange_weak(state, kSleeping, std::memory_order_acq_rel))
+        if (state == kWaiting &&
+            !m_state.compare_exchange_weak(state, kSleeping, std::memory_order_acq_rel)) {
             continue;
+        }
         const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::nanoseconds::zero())
+        if (left <= std::chrono::nanoseconds::zero()) {
             return m_state.load(std::memory_order_acquire) == kDone;
+        }
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         const timespec relative{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         // Returns at once when the word is no longer kSleeping; spurious returns are re-checked.

@@ -2,10 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cerrno>
 #include <chrono>
@@ -27,12 +27,14 @@ namespace {
 
 std::vector<std::string> splitBlanks(const char* text) {
     std::vector<std::string> out;
-    if (text == nullptr)
+    if (text == nullptr) {
         return out;
+    }
     std::istringstream in(text);
     std::string word;
-    while (in >> word)
+    while (in >> word) {
         out.push_back(word);
+    }
     return out;
 }
 
@@ -58,15 +60,17 @@ SshTransport::~SshTransport() {
 void SshTransport::asyncConnect(ConnectHandler done) {
     const std::string program = envOr("OVL_SSH_PROGRAM", "ssh");
     std::vector<std::string> args = {program, "-T", "-o", "BatchMode=yes"};
-    for (auto& option : splitBlanks(std::getenv("OVL_SSH_OPTIONS")))
+    for (auto& option : splitBlanks(std::getenv("OVL_SSH_OPTIONS"))) {
         args.push_back(option);
+    }
     if (m_port > 0) {
-        args.push_back("-p");
+        args.emplace_back("-p");
         args.push_back(std::to_string(m_port));
     }
     args.push_back(m_host);
-    for (auto& word : splitBlanks(envOr("OVL_SSH_COMMAND", "ovagent --stdio").c_str()))
+    for (auto& word : splitBlanks(envOr("OVL_SSH_COMMAND", "ovagent --stdio").c_str())) {
         args.push_back(word);
+    }
 
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
@@ -82,8 +86,9 @@ void SshTransport::asyncConnect(ConnectHandler done) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     std::vector<char*> argv;
-    for (auto& a : args)
+    for (auto& a : args) {
         argv.push_back(a.data());
+    }
     argv.push_back(nullptr);
     const int rc = ::posix_spawnp(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -111,10 +116,12 @@ void SshTransport::asyncConnect(ConnectHandler done) {
 void SshTransport::readErrors() {
     m_err.async_read_some(boost::asio::buffer(m_errChunk),
                           [this](const boost::system::error_code& ec, std::size_t n) {
-                              if (ec)
+                              if (ec) {
                                   return;
-                              if (m_errors.size() < 4096)
+                              }
+                              if (m_errors.size() < 4096) {
                                   m_errors.append(m_errChunk, std::min(n, 4096 - m_errors.size()));
+                              }
                               readErrors();
                           });
 }
@@ -136,8 +143,9 @@ void SshTransport::close() {
 }
 
 void SshTransport::reap() {
-    if (m_pid <= 0)
+    if (m_pid <= 0) {
         return;
+    }
     // ssh ends by itself when its input closes; give it a moment, then insist.
     int status = 0;
     for (int i = 0; i < 50; ++i) {
@@ -145,8 +153,9 @@ void SshTransport::reap() {
             m_pid = -1;
             return;
         }
-        if (i == 10)
+        if (i == 10) {
             ::kill(m_pid, SIGTERM);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(i < 10 ? 1 : 10));
     }
     ::kill(m_pid, SIGKILL);
@@ -164,20 +173,24 @@ std::string SshTransport::diagnostics() {
         const int fd = m_err.native_handle();
         for (;;) {
             pollfd pfd{fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 500) <= 0)
+            if (::poll(&pfd, 1, 500) <= 0) {
                 break;
+            }
             char chunk[512];
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n <= 0)
+            if (n <= 0) {
                 break;
-            if (m_errors.size() < 4096)
+            }
+            if (m_errors.size() < 4096) {
                 m_errors.append(chunk,
                                 std::min<std::size_t>(static_cast<std::size_t>(n), 4096 - m_errors.size()));
+            }
         }
     }
     std::string text = m_errors;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
+    }
     return text;
 }
 

@@ -12,7 +12,8 @@ void asyncConnectTcp(const std::shared_ptr<boost::asio::ip::tcp::resolver>& reso
     resolver->async_resolve(
         host, std::to_string(port),
         [resolver, &socket, where, done = std::move(done)](
-            const boost::system::error_code& ec, boost::asio::ip::tcp::resolver::results_type results) {
+            const boost::system::error_code& ec,
+            const boost::asio::ip::tcp::resolver::results_type& results) {
             if (ec == boost::asio::error::operation_aborted) {
                 done({OVLRequestErrorData::kClosed, "connection to " + where + " cancelled"});
                 return;

@@ -18,13 +18,15 @@ namespace {
 std::string fingerprintOf(X509* cert) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (X509_digest(cert, EVP_sha256(), digest, &length) != 1)
+    if (X509_digest(cert, EVP_sha256(), digest, &length) != 1) {
         return {};
+    }
     static const char* hex = "0123456789ABCDEF";
     std::string out;
     for (unsigned int i = 0; i < length; ++i) {
-        if (i != 0)
+        if (i != 0) {
             out += ':';
+        }
         out += hex[digest[i] >> 4];
         out += hex[digest[i] & 15];
     }
@@ -49,8 +51,9 @@ TlsTransport::TlsTransport(boost::asio::io_context& context, std::string host, i
     // be accepted on first use and a failure explained precisely.
     m_stream.set_verify_mode(boost::asio::ssl::verify_none);
     SSL_set_tlsext_host_name(m_stream.native_handle(), m_host.c_str());
-    if (m_withCa)
+    if (m_withCa) {
         SSL_set1_host(m_stream.native_handle(), m_host.c_str());
+    }
 }
 
 void TlsTransport::asyncConnect(ConnectHandler done) {
@@ -79,15 +82,18 @@ void TlsTransport::handshake(ConnectHandler done) {
 
 OVLRequestErrorData TlsTransport::checkPeer() {
     X509* cert = SSL_get1_peer_certificate(m_stream.native_handle());
-    if (cert == nullptr)
+    if (cert == nullptr) {
         return {OVLRequestErrorData::kTlsFailure, "the agent presented no TLS certificate"};
+    }
     const std::string fingerprint = fingerprintOf(cert);
     X509_free(cert);
-    if (m_withCa && SSL_get_verify_result(m_stream.native_handle()) == X509_V_OK)
+    if (m_withCa && SSL_get_verify_result(m_stream.native_handle()) == X509_V_OK) {
         return {};
+    }
     std::string error;
-    if (KnownAgents::check(m_host, m_port, fingerprint, error) != 0)
+    if (KnownAgents::check(m_host, m_port, fingerprint, error) != 0) {
         return {OVLRequestErrorData::kCertificateChanged, error};
+    }
     return {};
 }
 

@@ -24,17 +24,20 @@ std::unique_ptr<Transport> Transport::create(boost::asio::io_context& context, c
         return nullptr;
     }
     const std::string host = info.getHost().empty() ? std::string("localhost") : info.getHost();
-    if (type == "TCP")
+    if (type == "TCP") {
         return std::make_unique<TcpTransport>(context, host, port == 0 ? Wire::kDefaultTcpPort : port);
-    if (type == "SSL")
+    }
+    if (type == "SSL") {
         return std::make_unique<TlsTransport>(context, host, port == 0 ? Wire::kDefaultTlsPort : port);
+    }
     if (type == "NamedPipe") {
         const std::string& path = info.getHost();
         return std::make_unique<UnixTransport>(
             context, path.find('/') != std::string::npos ? path : Wire::defaultSocketPath());
     }
-    if (type == "SSH1")
+    if (type == "SSH1") {
         return std::make_unique<SshTransport>(context, host, port);
+    }
     error = {OVLRequestErrorData::kInvalidArgument,
              "unknown connection type '" + type + "' (expected SSH1, NamedPipe, TCP or SSL)"};
     return nullptr;

@@ -13,16 +13,19 @@ WriteQueue::WriteQueue(boost::asio::io_context& context, KeepAlive keepAlive, Fa
 
 void WriteQueue::hold() {
     MutexLock lock(m_mutex);
-    if (m_gate == Gate::idle)
+    if (m_gate == Gate::idle) {
         m_gate = Gate::held;
+    }
 }
 
 bool WriteQueue::push(Write write, const std::function<void()>& accepted) {
     MutexLock lock(m_mutex);
-    if (m_gate == Gate::idle || m_gate == Gate::closed)
+    if (m_gate == Gate::idle || m_gate == Gate::closed) {
         return false;
-    if (accepted)
+    }
+    if (accepted) {
         accepted();
+    }
     if (m_gate == Gate::held) {
         m_held.push_back(std::move(write));
         return true;
@@ -31,31 +34,37 @@ bool WriteQueue::push(Write write, const std::function<void()>& accepted) {
         const bool post = !m_written.empty() && !m_writtenPosted;
         m_writtenPosted = m_writtenPosted || post;
         lock.unlock();
-        if (post)
+        if (post) {
             boost::asio::post(m_context, [this, owner = m_keepAlive()] { notifyWritten(); });
+        }
         return true;
     }
     m_writes.push_back(std::move(write));
     const bool kick = !m_writing && !m_writeKicked;
     m_writeKicked = m_writeKicked || kick;
     lock.unlock();
-    if (kick)
+    if (kick) {
         boost::asio::post(m_context, [this, owner = m_keepAlive()] { writeNext(); });
+    }
     return true;
 }
 
 bool WriteQueue::writeDirectly(Write& write) {
-    if (m_directSocket < 0)
+    if (m_directSocket < 0) {
         return false;
+    }
     const ssize_t n =
         ::send(m_directSocket, write.bytes.data(), write.bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n > 0)
+    if (n > 0) {
         write.written = static_cast<std::size_t>(n);
+    }
     // A full socket buffer leaves the rest to the I/O thread, a failure too: its write reports it.
-    if (write.written < write.bytes.size())
+    if (write.written < write.bytes.size()) {
         return false;
-    if (write.notify && write.notify->wantsWriteFinished())
+    }
+    if (write.notify && write.notify->wantsWriteFinished()) {
         m_written.push_back(std::move(write.notify));
+    }
     return true;
 }
 
@@ -81,8 +90,9 @@ void WriteQueue::writeFirst(std::string bytes) {
 bool WriteQueue::open() {
     {
         MutexLock lock(m_mutex);
-        if (m_gate == Gate::closed)
+        if (m_gate == Gate::closed) {
             return false;
+        }
         m_gate = Gate::ready;
         m_directSocket = m_transport->directWriteSocket();
         // The held writes go first: a direct write only happens while nothing is queued.
@@ -99,13 +109,15 @@ void WriteQueue::notifyWritten() {
     std::vector<OVLTaskHandlerPrototypePtr> written;
     {
         MutexLock lock(m_mutex);
-        if (m_written.empty())
+        if (m_written.empty()) {
             return;
+        }
         written.swap(m_written);
         m_writtenPosted = false;
     }
-    for (auto& handler : written)
+    for (auto& handler : written) {
         handler->onWriteFinished();
+    }
 }
 
 void WriteQueue::writeNext() {
@@ -113,8 +125,9 @@ void WriteQueue::writeNext() {
     {
         MutexLock lock(m_mutex);
         m_writeKicked = false;
-        if (m_writing || m_writes.empty() || m_gate == Gate::closed || m_stopped)
+        if (m_writing || m_writes.empty() || m_gate == Gate::closed || m_stopped) {
             return;
+        }
         m_writing = true;
         // Other threads only append to the queue: the front's bytes stay where they are.
         const Write& front = m_writes.front();
@@ -138,10 +151,11 @@ void WriteQueue::onWritten(const boost::system::error_code& ec) {
     if (m_shutDown) {
         // The write that was under way when the connection closed; a request had its answer.
         if (done.notify && !done.request) {
-            if (ec)
+            if (ec) {
                 done.notify->onRequestError(m_closeError);
-            else
+            } else {
                 done.notify->onWriteFinished();
+            }
         }
         return;
     }
@@ -150,8 +164,9 @@ void WriteQueue::onWritten(const boost::system::error_code& ec) {
         m_onFailure(ec);
         return;
     }
-    if (done.notify)
+    if (done.notify) {
         done.notify->onWriteFinished();
+    }
     writeNext();
 }
 
@@ -172,8 +187,9 @@ void WriteQueue::shutdown(const OVLRequestErrorData& err) {
     }
     // The requests among them had their answer with their reply's.
     for (Write& write : unwritten) {
-        if (write.notify && !write.request)
+        if (write.notify && !write.request) {
             write.notify->onRequestError(err);
+        }
     }
 }
 

@@ -126,8 +126,7 @@ int FerrikAgentLink::substitute(QString& text) {
         const QString field = match.captured(1);
         const QString value = match.captured(2);
         bool replaced = false;
-        for (auto env = list->begin(); env != list->end(); ++env) {
-            const OVL::OVLEnvPtr& candidate = *env;
+        for (const OVL::OVLEnvPtr& candidate : *list) {
             if (configMatches(candidate->getConfig(), field, value) ||
                 configMatches(candidate->getRuntimeConfig(), field, value)) {
                 text.replace(pos, match.capturedLength(),

@@ -135,7 +135,7 @@ public slots:
     void findNext();
     void findPrevious();
     void onConnect(OVL::eid_t eid);
-    void onDisconnect(OVL::OVLRequestErrorData err);
+    void onDisconnect(const OVL::OVLRequestErrorData& err);
     void onReadFinished(const QString& s);
     void onWriteFinished();
     void getRealms();

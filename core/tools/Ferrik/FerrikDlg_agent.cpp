@@ -13,7 +13,7 @@ void FerrikDlg::onConnect(OVL::eid_t eid) {
     link->onConnect(eid);
 }
 
-void FerrikDlg::onDisconnect(OVL::OVLRequestErrorData err) {
+void FerrikDlg::onDisconnect(const OVL::OVLRequestErrorData& err) {
     link->onDisconnect(err);
 }
 

@@ -45,7 +45,7 @@ class FerrikPacketHistory : public QAbstractScrollArea {
     Q_PROPERTY(qreal tabStopDistance READ tabStopDistance WRITE setTabStopDistance)
 public:
     static constexpr qsizetype kPieceChars = FerrikTextStore::kPieceChars;  // longest display piece
-    static constexpr qsizetype kStepChars = 64 * 1024;                      // characters appended at a time
+    static constexpr qsizetype kStepChars = qsizetype{64} * 1024;           // characters appended at a time
     static constexpr int kTurnBudgetMs = 16;  // appending time per event-loop turn
     static constexpr int kMargin = 4;         // around the text, in pixels
 

@@ -89,7 +89,7 @@ QString FerrikReplyTimes::formatSize(qint64 bytes) {
     if (bytes < 1024) {
         return QStringLiteral("%1 B").arg(bytes);
     }
-    if (bytes < 1024 * 1024) {
+    if (bytes < qint64{1024} * 1024) {
         return QStringLiteral("%1 KB").arg(double(bytes) / 1024, 0, 'f', 1);
     }
     return QStringLiteral("%1 MB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);

@@ -175,7 +175,7 @@ QList<QTextLayout::FormatRange> FerrikSyntaxHighLighter::formatRanges(QStringVie
             ++j;
         }
         if (marks[size_t(i)] >= 0) {
-            ranges.append({i, j - i, formats[size_t(marks[size_t(i)])]});
+            ranges.append({i, j - i, formats[size_t(static_cast<unsigned char>(marks[size_t(i)]))]});
         }
         i = j;
     }

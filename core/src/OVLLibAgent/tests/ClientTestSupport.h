@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -21,6 +22,34 @@
 namespace client_test {
 
 using namespace std::chrono_literals;
+
+// Sets an environment variable for the scope and restores what it was. Tests set variables while
+// no client library thread reads them.
+// NOLINTBEGIN(concurrency-mt-unsafe)
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old, m_had = true;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_had) {
+            ::setenv(m_name, m_old.c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::string m_old;
+    bool m_had = false;
+};
+// NOLINTEND(concurrency-mt-unsafe)
 
 // Waits on a condition over state guarded by one mutex.
 class Waitable {
@@ -50,7 +79,7 @@ public:
     void onError(const OVL::OVLRequestErrorData& err) override { record("error", err); }
     void onConnected(const OVL::eid_t& eid) override {
         change([&] {
-            events.push_back("connected");
+            events.emplace_back("connected");
             this->eid = eid;
             threadOk = threadOk && std::this_thread::get_id() != caller;
         });
@@ -78,7 +107,7 @@ public:
 private:
     void record(const char* what, const OVL::OVLRequestErrorData& err) {
         change([&] {
-            events.push_back(what);
+            events.emplace_back(what);
             error = err;
             threadOk = threadOk && std::this_thread::get_id() != caller;
         });

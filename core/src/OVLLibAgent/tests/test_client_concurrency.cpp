@@ -23,8 +23,9 @@ std::string echoed(const std::string& reply) {
     const std::string open = "<ns2:text>";
     const std::size_t begin = reply.find(open);
     const std::size_t end = reply.find("</ns2:text>");
-    if (begin == std::string::npos || end == std::string::npos)
+    if (begin == std::string::npos || end == std::string::npos) {
         return {};
+    }
     return reply.substr(begin + open.size(), end - begin - open.size());
 }
 
@@ -74,7 +75,7 @@ TEST_F(ClientConcurrency, ThreadsSendingAtOnceKeepTheirOrderAndGetTheirOwnReplie
     c.agent->createTask(c.eid, "", subscriber)->start();
 
     constexpr int kThreads = 6, kPerThread = 40;
-    const std::string padding(512 * 1024, 'x');
+    const std::string padding(std::size_t{512} * 1024, 'x');
     std::vector<RecordingHandlerPtr> requesters, rawWriters;
     std::vector<std::vector<std::string>> sentIds(kThreads);
     for (int t = 0; t < kThreads; ++t) {
@@ -101,8 +102,9 @@ TEST_F(ClientConcurrency, ThreadsSendingAtOnceKeepTheirOrderAndGetTheirOwnReplie
             }
         });
     }
-    for (auto& thread : threads)
+    for (auto& thread : threads) {
         thread.join();
+    }
     EXPECT_EQ(failedCalls.load(), 0);
 
     constexpr std::size_t kEach = kPerThread / 2;
@@ -120,8 +122,9 @@ TEST_F(ClientConcurrency, ThreadsSendingAtOnceKeepTheirOrderAndGetTheirOwnReplie
     }
     for (int t = 0; t < kThreads; ++t) {
         std::vector<int> expected;
-        for (int j = 1; j < kPerThread; j += 2)
+        for (int j = 1; j < kPerThread; j += 2) {
             expected.push_back(j);
+        }
         EXPECT_EQ(rawOrder[std::to_string(t)], expected) << "raw replies of thread " << t;
 
         RecordingHandler& requester = *requesters[t];
@@ -129,8 +132,9 @@ TEST_F(ClientConcurrency, ThreadsSendingAtOnceKeepTheirOrderAndGetTheirOwnReplie
         ASSERT_TRUE(rawWriters[t]->waitFor([&] { return rawWriters[t]->writes >= int(kEach); })) << t;
         std::lock_guard<std::mutex> lock(requester.m_mutex);
         std::vector<std::string> expectedTags;
-        for (int j = 0; j < kPerThread; j += 2)
+        for (int j = 0; j < kPerThread; j += 2) {
             expectedTags.push_back(std::to_string(t) + "-" + std::to_string(j));
+        }
         EXPECT_EQ(requester.tags, expectedTags) << "parsed replies of thread " << t;
         EXPECT_EQ(requester.ids, sentIds[t]);
         EXPECT_EQ(requester.writes, int(kEach));
@@ -162,8 +166,9 @@ TEST_F(ClientConcurrency, DefaultWriteFinishedIsMadeOnceThenNoMore) {
         std::string id;
         c.agent->createTask(c.eid, "", plain, id)->send(bodyOf(echoPacket("p")));
     }
-    for (int i = 0; i < 500 && plain->replies < 20; ++i)
+    for (int i = 0; i < 500 && plain->replies < 20; ++i) {
         std::this_thread::sleep_for(10ms);
+    }
     EXPECT_EQ(plain->replies.load(), 20);
     EXPECT_FALSE(plain->wantsWriteFinished());
 }
@@ -178,8 +183,9 @@ TEST_F(ClientConcurrency, DisconnectWhileThreadsSendEndsEveryRequestExactlyOnce)
         "<packet><target>performance</target><data><performance><sample><counter>\\Memory\\Available "
         "Bytes</counter><interval>3000</interval></sample></performance></data></packet>";
     std::vector<RecordingHandlerPtr> handlers;
-    for (int t = 0; t < kThreads; ++t)
+    for (int t = 0; t < kThreads; ++t) {
         handlers.emplace_back(new RecordingHandler);
+    }
     std::atomic<int> started{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -195,14 +201,17 @@ TEST_F(ClientConcurrency, DisconnectWhileThreadsSendEndsEveryRequestExactlyOnce)
             }
         });
     }
-    while (started < kThreads)
+    while (started < kThreads) {
         std::this_thread::yield();
+    }
     // Every thread has a request on the wire (its slow sample) and goes on sending meanwhile.
-    for (auto& h : handlers)
+    for (auto& h : handlers) {
         ASSERT_TRUE(h->waitFor([&] { return h->writes > 0; }));
+    }
     c.agent->disconnect();
-    for (auto& thread : threads)
+    for (auto& thread : threads) {
         thread.join();
+    }
     for (int t = 0; t < kThreads; ++t) {
         RecordingHandler& h = *handlers[t];
         ASSERT_TRUE(h.waitFor([&] { return int(h.tags.size()) + h.errors >= kPerThread; })) << t;
@@ -237,21 +246,24 @@ TEST(ClientConcurrencyFailures, RawWritesLeftWhenTheConnectionClosesEachGetAnAns
     std::atomic<bool> release{false};
     std::thread peer([&] {
         const int fd = ::accept(listener, nullptr, nullptr);
-        if (fd < 0)
+        if (fd < 0) {
             return;
+        }
         auto sendFrame = [fd](const std::string& text) {
             ::send(fd, text.c_str(), text.size() + 1, MSG_NOSIGNAL);
         };
         sendFrame("<packet><target>system</target><data><system><hello/></system></data></packet>");
         std::string login;
         char ch;
-        while (::recv(fd, &ch, 1, 0) == 1 && ch != '\0')
+        while (::recv(fd, &ch, 1, 0) == 1 && ch != '\0') {
             login.push_back(ch);
+        }
         sendFrame("<packet id=\"" + packetId(login) +
                   "\"><target>system</target><data><system><loginResult><eid>"
                   "6a9f7ffc-db33-4c55-b086-6a5d3f4b6e52</eid></loginResult></system></data></packet>");
-        while (!release)
+        while (!release) {
             std::this_thread::sleep_for(5ms);
+        }
         ::close(fd);
     });
 

@@ -15,15 +15,6 @@ using namespace client_test;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) { ::setenv(name, value.c_str(), 1); }
-    ~ScopedEnv() { ::unsetenv(m_name); }
-
-private:
-    const char* m_name;
-};
-
 // A scripted stand-in for an agent on a loopback port: accepts one connection and runs `script`
 // with its descriptor on a thread of its own.
 class ScriptedServer {
@@ -33,7 +24,7 @@ public:
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        EXPECT_EQ(::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
         ::listen(m_listen, 4);
         socklen_t len = sizeof addr;
         ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -50,8 +41,9 @@ public:
     }
     ~ScriptedServer() {
         ::shutdown(m_listen, SHUT_RDWR);
-        if (m_thread.joinable())
+        if (m_thread.joinable()) {
             m_thread.join();
+        }
         ::close(m_listen);
     }
     int port() const { return m_port; }
@@ -64,8 +56,9 @@ public:
         std::string frame;
         char c;
         while (::recv(fd, &c, 1, 0) == 1) {
-            if (c == '\0')
+            if (c == '\0') {
                 return frame;
+            }
             frame.push_back(c);
         }
         return {};
@@ -229,10 +222,11 @@ TEST(ClientFailures, RequestsThatTheAgentNeverAnswersTimeOut) {
         ScriptedServer::readFrame(fd);
         const std::string sync = ScriptedServer::readFrame(fd);
         std::this_thread::sleep_for(800ms);  // answers long after the time-outs
-        for (const auto& [request, result] : {std::pair{parsed, "late"}, std::pair{sync, "lateSync"}})
+        for (const auto& [request, result] : {std::pair{parsed, "late"}, std::pair{sync, "lateSync"}}) {
             ScriptedServer::sendFrame(fd, "<packet id=\"" + packetId(request) +
                                               "\"><target>system</target><data><" + result +
                                               "/></data></packet>");
+        }
         while (!ScriptedServer::readFrame(fd).empty()) {
         }
     });

@@ -34,8 +34,9 @@ struct RouterRig {
     // Gives the frame to the router in pieces of `piece` bytes, then as complete.
     void feed(const std::string& frame, std::size_t piece) {
         const std::string bytes = frame + '\0';
-        for (std::size_t at = 0; at < bytes.size(); at += piece)
+        for (std::size_t at = 0; at < bytes.size(); at += piece) {
             router.receive(bytes.data() + at, std::min(piece, bytes.size() - at));
+        }
         router.complete(frame);
     }
 };
@@ -93,8 +94,9 @@ TEST(ReplyRouter, RequestsWithoutAReplyTimeOutNamingTheirIdAndCloseNamesTheRest)
     EXPECT_EQ(raw->errorsNow(),
               std::vector<std::string>{"raw request: no reply from the agent at fake 1 within 20 ms"});
     ASSERT_EQ(rig.done.size(), 2u);
-    for (const auto& [code, text] : rig.done)
+    for (const auto& [code, text] : rig.done) {
         EXPECT_EQ(code, OVL::OVLRequestErrorData::kTimeout) << text;
+    }
     EXPECT_TRUE(patient->errorsNow().empty());
 
     // The synchronous request's late reply is dropped; the late reply with a handler goes to

@@ -60,8 +60,9 @@ namespace {
 int countEntries(const char* dir) {
     int n = 0;
     if (DIR* d = ::opendir(dir)) {
-        while (dirent* e = ::readdir(d))
+        while (dirent* e = ::readdir(d)) {
             n += e->d_name[0] != '.';
+        }
         ::closedir(d);
     }
     return n;

@@ -91,8 +91,9 @@ TEST_F(ClientTcp, RawModeGetsPiecesThatJoinToTheWholeReply) {
     c.agent->createTask(c.eid, "", handler, packet.data(), packet.size())->startRaw();
     ASSERT_TRUE(handler->waitFor([&] {
         std::string joined;
-        for (auto& p : handler->pieces)
+        for (auto& p : handler->pieces) {
             joined += p;
+        }
         return joined.find("</ns1:packet>") != std::string::npos;
     }));
     const auto pieces = handler->piecesNow();
@@ -180,8 +181,9 @@ TEST_F(ClientTcp, SeveralConnectionsFromOneProcessAtOnce) {
             }
         });
     }
-    for (auto& t : threads)
+    for (auto& t : threads) {
         t.join();
+    }
 }
 
 TEST_F(ClientTcp, ConnectDisconnectCyclesLeaveNoDescriptorOrThread) {
@@ -194,12 +196,14 @@ TEST_F(ClientTcp, ConnectDisconnectCyclesLeaveNoDescriptorOrThread) {
     for (int i = 0; i < 200; ++i) {
         Connected c = connectOrFail(tcpInfo(agent));
         ASSERT_TRUE(c.agent);
-        if (i % 2 == 0)
+        if (i % 2 == 0) {
             c.agent->disconnect();  // else dropping the last reference closes it
+        }
     }
     // Closing happens on the I/O thread right after the last reference is gone.
-    for (int i = 0; i < 100 && countFds() > fds; ++i)
+    for (int i = 0; i < 100 && countFds() > fds; ++i) {
         std::this_thread::sleep_for(20ms);
+    }
     EXPECT_EQ(countFds(), fds);
     EXPECT_EQ(countThreads(), threads);
 }

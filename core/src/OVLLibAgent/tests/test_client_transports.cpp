@@ -12,27 +12,6 @@ using namespace client_test;
 
 namespace {
 
-// Sets an environment variable for the scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old, m_had = true;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_had)
-            ::setenv(m_name, m_old.c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
-
 void expectEcho(const OVL::OVLAccessAgentPrototypePtr& agent) {
     std::string reply, error;
     ASSERT_EQ(agent->requestSync(echoPacket("over the wire"), reply, error), 0) << error;
@@ -189,7 +168,7 @@ private:
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
         socklen_t len = sizeof addr;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
         ::close(fd);
@@ -204,8 +183,9 @@ private:
 
 TEST_F(ClientTransports, SshRunsTheAgentOnItsStandardStreams) {
     LocalSshd sshd(dir);
-    if (!sshd.ok())
+    if (!sshd.ok()) {
         GTEST_SKIP() << "cannot start a local sshd: " << sshd.why();
+    }
     ScopedEnv options("OVL_SSH_OPTIONS", sshd.options());
     ScopedEnv command("OVL_SSH_COMMAND", std::string(OVAGENT_PATH) + " --stdio --config " +
                                              agent.configPath() + " --state-dir " + agent.stateDir());
@@ -221,8 +201,9 @@ TEST_F(ClientTransports, SshRunsTheAgentOnItsStandardStreams) {
 
 TEST_F(ClientTransports, SshFailureCarriesTheClientsMessage) {
     LocalSshd sshd(dir);
-    if (!sshd.ok())
+    if (!sshd.ok()) {
         GTEST_SKIP() << "cannot start a local sshd: " << sshd.why();
+    }
     // No key given: BatchMode refuses to ask for a password, and ssh says why.
     ScopedEnv options("OVL_SSH_OPTIONS",
                       "-o StrictHostKeyChecking=no -o UserKnownHostsFile=" + dir.file("known_hosts") +

@@ -92,8 +92,9 @@ TEST(ReplyWaiter, CompletionBeforeOrDuringTheWaitIsSeenAndATimeOutIsReported) {
     for (int i = 0; i < 2000; ++i) {
         auto waiter = std::make_shared<OVL::Agent::ReplyWaiter>();
         std::thread completer([waiter, i] {
-            if (i % 2 == 0)
+            if (i % 2 == 0) {
                 std::this_thread::yield();
+            }
             waiter->complete(i, std::to_string(i));
         });
         const auto begin = std::chrono::steady_clock::now();

@@ -45,8 +45,9 @@ public:
         }
     }
     ~FakeTransport() override {
-        if (peer >= 0)
+        if (peer >= 0) {
             ::close(peer);
+        }
     }
 
     void asyncConnect(ConnectHandler done) override {
@@ -123,8 +124,9 @@ TEST(WriteQueue, WritesHeldThenQueuedInOrderWithOneWriteInFlight) {
 
     rig.queue.writeFirst("login");
     ASSERT_TRUE(rig.queue.open());
-    for (const char* bytes : {"c", "d", "e"})
+    for (const char* bytes : {"c", "d", "e"}) {
         handlers.push_back(rig.push(bytes));
+    }
     rig.context.run();
 
     EXPECT_EQ(rig.transport.writes, (std::vector<std::string>{"login", "a", "b", "c", "d", "e"}));
@@ -206,20 +208,23 @@ TEST(WriteQueue, WritesFromManyThreadsArriveWholeAndInEachThreadsOrder) {
     std::thread reader([&] {
         const std::size_t total = [] {
             std::size_t bytes = 0;
-            for (int t = 0; t < kThreads; ++t)
-                for (int i = 0; i < kFrames; ++i)
+            for (int t = 0; t < kThreads; ++t) {
+                for (int i = 0; i < kFrames; ++i) {
                     bytes += 16 + static_cast<std::size_t>((i * 997 + t * 131) % 9000) + 1;
+                }
+            }
             return bytes;
         }();
         char buffer[8192];
         while (received.size() < total) {
             const ssize_t n = ::read(transport.peer, buffer, sizeof buffer);
-            if (n <= 0)
+            if (n <= 0) {
                 break;
+            }
             received.append(buffer, static_cast<std::size_t>(n));
         }
     });
-    std::vector<TaskHandlerPtr> handlers(kThreads * kFrames);
+    std::vector<TaskHandlerPtr> handlers(std::size_t{kThreads} * kFrames);
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
         writers.emplace_back([&, t] {
@@ -231,16 +236,18 @@ TEST(WriteQueue, WritesFromManyThreadsArriveWholeAndInEachThreadsOrder) {
                              static_cast<char>('a' + t));
                 frame += '\0';
                 TaskHandlerPtr handler(new TaskHandler);
-                handlers[static_cast<std::size_t>(t * kFrames + i)] = handler;
+                handlers[static_cast<std::size_t>(t) * kFrames + static_cast<std::size_t>(i)] = handler;
                 EXPECT_TRUE(queue.push({std::move(frame), handler}));
                 // Now and then a pause, so that some writes come while the I/O thread is writing.
-                if (i % 8 == 0)
+                if (i % 8 == 0) {
                     std::this_thread::sleep_for(200us);
+                }
             }
         });
     }
-    for (auto& writer : writers)
+    for (auto& writer : writers) {
         writer.join();
+    }
     reader.join();
 
     std::map<char, int> next;
@@ -267,8 +274,9 @@ TEST(WriteQueue, WritesFromManyThreadsArriveWholeAndInEachThreadsOrder) {
     boost::asio::post(context, [&] { queue.notifyWritten(); });
     work.reset();
     io.join();
-    for (const auto& handler : handlers)
+    for (const auto& handler : handlers) {
         EXPECT_EQ(handler->writes, 1);
+    }
     EXPECT_EQ(failures.load(), 0);
     queue.close();
     transport.close();

@@ -84,9 +84,12 @@ class AgentWindowTest : public ::testing::Test {
 public:
     static void SetUpTestSuite() {
         dir = std::make_unique<ferrik_test::TempDir>();
+        // Set before any window of the suite starts the client library's thread.
+        // NOLINTBEGIN(concurrency-mt-unsafe)
         ::setenv("OVL_KNOWN_AGENTS_FILE", dir->file("known_agents").c_str(), 1);
         ::setenv("OVL_CONNECT_TIMEOUT_MS", "4000", 1);
         ::setenv("OVL_REQUEST_TIMEOUT_MS", "4000", 1);
+        // NOLINTEND(concurrency-mt-unsafe)
         agent = std::make_unique<agent_test::AgentProcess>(agent_test::testConfig());
     }
     static void TearDownTestSuite() {

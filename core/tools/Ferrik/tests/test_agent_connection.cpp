@@ -168,7 +168,7 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::listen(fd, 8);
         socklen_t length = sizeof address;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
@@ -369,6 +369,7 @@ TEST_F(Connection, RealmFetchFromADeadAgentChangesNothing) {
 // What a new user does first: start the demo agent and press Connect with the form as it comes.
 TEST(DemoAgent, TheFormsDefaultsConnectToALocalDemoAgent) {
     ferrik_test::TempDir dir;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read when the window connects, on this thread
     ::setenv("OVL_KNOWN_AGENTS_FILE", dir.file("known_agents").c_str(), 1);
     QProcess agent;
     agent.start(QStringLiteral(OVAGENT_PATH),

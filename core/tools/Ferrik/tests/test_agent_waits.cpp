@@ -190,6 +190,8 @@ TEST_F(HungAgent, RealmFetchWaitsWithoutFreezingAndEndsByCancelOrDisconnect) {
 }
 
 TEST_F(HungAgent, RequestsThatGetNoReplyShowTheirErrorLine) {
+    // The library reads the time-out when a request is sent, from the sending thread (this one).
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     ::setenv("OVL_REQUEST_TIMEOUT_MS", "500", 1);
     window->substitiotions = false;
     ASSERT_TRUE(connectWindow(*window, hungHost(), kTcp));
@@ -204,7 +206,7 @@ TEST_F(HungAgent, RequestsThatGetNoReplyShowTheirErrorLine) {
     window->teInput->setPlainText(echoPacket("raw"));
     window->send();
     const bool ended = waitUntil([&] { return countIn(output(*window), "no reply from the agent") == 2; });
-    ::setenv("OVL_REQUEST_TIMEOUT_MS", "4000", 1);
+    ::setenv("OVL_REQUEST_TIMEOUT_MS", "4000", 1);  // NOLINT(concurrency-mt-unsafe): as above
     ASSERT_TRUE(ended) << output(*window).toStdString();
     const QString text = output(*window);
     EXPECT_TRUE(text.contains("Error: request " + sent.captured(1) + ": no reply from the agent at "))

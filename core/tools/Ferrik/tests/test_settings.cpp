@@ -495,7 +495,7 @@ TEST_F(SettingsTest, ExportedHistoryImportsIntoAnEmptyOneOnceAndBrokenFilesChang
 
     FerrikDlg window;
     ASSERT_EQ(window.historyModel->rowCount(), 0);
-    window.chooseImportFile = [&] { return shared; };
+    window.chooseImportFile = [&] { return QString(shared); };
     window.lstHistory->importAction()->trigger();
     EXPECT_EQ(window.historyModel->entries(), exported);
     EXPECT_TRUE(historyText(window).contains("3 added, 0 skipped")) << historyText(window).toStdString();

@@ -34,7 +34,7 @@ void referenceIndent(QString& text, int tab) {
             }
             if (tab != 0) {
                 if (depth * tab > 0) {
-                    text.insert(pos + 1, QString(depth * tab, QLatin1Char(' ')));
+                    text.insert(pos + 1, QString(qsizetype(depth) * tab, QLatin1Char(' ')));
                 }
             } else if (depth > 0) {
                 text.insert(pos + 1, QString(depth, QLatin1Char('\t')));
