@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <pugixml.hpp>
+#include <vector>
 
 #include <boost/make_shared.hpp>
 
@@ -132,13 +133,60 @@ unsigned formatFlags(int flags) {
     return (lines ? pugi::format_indent : pugi::format_raw) | pugi::format_no_declaration;
 }
 
+// Whitespace-only text beside other content (a child element or more text) reads back as
+// layout and is dropped by the parser, so it cannot be written as plain text. The tree holds
+// such text when it was given as character references (<a>&#10;<b/></a>) or set through the
+// iterator on an element with children.
+bool isLostAsPlainText(const pugi::xml_node& node) {
+    return node.type() == pugi::node_pcdata && *node.value() != '\0' && isBlank(node.value()) &&
+           (node.previous_sibling() || node.next_sibling());
+}
+
+class LostTextFinder final : public pugi::xml_tree_walker {
+public:
+    bool for_each(pugi::xml_node& node) override {
+        if (isLostAsPlainText(node)) {
+            m_found.push_back(node);
+        }
+        return true;
+    }
+
+    std::vector<pugi::xml_node>& found() { return m_found; }
+
+private:
+    std::vector<pugi::xml_node> m_found;
+};
+
+void save(const pugi::xml_document& doc, pugi::xml_writer& writer, int flags) {
+    doc.save(writer, (flags & OVLMessage::kIndent) ? "  " : "", formatFlags(flags), pugi::encoding_utf8);
+}
+
 void print(const pugi::xml_document& doc, pugi::xml_writer& writer, int flags) {
     // pugixml's own declaration names no encoding; ours does.
     if (flags & OVLMessage::kDeclaration) {
         static constexpr char kDecl[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
         writer.write(kDecl, sizeof kDecl - 1);
     }
-    doc.save(writer, (flags & OVLMessage::kIndent) ? "  " : "", formatFlags(flags), pugi::encoding_utf8);
+    // Text that the parser would drop is written from a copy of the tree as a CDATA section,
+    // which the parser keeps and the iterator reads as text; whitespace holds no "]]>". Trees
+    // without such text (every ordinary message) are written as they are.
+    LostTextFinder finder;
+    pugi::xml_node root = doc.document_element();
+    root.traverse(finder);
+    if (finder.found().empty()) {
+        save(doc, writer, flags);
+        return;
+    }
+    pugi::xml_document copy;
+    copy.reset(doc);
+    LostTextFinder inCopy;
+    copy.document_element().traverse(inCopy);
+    for (pugi::xml_node& text : inCopy.found()) {
+        pugi::xml_node parent = text.parent();
+        parent.insert_child_before(pugi::node_cdata, text).set_value(text.value());
+        parent.remove_child(text);
+    }
+    save(copy, writer, flags);
 }
 
 }  // namespace

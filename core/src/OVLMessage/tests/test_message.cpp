@@ -275,6 +275,53 @@ TEST(Message, TextKeepsItsExactBytesThroughPrintAndParse) {
     }
 }
 
+// Whitespace-only text beside child elements is data when it came as character references or
+// CDATA (plain whitespace there is layout); every layout must read back to the same tree.
+TEST(Message, WhitespaceTextBesideElementsSurvivesEveryLayout) {
+    struct Case {
+        const char* input;
+        const char* text;  // getText of the root
+    };
+    const Case cases[] = {
+        {"<packet>\n  <target>Cysinke>\n  Jtarget>Cysifo</target>\n  <data><SysInfo>&#10;&#10;<getCpu "
+         "id=\"0\"/></SysInfo></data>\n</packet>\n",
+         ""},
+        {"<a>&#32;<b/></a>", " "},
+        {"<a><b/>&#9;&#13;&#10;</a>", "\t\r\n"},
+        {"<a><b/>&#32;<c/></a>", " "},
+        {"<a>x<b/>&#32;</a>", "x "},
+        {"<a>&#32;<![CDATA[x]]></a>", " x"},
+        {"<a><![CDATA[ ]]><b/></a>", " "},
+        {"<a>\n  <b>one</b>\n  <c/>\n</a>", ""},
+        {"<a>x<b/>y</a>", "xy"},
+        {"<a> x <b/></a>", " x "},
+    };
+    for (const Case& c : cases) {
+        OVLMessagePtr msg = newMessage();
+        ASSERT_EQ(msg->parse(c.input), 0) << msg->getError();
+        std::string text;
+        ASSERT_EQ(msg->getIterator().getText(text), 0);
+        EXPECT_EQ(text, c.text) << c.input;
+        const std::string compact = msg->toString(OVLMessage::kCompact);
+        for (int flags : {int(OVLMessage::kCompact), int(OVLMessage::kIndent | OVLMessage::kDeclaration),
+                          int(OVLMessage::kLines)}) {
+            const std::string written = msg->toString(flags);
+            OVLMessagePtr back = newMessage();
+            ASSERT_EQ(back->parse(written.c_str()), 0) << back->getError() << "\n" << written;
+            EXPECT_EQ(back->toString(OVLMessage::kCompact), compact) << c.input << "\nflags " << flags;
+            ASSERT_EQ(back->getIterator().getText(text), 0);
+            EXPECT_EQ(text, c.text) << c.input << "\nflags " << flags;
+        }
+    }
+    // Ordinary messages are written exactly as before.
+    OVLMessagePtr msg = newMessage();
+    ASSERT_EQ(msg->parse("<a>x<b/>y</a>"), 0);
+    EXPECT_EQ(msg->toString(OVLMessage::kIndent), "<a>x<b />y</a>\n");
+    // Text set on an element that has children.
+    ASSERT_EQ(msg->getIterator().setText("  "), 0);
+    EXPECT_EQ(msg->toString(), "<a><![CDATA[  ]]><b/></a>");
+}
+
 TEST(Message, MixedContentIsReadAsOneText) {
     OVLMessagePtr msg = newMessage();
     ASSERT_EQ(msg->parse("<a>one<![CDATA[<two>]]><b/>three</a>"), 0);

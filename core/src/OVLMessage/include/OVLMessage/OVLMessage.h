@@ -16,6 +16,8 @@
 // the line and column (1-based, columns in bytes). Unknown entity references stay literal text.
 // Character data keeps its exact bytes: line ends are not converted and whitespace-only text of
 // an element that has no child elements is kept, so that what is written reads back equal.
+// Plain whitespace beside child elements is layout and is dropped; given as character
+// references or CDATA (or set through the iterator) it is kept and written as a CDATA section.
 // Comments and processing instructions are dropped.
 //
 // Memory: a parsed tree takes at most about 17 times the text's size (the worst case, a document
