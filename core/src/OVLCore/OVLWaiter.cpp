@@ -38,13 +38,15 @@ int OVLWaiter::wait(int ms) {
     const auto limit = static_cast<std::uint32_t>(ms);
     MutexLock lock(event->mutex);
     if (limit == 0 || limit == UINT32_MAX) {
-        while (!event->signalled)
+        while (!event->signalled) {
             lock.wait(event->signalledCv);
+        }
     } else {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
         while (!event->signalled) {
-            if (!lock.waitUntil(event->signalledCv, deadline) && !event->signalled)
+            if (!lock.waitUntil(event->signalledCv, deadline) && !event->signalled) {
                 return -2;
+            }
         }
     }
     event->signalled = false;
