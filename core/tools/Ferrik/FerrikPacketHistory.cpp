@@ -327,19 +327,10 @@ FerrikPacketHistory::Shown FerrikPacketHistory::lineAtY(qreal y) const {
 }
 
 void FerrikPacketHistory::updateScrollRange() {
-    // The last value shows the last line at the bottom with as many lines before it as fit.
+    // The last value shows the last line at the bottom.
     const int lines = store.lineCount();
-    qreal room = viewport()->height() - kMargin;
-    int first = lines;
-    while (first > 0) {
-        room -= lineHeight(first - 1);
-        if (room < 0) {
-            break;
-        }
-        --first;
-    }
     QScrollBar* bar = verticalScrollBar();
-    bar->setRange(0, std::min(first, std::max(0, lines - 1)));
+    bar->setRange(0, lines == 0 ? 0 : firstLineShowing(lines - 1));
     bar->setPageStep(std::max(1, int(viewport()->height() / QFontMetricsF(font()).lineSpacing()) - 1));
 }
 
@@ -464,13 +455,17 @@ void FerrikPacketHistory::ensureVisible(qsizetype pos) {
             return;  // shown whole
         }
     }
-    // Put the line at the bottom, with as many lines before it as fit.
+    bar->setValue(firstLineShowing(line));
+}
+
+int FerrikPacketHistory::firstLineShowing(int line) const {
+    // The line at the bottom, with as many lines before it as fit whole.
     qreal room = viewport()->height() - kMargin - lineHeight(line);
     int first = line;
     while (first > 0 && room - lineHeight(first - 1) >= 0) {
         room -= lineHeight(--first);
     }
-    bar->setValue(first);
+    return first;
 }
 
 QString FerrikPacketHistory::selectedText() const {

@@ -186,6 +186,9 @@ private:
     // A display line laid out at the current width, from the cache.
     const QTextLayout& layoutOf(int line) const;
     qreal lineHeight(int line) const;
+    // The first line shown when `line` is at the bottom of the viewport with as many whole lines
+    // before it as fit (the scroll value that shows it last).
+    int firstLineShowing(int line) const;
     void dropLayouts();
     // The shown lines from the top of the viewport: line, top and height.
     struct Shown {
