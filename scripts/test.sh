@@ -18,12 +18,27 @@ jobs=${JOBS:-$(nproc)}
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
+# Each stage says when it starts and how long the one before it took, so that a slow stage shows
+# in CI's log (budgets per stage: docs/HACKING.md, "How long the tests take").
+started=$(date +%s)
+stage_start=$started
+stage_name=""
+stage() {
+    local now
+    now=$(date +%s)
+    [ -n "$stage_name" ] && echo "--- $stage_name: $((now - stage_start)) s"
+    stage_name=$1
+    stage_start=$now
+    [ -n "$stage_name" ] && echo "=== $stage_name (at $((now - started)) s)"
+    return 0
+}
+
 run_suite() {
     local preset=$1 target=$2 label=${3:-}
-    echo "=== $preset build"
+    stage "$preset build"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs" --target "$target"
-    echo "=== $preset tests"
+    stage "$preset tests"
     if [ -n "$label" ]; then
         ctest --test-dir "build/$preset" --output-on-failure -j "$jobs" -L "$label"
     else
@@ -34,16 +49,16 @@ run_suite() {
 run_suite ci all
 
 # --- style checks (on the ci build tree's compile_commands.json) ---
-echo "=== clang-tidy"
+stage clang-tidy
 JOBS="$jobs" scripts/clang-tidy.sh build/ci
-echo "=== format"
+stage format
 scripts/format-check.sh
 # --- end of style checks ---
 
-echo "=== clang build (thread-safety analysis)"
+stage "clang build (thread-safety analysis)"
 cmake --preset clang >/dev/null
 cmake --build --preset clang -j "$jobs"
-echo "=== packages"
+stage packages
 scripts/package.sh build/ci
 if [ "$(id -u)" -eq 0 ]; then
     scripts/check-installed.sh
@@ -54,3 +69,5 @@ if [ $quick -eq 0 ]; then
     run_suite asan all
     run_suite tsan tsan_tests tsan
 fi
+stage ""
+echo "test: all stages passed in $(($(date +%s) - started)) s"

@@ -140,7 +140,7 @@ void FerrikPacketHistory::queueEntry(Pending entry) {
     // A short entry is in when this returns, unless this turn of the event loop has already spent
     // its budget on entries (a burst of replies): then it goes in on the next turn. A long one
     // starts on the next turn too, since the turn that produced it has usually spent a while on it.
-    if (pending.back().text.size() <= kStepChars && turnElapsed() < kTurnBudgetMs) {
+    if (pending.back().text.size() <= kStepChars && turnElapsed() < turnBudgetMs) {
         insertPending();
     } else {
         stepTimer->start();
@@ -184,7 +184,7 @@ void FerrikPacketHistory::insertPending() {
         if (insertStep(entry)) {
             pending.pop_front();
         }
-    } while (!pending.empty() && canStep(pending.front()) && turnElapsed() < kTurnBudgetMs);
+    } while (!pending.empty() && canStep(pending.front()) && turnElapsed() < turnBudgetMs);
     updateScrollRange();
     if (follow) {
         bar->setValue(bar->maximum());

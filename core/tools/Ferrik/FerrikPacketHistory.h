@@ -74,6 +74,13 @@ public:
                      const QString& toolTip = QString());
     // True while an entry is not completely in the pane yet.
     bool isAppending() const { return !pending.empty(); }
+    // The appending time allowed per event-loop turn (kTurnBudgetMs unless set). Tests pin the
+    // stepping with it: 0 makes every entry wait for the next turn, as on a machine too slow for
+    // any budget; a large one keeps short entries going in at once. The default applies to panes
+    // made after it is set (the test programs run whole suites on 0 that way).
+    int turnBudget() const { return turnBudgetMs; }
+    void setTurnBudget(int ms) { turnBudgetMs = ms; }
+    static void setDefaultTurnBudget(int ms) { defaultTurnBudgetMs = ms; }
     // Empties the pane at once; entries still going in are dropped.
     void clear();
 
@@ -218,7 +225,9 @@ private:
     std::deque<Pending> pending;
     QTimer* stepTimer;
     QElapsedTimer turnClock;  // since the first entry appended in this turn of the event loop
-    bool selecting = false;   // the left button is down and drags a selection
+    static inline int defaultTurnBudgetMs = kTurnBudgetMs;
+    int turnBudgetMs = defaultTurnBudgetMs;
+    bool selecting = false;  // the left button is down and drags a selection
     struct Cached {
         std::unique_ptr<QTextLayout> layout;
         qint32 length = 0;  // of the line when laid out (the last line still grows)

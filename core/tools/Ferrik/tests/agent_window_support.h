@@ -40,11 +40,14 @@ inline void settle(int ms) {
     waitUntil([] { return false; }, ms);
 }
 
+// The transcript panes' text, once every entry appended so far is in.
 inline QString output(const FerrikDlg& window) {
+    ferrik_test::finishAppending(window);
     return window.histOutput->toPlainText();
 }
 
 inline QString input(const FerrikDlg& window) {
+    ferrik_test::finishAppending(window);
     return window.histInput->toPlainText();
 }
 

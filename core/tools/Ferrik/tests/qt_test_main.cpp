@@ -1,13 +1,17 @@
 // main() of the widget test programs: the one QApplication, alive for every test of the run, and
-// a fresh settings directory per test.
+// a fresh settings directory per test. FERRIK_TEST_TURN_BUDGET_MS sets the panes' appending budget
+// per event-loop turn for the run: 0 makes every append wait for a later turn, as on a machine too
+// slow for any budget, so that a test which reads a pane without waiting for it fails everywhere.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <memory>
 
 #include "FerrikDlg.h"
+#include "FerrikPacketHistory.h"
 
 namespace {
 
@@ -48,6 +52,10 @@ private:
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read once, before any thread starts
+    if (const char* budget = std::getenv("FERRIK_TEST_TURN_BUDGET_MS")) {
+        FerrikPacketHistory::setDefaultTurnBudget(std::atoi(budget));
+    }
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettingsPerTest);
     ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
     return RUN_ALL_TESTS();

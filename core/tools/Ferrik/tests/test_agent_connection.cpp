@@ -139,9 +139,9 @@ TEST_F(Connection, DomainAndBadPortInTheStatusLines) {
     fillForm(window, "127.0.0.1:1x", kTcp, "other", QString::fromStdString(agent_test::kPassword), "corp",
              "System");
     window.btnConnect->click();
+    EXPECT_EQ(window.windowTitle(), "Ferrik other@127.0.0.1:1x");  // before the failure resets it
     EXPECT_TRUE(output(window).contains("WARNING: Invalid port, connecting to default one"));
     EXPECT_TRUE(output(window).contains("Connecting to 127.0.0.1:1x as corp\\other"));
-    EXPECT_EQ(window.windowTitle(), "Ferrik other@127.0.0.1:1x");
     ASSERT_TRUE(waitUntil([&] { return output(window).contains("Disconnected:"); }));
     expectDisconnectedState(window);
     // The failure says why, not just that it happened.

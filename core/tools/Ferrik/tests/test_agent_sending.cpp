@@ -19,8 +19,9 @@ const QString kProdDb =
     "0f6d2b1e-8a4c-4d3b-9e7f-1a2b3c4d5e60";  // config type=database, altConfig role=primary
 const QString kTestWeb = "3a9c7e15-2b4d-4f6a-8c1e-9d0b2a3c4e70";  // config type=webserver
 
-// Entries closed by a horizontal rule in a transcript pane.
+// Entries closed by a horizontal rule in a transcript pane, once everything appended is in.
 int ruledEntries(const FerrikPacketHistory* pane) {
+    ferrik_test::finishAppending(*pane);
     int rules = 0;
     for (int entry = 0; entry < pane->entryCount(); ++entry) {
         rules += pane->entryHasRule(entry) ? 1 : 0;
@@ -77,8 +78,8 @@ TEST_F(Sending, RawModeShowsEachPieceOfALargeReplyIntact) {
     window->indent_output = false;
     // About 200 KB of two-byte characters: the reply arrives in several pieces, cut anywhere.
     const int count = 100000;
-    sendText(echoPacket(QString(count, QChar(0x00E9))));
     const int before = ruledEntries(window->histOutput);
+    sendText(echoPacket(QString(count, QChar(0x00E9))));
     ASSERT_TRUE(waitUntil([&] { return output(*window).contains("</ns2:echoResult>"); }, 20000));
     const QString text = output(*window);
     EXPECT_EQ(text.count(QChar(0x00E9)), count);

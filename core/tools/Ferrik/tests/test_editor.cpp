@@ -23,6 +23,8 @@
 
 namespace {
 
+using ferrik_test::finishAppending;
+
 class Editor : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -238,6 +240,7 @@ TEST_F(PacketHistory, SelectPacketSelectsAndCopiesOneEntry) {
     window.appendText(pane, "first", false, true);
     window.appendText(pane, "second\nline", false, true);
     window.appendText(pane, "third", false, false);
+    finishAppending(window);
 
     QApplication::clipboard()->clear();
     pane->setMenuPoint(pointAt("line"));
@@ -262,6 +265,7 @@ TEST_F(PacketHistory, SelectPacketSelectsAndCopiesOneEntry) {
 TEST_F(PacketHistory, MouseAndKeysSelectAndCopyTheExactText) {
     window.appendText(pane, "first", false, true);
     window.appendText(pane, "second", false, false);
+    finishAppending(window);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QWidget* viewport = pane->viewport();
@@ -301,6 +305,7 @@ TEST_F(PacketHistory, MouseAndKeysSelectAndCopyTheExactText) {
 TEST_F(PacketHistory, TheToolTipIsThatOfTheEntryUnderTheMouse) {
     pane->appendEntry("first\nline", false, true, true, "tip one");
     pane->appendEntry("second", false, false, true, "tip two");
+    finishAppending(window);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const auto hover = [&](const QPoint& point) {
@@ -318,6 +323,7 @@ TEST_F(PacketHistory, TheToolTipIsThatOfTheEntryUnderTheMouse) {
 
 TEST_F(PacketHistory, SelectPacketOutsideEveryEntryDoesNothing) {
     window.appendText(pane, "only", false, true);
+    finishAppending(window);
     pane->resize(400, 400);
     pane->setMenuPoint(QPoint());
     pane->selectPacket();
@@ -332,6 +338,7 @@ TEST_F(PacketHistory, SelectPacketOutsideEveryEntryDoesNothing) {
 TEST_F(PacketHistory, ContextMenuOffersClearSelectAndSave) {
     window.appendText(pane, "one", false, true);
     window.appendText(pane, "two", false, true);
+    finishAppending(window);
     const QPoint at = pointAt("two");
     QStringList captions;
     QTemporaryDir dir;
@@ -387,6 +394,7 @@ TEST_F(PacketHistory, SavesAnEntryOrTheWholePaneAsUtf8) {
         window.appendText(pane, "<b>bold</b> &amp;", true, true);
         window.appendText(pane, reply, false, true);
         window.appendText(pane, QString(20000, QLatin1Char('x')), false, false);  // shown in pieces
+        finishAppending(window);
 
         path = dir.filePath(pane->objectName() + "-packet.xml");
         pane->setMenuPoint(pointAt("Gr\u00fc"));
@@ -409,6 +417,7 @@ TEST_F(PacketHistory, SavesAnEntryOrTheWholePaneAsUtf8) {
 
 TEST_F(PacketHistory, AFailedSaveSaysWhyAndLeavesNoFile) {
     window.appendText(pane, "keep", false, true);
+    finishAppending(window);
     QTemporaryDir dir;
     QFile blocker(dir.filePath("plain-file"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
@@ -426,6 +435,7 @@ TEST_F(PacketHistory, AFailedSaveSaysWhyAndLeavesNoFile) {
         const int entries = pane->entryCount();
         pane->setMenuPoint(pointAt("keep"));
         pane->savePacket();
+        finishAppending(window);
         ASSERT_EQ(pane->entryCount(), entries + 1) << target.toStdString();
         EXPECT_TRUE(pane->entryText(entries).startsWith("Error: could not save " + target + ": "))
             << pane->entryText(entries).toStdString();

@@ -12,6 +12,8 @@
 
 namespace {
 
+using ferrik_test::finishAppending;
+
 const QColor kWhite(Qt::white);
 const QColor kLightRed(255, 102, 102, 255);
 
@@ -22,6 +24,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         window.appendText(window.histOutput, "<reply xmlns='u'>abcd abc</reply>", false, true);
         window.appendText(window.histOutput, "second Reply ns", false, true);
+        finishAppending(window);
         window.histOutput->setFocus();
         window.histOutput->setSelection(0, 0);
     }
@@ -153,6 +156,7 @@ TEST_F(FindBar, ReturnIsSwallowedAndPagingKeysPassThrough) {
     for (int i = 0; i < 100; ++i) {
         window.appendText(window.histOutput, QStringLiteral("filler %1").arg(i), false, false);
     }
+    finishAppending(window);
     QScrollBar* bar = window.histOutput->verticalScrollBar();
     bar->setValue(0);
     type("abc");
@@ -202,6 +206,7 @@ TEST_F(FindBar, AppendingDuringSearchLeavesTheMatch) {
     type("abc");
     const int start = selectionStart();
     window.appendText(window.histOutput, "abc again", false, true);
+    finishAppending(window);
     EXPECT_EQ(selected(), "abc");
     EXPECT_EQ(selectionStart(), start);
 
@@ -233,6 +238,7 @@ TEST_F(FindBar, MatchesAcrossDisplayPiecesAndScrollsThemIntoView) {
     const QString line = QString(piece - 3, QLatin1Char('x')) + "needle" + QString(piece, QLatin1Char('x'));
     window.appendText(window.histOutput, line, false, true);
     window.appendText(window.histOutput, "after", false, true);
+    finishAppending(window);
     QScrollBar* bar = window.histOutput->verticalScrollBar();
     bar->setValue(0);
 

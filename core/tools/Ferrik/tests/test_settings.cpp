@@ -89,7 +89,10 @@ protected:
         return count;
     }
 
-    static QString historyText(const FerrikDlg& window) { return window.histOutput->toPlainText(); }
+    static QString historyText(const FerrikDlg& window) {
+        ferrik_test::finishAppending(window);
+        return window.histOutput->toPlainText();
+    }
 
     QTemporaryDir dir;
 };

@@ -25,6 +25,8 @@
 
 namespace {
 
+using ferrik_test::finishAppending;
+
 template <typename T>
 T* child(const QWidget& window, const char* name) {
     T* widget = window.findChild<T*>(QString::fromLatin1(name));
@@ -284,15 +286,6 @@ QString entryText(const FerrikPacketHistory* pane, int n) {
     return n < pane->entryCount() ? pane->entryText(n) : QStringLiteral("<no entry>");
 }
 
-void finishAppending(const FerrikDlg& window) {
-    QElapsedTimer clock;
-    clock.start();
-    while (window.isAppending() && clock.elapsed() < 30000) {
-        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-    }
-    ASSERT_FALSE(window.isAppending());
-}
-
 // The formats the pane applies at one character of a display line, merged in their order.
 QTextCharFormat formatAt(const FerrikPacketHistory* pane, int line, int at) {
     QTextCharFormat merged;
@@ -311,6 +304,7 @@ TEST(Output, EveryAppendIsOneEntryWithOptionalRule) {
     window.appendText(pane, "<b>x</b>\n", false, true);
     window.appendText(pane, "<b>bold</b> &amp;", true, true);
     window.appendText(pane, "", false, true);
+    finishAppending(window);
     ASSERT_EQ(pane->entryCount(), 4);
     EXPECT_EQ(pane->entryText(0), "");
     EXPECT_FALSE(pane->entryHasRule(0));
@@ -333,6 +327,7 @@ TEST(Output, EveryAppendIsOneEntryWithOptionalRule) {
     EXPECT_GE(formatAt(pane, 4, 0).fontWeight(), int(QFont::Bold));
     window.appendText(pane, "<font color='red'>red</font>", true, false);
     window.appendText(pane, "plain", false, false);
+    finishAppending(window);
     const int last = lines.lineCount() - 1;
     EXPECT_EQ(lines.lineText(last), QStringLiteral("plain"));
     EXPECT_EQ(formatAt(pane, last - 1, 0).foreground().color(), QColor(Qt::red));
@@ -346,6 +341,7 @@ TEST(Output, PanePaintsTextRulesAndSelection) {
     pane.resize(400, 200);
     pane.appendEntry("<font color='#ff0000'>XXXXXXXX</font>", true, true, true);
     pane.appendEntry("plain text", false, false, true);
+    finishAppending(pane);
     const auto count = [](const QImage& image, int top, int bottom, const std::function<bool(QColor)>& test) {
         int n = 0;
         for (int y = top; y < bottom; ++y) {
@@ -389,12 +385,14 @@ TEST(Output, ReplyIsStrippedIndentedAndAppended) {
     window.strip_namespaces = true;
     window.tab = 2;
     window.onReadFinished("\n<ns1:a xmlns:ns1='u'>\n<ns1:b/>\n</ns1:a>");
+    finishAppending(window);
     EXPECT_EQ(entryText(window.histOutput, 0), "\n<a xmlns:ns1='u'>\n  <b/>\n</a>");
 
     window.histOutput->clear();
     window.strip_namespaces = false;
     window.indent_output = false;
     window.onReadFinished("\n<ns1:a>\n<b/>");
+    finishAppending(window);
     EXPECT_EQ(entryText(window.histOutput, 0), "\n<ns1:a>\n<b/>");
 }
 
@@ -463,15 +461,18 @@ TEST(Output, ScrollFollowsOnlyWhenAtBottomOrAsked) {
     }
     window.scroll = false;
     window.appendText(window.histOutput, many, false, true);
+    finishAppending(window);
     ASSERT_GT(bar->maximum(), 0);
     EXPECT_EQ(bar->value(), bar->maximum());  // it stood at the bottom (empty pane)
 
     bar->setValue(10);
     window.appendText(window.histOutput, many, false, true);
+    finishAppending(window);
     EXPECT_EQ(bar->value(), 10);
 
     window.scroll = true;
     window.appendText(window.histOutput, many, false, true);
+    finishAppending(window);
     EXPECT_EQ(bar->value(), bar->maximum());
 }
 
@@ -482,7 +483,10 @@ TEST(Output, LongEntryGoesInStepByStepWhileTheWindowRuns) {
     for (int i = 0; reply.size() < 40 * FerrikPacketHistory::kStepChars; ++i) {
         reply += QStringLiteral("<ns2:line>%1</ns2:line>\n").arg(i);
     }
+    pane->setTurnBudget(60000);  // "before" is in at once however slow the machine is
     window.appendText(pane, "before", false, true);
+    // One step per turn from here on, so that the turns between the steps are certain.
+    pane->setTurnBudget(0);
     window.appendText(pane, reply, false, true);
     window.appendText(pane, "after", false, true);
     // The long entry starts on the next turn; the entry after it waits for its turn.
@@ -498,6 +502,32 @@ TEST(Output, LongEntryGoesInStepByStepWhileTheWindowRuns) {
     ASSERT_EQ(pane->entryCount(), 3);
     EXPECT_EQ(pane->entryText(1), reply);
     EXPECT_EQ(pane->entryText(2), "after");
+}
+
+// A short entry is in when appendText returns while the turn has budget left; once a turn has
+// spent its budget, entries wait for the next turn and still come in order.
+TEST(Output, ShortEntriesGoInAtOnceUntilTheTurnsBudgetIsSpent) {
+    FerrikPacketHistory pane;
+    pane.setTurnBudget(60000);
+    for (int i = 0; i < 300; ++i) {
+        pane.appendEntry(QString::number(i), false, false, false);
+    }
+    EXPECT_FALSE(pane.isAppending());
+    EXPECT_EQ(pane.entryCount(), 300);
+
+    pane.setTurnBudget(0);  // a turn that has overrun
+    pane.appendEntry("late", false, true, false);
+    pane.appendEntry(QString(QStringLiteral("x\n")).repeated(FerrikPacketHistory::kStepChars), false, false,
+                     false);
+    pane.appendEntry("last", false, false, false);
+    EXPECT_TRUE(pane.isAppending());
+    EXPECT_EQ(pane.entryCount(), 300);
+    QTRY_VERIFY(pane.entryCount() > 300);  // the next turns take them in order
+    EXPECT_EQ(pane.entryText(300), "late");
+    finishAppending(pane);
+    ASSERT_EQ(pane.entryCount(), 303);
+    EXPECT_TRUE(pane.entryHasRule(300));
+    EXPECT_EQ(pane.entryText(302), "last");
 }
 
 TEST(Output, ABurstOfEntriesKeepsEveryEntryInOrder) {
@@ -584,6 +614,7 @@ TEST(Output, PaneColoursItsLinesAndEveryEntryStartsInPlainText) {
     window.appendText(pane, "<!-- a\nb -->\n<ns1:x y=\"1\">", false, true);
     window.appendText(pane, "<!-- never closed", false, true);
     window.appendText(pane, "text &amp;", false, true);
+    finishAppending(window);
 
     const QColor grey(128, 128, 128), tag(128, 0, 0), prefix(80, 0, 0), green(0, 128, 0);
     EXPECT_EQ(colours(pane, 0), QList<QColor>(6, grey));
@@ -626,6 +657,7 @@ TEST(Output, AResizeRewrapsAndKeepsTheViewAtTheBottom) {
     for (int i = 0; i < 50; ++i) {
         pane.appendEntry(QStringLiteral("word ").repeated(30), false, false, false);
     }
+    finishAppending(pane);
     QScrollBar* bar = pane.verticalScrollBar();
     ASSERT_EQ(bar->value(), bar->maximum());
     // The height of the last entry (shown, since the view follows the end).

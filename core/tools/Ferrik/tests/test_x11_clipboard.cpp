@@ -42,6 +42,7 @@ TEST(SelectionClipboard, APaneOffersItsMouseSelection) {
     FerrikPacketHistory* pane = window.histOutput;
     window.appendText(pane, "pick me", false, true);
     window.appendText(pane, "next", false, false);
+    ferrik_test::finishAppending(window);
     const auto at = [&](qsizetype pos) { return pane->positionRect(pos).center(); };
     QTest::mousePress(pane->viewport(), Qt::LeftButton, {}, at(5));
     QTest::mouseMove(pane->viewport(), at(10));
