@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <string>
@@ -164,14 +166,25 @@ TEST(PdhQuery, CountersReadSensibleValues) {
         OVLPdhCounter("\\Process(no-such-process-name)\\Working Set"),
     };
     ASSERT_EQ(q.addCounter(counters, 11), 0);
+    // The process's CPU time and the wall time between the two samples, measured here too: on a
+    // busy machine the process gets only its share of the processors, so the counter is compared
+    // with that share rather than with a fixed figure.
+    const auto cpuSeconds = [] {
+        timespec t{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+    };
+    const auto wallStart = Clock::now();
+    const double cpuStart = cpuSeconds();
     ASSERT_EQ(q.collectData(0), 0);
-    // Burn CPU between the samples so the process's share is visible.
-    const auto start = Clock::now();
+    // Burn 200 ms of CPU between the samples so the process's share is visible.
     volatile unsigned long spin = 0;
-    while (millisSince(start) < 200) {
+    while (cpuSeconds() - cpuStart < 0.2) {
         spin = spin + 1;
     }
     ASSERT_EQ(q.collectData(0), 0);
+    const double share =
+        100.0 * (cpuSeconds() - cpuStart) / std::chrono::duration<double>(Clock::now() - wallStart).count();
 
     const long pages = ::sysconf(_SC_PHYS_PAGES) * ::sysconf(_SC_PAGESIZE);
     EXPECT_GT(valueOf(q, counters[0]), 0);
@@ -181,8 +194,9 @@ TEST(PdhQuery, CountersReadSensibleValues) {
     for (int i = 3; i <= 7; ++i) {
         EXPECT_GE(valueOf(q, counters[i]), 0) << counters[i].getPath();
     }
-    EXPECT_GT(valueOf(q, counters[8]), 5);
-    EXPECT_LE(valueOf(q, counters[8]), 150);
+    // Clock ticks of 10 ms over at least 200 ms: within a few per cent of the share measured here.
+    EXPECT_GT(valueOf(q, counters[8]), share / 2) << "share measured by the test: " << share;
+    EXPECT_LE(valueOf(q, counters[8]), std::min(150.0, share * 1.5 + 10)) << "share: " << share;
     EXPECT_GT(valueOf(q, counters[9]), 1 << 20);
     double v;
     EXPECT_EQ(q.getValue(counters[10], v), OVLPdhQuery::kNoInstance);
