@@ -4,7 +4,8 @@
 // costs each of them (1,000 idle connections held); the agent's memory with 18 MB of stored
 // environments and after they are destroyed. Under attack: the time a correct login takes
 // while 50 wrong logins (real password checks) are in flight, and echo round trips while 4 clients
-// change environments as fast as the agent lets them.
+// change environments as fast as the agent lets them; and a remembered and a new user's login while
+// 50 addresses keep wrong logins in flight.
 //
 // Both servers are started by this program as child processes. Run with the release preset:
 //   build/release/bin/bench_agent [--benchmark_filter=...]
@@ -34,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -60,6 +62,7 @@ ServerProcess g_agent;
 ServerProcess g_echo;
 SSL_CTX* g_tls = nullptr;
 const std::string kPassword = "bench password";
+constexpr int kFreshUsers = 5;  // users who never logged in, one per round of the many-addresses case
 
 ServerProcess spawnServer(std::vector<std::string> args, const std::string& portsFile) {
     ServerProcess server;
@@ -263,6 +266,94 @@ void loginUnderAttack(benchmark::State& state, int attackers, bool sameAddress) 
     state.counters["attackers_no_frame"] = unanswered / rounds;
 }
 
+// The code of an error reply, 0 for any other frame.
+int errorCodeOf(const std::string& reply) {
+    const auto at = reply.find("<ns1:code>");
+    return at == std::string::npos ? 0 : std::atoi(reply.c_str() + at + 10);
+}
+
+// 50 addresses (127.0.1.1 to .50) each keep one wrong login for "slow" in flight, a new one as
+// soon as the last is answered. Measured meanwhile: the login of "slow", who logged in
+// successfully before (remembered), from 127.0.0.2; and the login of a user who never did
+// ("fresh<n>", a hash of the default cost) from 127.0.0.3: its answer and how long it took. For
+// the attackers: their answers by code and the longest wait for one, from the login sent.
+void loginUnderAttackManyAddresses(benchmark::State& state) {
+    constexpr int kAttackers = 50;
+    {
+        BenchClient earlier(g_agent, Transport::tcp, "127.0.0.2");
+        earlier.readFrame();
+        earlier.send(BenchClient::loginFrame("slow", kPassword));
+        earlier.readFrame();
+    }
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::map<int, long> codes;  // guarded by mutex
+    double longestWait = 0;     // guarded by mutex
+    long noFrame = 0;           // guarded by mutex
+    std::vector<std::thread> attackers;
+    for (int i = 1; i <= kAttackers; ++i) {
+        attackers.emplace_back([&, i] {
+            const std::string source = "127.0.1." + std::to_string(i);
+            while (!stop.load()) {
+                try {
+                    BenchClient client(g_agent, Transport::tcp, source.c_str());
+                    client.readFrame();
+                    const auto sent = std::chrono::steady_clock::now();
+                    client.send(BenchClient::loginFrame("slow", "wrong"));
+                    std::string reply;
+                    client.readFrame(&reply);
+                    const double waited =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++codes[errorCodeOf(reply)];
+                    longestWait = std::max(longestWait, waited);
+                } catch (const std::exception&) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++noFrame;
+                }
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the gate's queue fills
+    double worstRemembered = 0, worstFresh = 0;
+    int remembered = 0, freshRound = 0;
+    std::map<int, int> freshCodes;
+    for (auto _ : state) {
+        auto timed = [](const char* login, const char* source, std::string& reply) {
+            const auto start = std::chrono::steady_clock::now();
+            BenchClient user(g_agent, Transport::tcp, source);
+            user.readFrame();
+            user.send(BenchClient::loginFrame(login, kPassword));
+            user.readFrame(&reply);
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        std::string reply;
+        const double seconds = timed("slow", "127.0.0.2", reply);
+        state.SetIterationTime(seconds);
+        worstRemembered = std::max(worstRemembered, seconds);
+        remembered += reply.find("loginResult") != std::string::npos;
+        const std::string fresh = "fresh" + std::to_string(++freshRound);
+        worstFresh = std::max(worstFresh, timed(fresh.c_str(), "127.0.0.3", reply));
+        ++freshCodes[errorCodeOf(reply)];
+    }
+    stop = true;
+    for (auto& thread : attackers) {
+        thread.join();
+    }
+    const double rounds = static_cast<double>(state.iterations());
+    state.counters["remembered_logged_in"] = remembered / rounds;
+    state.counters["remembered_worst_ms"] = worstRemembered * 1000;
+    state.counters["fresh_worst_ms"] = worstFresh * 1000;
+    state.counters["fresh_ok"] = freshCodes[0];
+    state.counters["fresh_503"] = freshCodes[503];
+    state.counters["fresh_408"] = freshCodes[408];
+    state.counters["attackers_403"] = static_cast<double>(codes[403]);
+    state.counters["attackers_503"] = static_cast<double>(codes[503]);
+    state.counters["attackers_408"] = static_cast<double>(codes[408]);
+    state.counters["attackers_no_frame"] = static_cast<double>(noFrame);
+    state.counters["attackers_longest_wait_ms"] = longestWait * 1000;
+}
+
 // Echo round trips while `writers` other clients each change an environment of their own in a
 // loop (every change rewrites and fsyncs the state file).
 void echoWithWriters(benchmark::State& state, int writers) {
@@ -440,6 +531,10 @@ void registerAll() {
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("login_under_attack/many_addresses/attackers:50", loginUnderAttackManyAddresses)
+        ->UseManualTime()
+        ->Iterations(kFreshUsers)
+        ->Unit(benchmark::kMillisecond);
     for (Transport t : {Transport::tcp, Transport::tls, Transport::unixSocket}) {
         for (Server s : {Server::echo, Server::agent}) {
             std::string label =
@@ -474,7 +569,12 @@ int main(int argc, char** argv) {
                                      << "<log level=\"2\"/><limits maxConnections=\"4096\"/>"
                                      << "<users><user login=\"bench\" password=\"" << hash << "\"/>"
                                      << "<user login=\"slow\" password=\""
-                                     << ovagent::PasswordHash::create(kPassword) << "\"/></users></ovagent>";
+                                     << ovagent::PasswordHash::create(kPassword) << "\"/>";
+    for (int i = 1; i <= kFreshUsers; ++i) {
+        std::ofstream(path("agent.xml"), std::ios::app)
+            << "<user login=\"fresh" << i << "\" password=\"" << ovagent::PasswordHash::create(kPassword) << "\"/>";
+    }
+    std::ofstream(path("agent.xml"), std::ios::app) << "</users></ovagent>";
     // BENCH_OVAGENT: another agent binary to measure (an older build, for a comparison in one run).
     const char* agentPath =
         std::getenv("BENCH_OVAGENT") != nullptr ? std::getenv("BENCH_OVAGENT") : OVAGENT_PATH;
