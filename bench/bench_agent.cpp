@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -495,6 +496,185 @@ void stateMemory(benchmark::State& state) {
     }
 }
 
+const char* name(Transport t);
+
+// 32 clients, 8 requests in flight each, for 6 s over one transport, while the agent is stopped
+// (SIGSTOP) for 1 s and then gets 100 SIGHUPs 10 ms apart: every reply must be the one asked for.
+void loadWithFaults(benchmark::State& state, Transport transport) {
+    constexpr int kClients = 32;
+    constexpr int kWindow = 8;
+    for (auto _ : state) {
+        std::atomic<bool> stop{false};
+        std::atomic<long> good{0}, bad{0}, failed{0};
+        std::vector<std::thread> clients;
+        for (int c = 0; c < kClients; ++c) {
+            clients.emplace_back([&, c] {
+                try {
+                    BenchClient client(g_agent, transport);
+                    client.login();
+                    long sent = 0, received = 0;
+                    auto frame = [c](long n) {
+                        const std::string tag = std::to_string(c) + "-" + std::to_string(n);
+                        return "<packet id=\"" + tag + "\"><target>system</target><data><system><echo><text>" +
+                               tag + "</text></echo></system></data></packet>" + std::string(1, '\0');
+                    };
+                    while (sent < kWindow) {
+                        client.send(frame(sent++));
+                    }
+                    std::string reply;
+                    while (received < sent) {
+                        client.readFrame(&reply);
+                        const std::string tag = std::to_string(c) + "-" + std::to_string(received++);
+                        (reply.find("id=\"" + tag + "\"") != std::string::npos &&
+                                 reply.find(">" + tag + "<") != std::string::npos
+                             ? good
+                             : bad)++;
+                        if (!stop.load()) {
+                            client.send(frame(sent++));
+                        }
+                    }
+                } catch (const std::exception&) {
+                    ++failed;
+                }
+            });
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ::kill(g_agent.pid, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ::kill(g_agent.pid, SIGCONT);
+        for (int i = 0; i < 100; ++i) {
+            ::kill(g_agent.pid, SIGHUP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_until(start + std::chrono::seconds(6));
+        stop = true;
+        for (auto& thread : clients) {
+            thread.join();
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.counters["replies"] = static_cast<double>(good.load());
+        state.counters["replies_per_s"] = static_cast<double>(good.load()) / seconds;
+        state.counters["wrong_replies"] = static_cast<double>(bad.load());
+        state.counters["clients_failed"] = static_cast<double>(failed.load());
+    }
+}
+
+long logRecords(const std::string& text) {
+    std::ifstream in(g_dir + "/state/ovagent.log");
+    std::string line;
+    long n = 0;
+    while (std::getline(in, line)) {
+        n += line.find(text) != std::string::npos;
+    }
+    return n;
+}
+
+// 800 connections per second from 127.0.0.1 for 3 s, the newest 2,000 (2.5 s of them) held open
+// and never read, against maxConnections 1100,
+// while a client from 127.0.0.2 logs in 12 times; and the "refused" records this wrote.
+void connectionFlood(benchmark::State& state) {
+    constexpr int kRate = 800;
+    constexpr int kSeconds = 3;
+    for (auto _ : state) {
+        const long refusedBefore = logRecords(": refused, ");
+        std::atomic<long> connects{0};
+        std::thread flood([&] {
+            std::deque<int> open;
+            const auto start = std::chrono::steady_clock::now();
+            for (long n = 0; n < long{kRate} * kSeconds; ++n) {
+                std::this_thread::sleep_until(start + std::chrono::microseconds(n * 1000000 / kRate));
+                try {
+                    open.push_back(agent_test::connectLoopbackTcp(g_agent.tcpPort, "127.0.0.1"));
+                    ++connects;
+                } catch (const std::exception&) {
+                }
+                if (open.size() > 2000) {
+                    ::close(open.front());
+                    open.pop_front();
+                }
+            }
+            for (int fd : open) {
+                ::close(fd);
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        int loggedIn = 0;
+        double worst = 0;
+        for (int i = 0; i < 12; ++i) {
+            const auto begin = std::chrono::steady_clock::now();
+            try {
+                BenchClient user(g_agent, Transport::tcp, "127.0.0.2");
+                std::string reply;
+                user.readFrame(&reply);
+                user.send(BenchClient::loginFrame("bench", kPassword));
+                user.readFrame(&reply);
+                loggedIn += reply.find("loginResult") != std::string::npos;
+            } catch (const std::exception&) {
+            }
+            worst = std::max(worst, std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        flood.join();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        state.counters["flood_connects"] = static_cast<double>(connects.load());
+        state.counters["logins_ok_of_12"] = loggedIn;
+        state.counters["login_worst_ms"] = worst * 1000;
+        state.counters["refused_records"] = static_cast<double>(logRecords(": refused, ") - refusedBefore);
+    }
+}
+
+// 100 frames of (almost) 1 MiB of unclosed <a> from 8 connections that never log in: the agent's
+// RSS before, at its highest seen, and 1 s after the last reply.
+void deepFramesMemory(benchmark::State& state) {
+    constexpr int kConnections = 8;
+    constexpr int kFrames = 100;
+    std::string frame;
+    while (frame.size() + 4 < std::size_t{1} << 20) {
+        frame += "<a>";
+    }
+    frame += '\0';
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<BenchClient>> clients;
+        for (int i = 0; i < kConnections; ++i) {
+            clients.push_back(std::make_unique<BenchClient>(g_agent, Transport::tcp));
+            clients.back()->readFrame();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const long before = rssKiB(g_agent.pid);
+        std::atomic<long> peak{before};
+        std::atomic<int> tooDeep{0};
+        std::atomic<bool> done{false};
+        std::thread watch([&] {
+            while (!done.load()) {
+                peak = std::max(peak.load(), rssKiB(g_agent.pid));
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        std::vector<std::thread> senders;
+        for (int c = 0; c < kConnections; ++c) {
+            senders.emplace_back([&, c] {
+                std::string reply;
+                for (int i = c; i < kFrames; i += kConnections) {
+                    clients[static_cast<std::size_t>(c)]->send(frame);
+                    clients[static_cast<std::size_t>(c)]->readFrame(&reply);
+                    tooDeep += errorCodeOf(reply) == 431;
+                }
+            });
+        }
+        for (auto& thread : senders) {
+            thread.join();
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        done = true;
+        watch.join();
+        state.counters["answered_431"] = tooDeep.load();
+        state.counters["rss_before_MB"] = static_cast<double>(before) / 1024.0;
+        state.counters["rss_peak_MB"] = static_cast<double>(peak.load()) / 1024.0;
+        state.counters["rss_after_MB"] = static_cast<double>(rssKiB(g_agent.pid)) / 1024.0;
+    }
+}
+
 const char* name(Transport t) {
     return t == Transport::tcp ? "tcp" : t == Transport::tls ? "tls" : "unix";
 }
@@ -543,6 +723,14 @@ void registerAll() {
         }
     }
     benchmark::RegisterBenchmark("state_memory/agent", stateMemory)->Iterations(1)->UseRealTime();
+    for (Transport t : {Transport::tcp, Transport::tls, Transport::unixSocket}) {
+        benchmark::RegisterBenchmark((std::string("load_with_faults/clients:32/") + name(t)).c_str(),
+                                     loadWithFaults, t)
+            ->Iterations(1)
+            ->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("flood/connections_one_address", connectionFlood)->Iterations(1)->UseRealTime();
+    benchmark::RegisterBenchmark("flood/deep_frames_memory", deepFramesMemory)->Iterations(1)->UseRealTime();
 }
 
 }  // namespace
@@ -566,7 +754,7 @@ int main(int argc, char** argv) {
     const std::string hash = ovagent::PasswordHash::create(kPassword, 1000);
     std::ofstream(path("agent.xml")) << "<ovagent><listen><tcp port=\"0\"/><tls port=\"0\"/><unix path=\""
                                      << path("agent.sock") << "\"/></listen>"
-                                     << "<log level=\"2\"/><limits maxConnections=\"4096\"/>"
+                                     << "<log level=\"2\"/><limits maxConnections=\"1100\"/>"
                                      << "<users><user login=\"bench\" password=\"" << hash << "\"/>"
                                      << "<user login=\"slow\" password=\""
                                      << ovagent::PasswordHash::create(kPassword) << "\"/>";
