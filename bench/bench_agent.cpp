@@ -515,8 +515,9 @@ void loadWithFaults(benchmark::State& state, Transport transport) {
                     long sent = 0, received = 0;
                     auto frame = [c](long n) {
                         const std::string tag = std::to_string(c) + "-" + std::to_string(n);
-                        return "<packet id=\"" + tag + "\"><target>system</target><data><system><echo><text>" +
-                               tag + "</text></echo></system></data></packet>" + std::string(1, '\0');
+                        return "<packet id=\"" + tag +
+                               "\"><target>system</target><data><system><echo><text>" + tag +
+                               "</text></echo></system></data></packet>" + std::string(1, '\0');
                     };
                     while (sent < kWindow) {
                         client.send(frame(sent++));
@@ -552,7 +553,8 @@ void loadWithFaults(benchmark::State& state, Transport transport) {
         for (auto& thread : clients) {
             thread.join();
         }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.counters["replies"] = static_cast<double>(good.load());
         state.counters["replies_per_s"] = static_cast<double>(good.load()) / seconds;
         state.counters["wrong_replies"] = static_cast<double>(bad.load());
@@ -612,7 +614,8 @@ void connectionFlood(benchmark::State& state) {
                 loggedIn += reply.find("loginResult") != std::string::npos;
             } catch (const std::exception&) {
             }
-            worst = std::max(worst, std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+            worst = std::max(worst,
+                             std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
         }
         flood.join();
@@ -711,7 +714,8 @@ void registerAll() {
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("login_under_attack/many_addresses/attackers:50", loginUnderAttackManyAddresses)
+    benchmark::RegisterBenchmark("login_under_attack/many_addresses/attackers:50",
+                                 loginUnderAttackManyAddresses)
         ->UseManualTime()
         ->Iterations(kFreshUsers)
         ->Unit(benchmark::kMillisecond);
@@ -729,7 +733,9 @@ void registerAll() {
             ->Iterations(1)
             ->UseRealTime();
     }
-    benchmark::RegisterBenchmark("flood/connections_one_address", connectionFlood)->Iterations(1)->UseRealTime();
+    benchmark::RegisterBenchmark("flood/connections_one_address", connectionFlood)
+        ->Iterations(1)
+        ->UseRealTime();
     benchmark::RegisterBenchmark("flood/deep_frames_memory", deepFramesMemory)->Iterations(1)->UseRealTime();
 }
 
@@ -759,8 +765,8 @@ int main(int argc, char** argv) {
                                      << "<user login=\"slow\" password=\""
                                      << ovagent::PasswordHash::create(kPassword) << "\"/>";
     for (int i = 1; i <= kFreshUsers; ++i) {
-        std::ofstream(path("agent.xml"), std::ios::app)
-            << "<user login=\"fresh" << i << "\" password=\"" << ovagent::PasswordHash::create(kPassword) << "\"/>";
+        std::ofstream(path("agent.xml"), std::ios::app) << "<user login=\"fresh" << i << "\" password=\""
+                                                        << ovagent::PasswordHash::create(kPassword) << "\"/>";
     }
     std::ofstream(path("agent.xml"), std::ios::app) << "</users></ovagent>";
     // BENCH_OVAGENT: another agent binary to measure (an older build, for a comparison in one run).

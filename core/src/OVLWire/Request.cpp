@@ -60,7 +60,8 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
     // gets a tree: what it costs is bounded by the depth, not by the frame's size. What it read
     // before it stopped still gives the error reply its id and target.
     FrameStart start;
-    if (const int code = checkFrame({frame.data(), frame.size()}, limits.maxDepth, message, start); code != 0) {
+    if (const int code = checkFrame({frame.data(), frame.size()}, limits.maxDepth, message, start);
+        code != 0) {
         m_id = std::move(start.id);
         m_target = std::move(start.target);
         return code;

@@ -116,7 +116,7 @@ bool run(std::string_view text, Check& check, std::string& message) {
                                                                                      &XML_ParserFree);
     // The parser copies the text into a buffer of its own and keeps it across resets: after a
     // large frame the parser goes, and its buffer with it.
-    constexpr std::size_t kKeptInput = 64 * 1024;
+    constexpr std::size_t kKeptInput = std::size_t{64} * 1024;
     struct Release {
         decltype(parser)& held;
         bool large;
@@ -136,9 +136,10 @@ bool run(std::string_view text, Check& check, std::string& message) {
         return true;
     }
     const std::string reason = !check.refusal.empty() ? check.refusal : XML_ErrorString(XML_GetErrorCode(p));
-    message = check.tooDeep ? reason
-                            : "malformed XML at line " + std::to_string(XML_GetCurrentLineNumber(p)) +
-                                  ", column " + std::to_string(XML_GetCurrentColumnNumber(p) + 1) + ": " + reason;
+    message = check.tooDeep
+                  ? reason
+                  : "malformed XML at line " + std::to_string(XML_GetCurrentLineNumber(p)) + ", column " +
+                        std::to_string(XML_GetCurrentColumnNumber(p) + 1) + ": " + reason;
     return false;
 }
 

@@ -191,7 +191,8 @@ public:
     };
 
     // True when the site may write a record for `address` now; `reports` gets what is due.
-    bool take(const std::string& address, const char* file, int line, int level, std::vector<Report>& reports) {
+    bool take(const std::string& address, const char* file, int line, int level,
+              std::vector<Report>& reports) {
         std::lock_guard<std::mutex> lock(m_mutex);
         const auto now = Clock::now();
         auto it = m_entries.find(Key{address, file, line});
@@ -241,8 +242,8 @@ private:
         for (auto it = m_entries.begin(); it != m_entries.end();) {
             const bool ended = now - it->second.windowStart >= SessionLog::kWindow;
             if ((ended || all) && it->second.suppressed > 0) {
-                reports.push_back(
-                    Report{it->first.address, it->first.file, it->first.line, it->second.level, it->second.suppressed});
+                reports.push_back(Report{it->first.address, it->first.file, it->first.line, it->second.level,
+                                         it->second.suppressed});
                 it->second.suppressed = 0;
             }
             it = ended ? m_entries.erase(it) : std::next(it);

@@ -19,7 +19,7 @@ namespace ovagent {
 class HeapTrimmer {
 public:
     // Frames of this size or more ask for a trim when they have been answered.
-    static constexpr std::size_t kLargeFrame = 64 * 1024;
+    static constexpr std::size_t kLargeFrame = std::size_t{64} * 1024;
     static constexpr std::chrono::milliseconds kDelay{200};
 
     explicit HeapTrimmer(const boost::asio::any_io_executor& executor) : m_timer(executor) {}

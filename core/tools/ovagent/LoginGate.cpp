@@ -90,7 +90,8 @@ unsigned long VerifiedLogins::generation() const {
     return m_generation;
 }
 
-bool VerifiedLogins::contains(std::string_view login, std::string_view domain, std::string_view password) const {
+bool VerifiedLogins::contains(std::string_view login, std::string_view domain,
+                              std::string_view password) const {
     Digest key{};
     if (!digest(login, domain, password, key)) {
         return false;
@@ -116,8 +117,9 @@ void VerifiedLogins::remember(std::string_view login, std::string_view domain, s
             it = it->second <= now ? m_expiries.erase(it) : std::next(it);
         }
         if (m_expiries.size() >= kMaxEntries) {
-            m_expiries.erase(std::min_element(m_expiries.begin(), m_expiries.end(),
-                                              [](const auto& a, const auto& b) { return a.second < b.second; }));
+            m_expiries.erase(
+                std::min_element(m_expiries.begin(), m_expiries.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; }));
         }
     }
     m_expiries[key] = now + kRemembered;
@@ -150,7 +152,7 @@ LoginGate::~LoginGate() {
 }
 
 LoginGate::Admission LoginGate::submit(const std::string& address, Clock::time_point deadline,
-                                      std::function<void()> check) {
+                                       std::function<void()> check) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_pending >= kMaxPending) {

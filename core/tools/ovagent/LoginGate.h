@@ -76,7 +76,8 @@ public:
 
 private:
     using Digest = std::array<unsigned char, 32>;
-    bool digest(std::string_view login, std::string_view domain, std::string_view password, Digest& out) const;
+    bool digest(std::string_view login, std::string_view domain, std::string_view password,
+                Digest& out) const;
 
     std::array<unsigned char, 32> m_key{};
     bool m_usable = false;  // the key was drawn

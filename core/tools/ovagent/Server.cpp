@@ -231,7 +231,8 @@ void Server::accept(Listener& listener) {
                                     ec.message().c_str());
                         // Out of descriptors or memory: accepting again at once would only fail
                         // again, as fast as the thread can loop.
-                        auto pause = std::make_shared<boost::asio::steady_timer>(m_acceptStrand, kAcceptPause);
+                        auto pause =
+                            std::make_shared<boost::asio::steady_timer>(m_acceptStrand, kAcceptPause);
                         pause->async_wait([this, &listener, pause](boost::system::error_code waited) {
                             if (!waited && listener.isOpen()) {
                                 accept(listener);

@@ -190,7 +190,8 @@ void Session<Stream>::verify(LoginAttempt attempt) {
         return;
     }
     SESSION_LOG(m_state.log, AgentLog::warning, "login refused: %s",
-                admission == LoginGate::Admission::addressFull ? "too many logins in progress from this address"
+                admission == LoginGate::Admission::addressFull
+                    ? "too many logins in progress from this address"
                 : admission == LoginGate::Admission::busy
                     ? "the checks waiting would not let it finish within the login time-out"
                     : "too many logins in progress");
@@ -410,7 +411,7 @@ std::atomic<int> s_refusals{0};  // Refusal objects alive, of every stream kind
 
 template <class Stream>
 Refusal<Stream>::Refusal(Stream stream, std::string frame)
-    : m_stream(std::move(stream)), m_frame(std::move(frame)), m_timer(m_stream.get_executor()), m_discard{} {
+    : m_stream(std::move(stream)), m_frame(std::move(frame)), m_timer(m_stream.get_executor()) {
     ++s_refusals;
 }
 

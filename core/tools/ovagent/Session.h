@@ -66,7 +66,7 @@ private:
     Stream m_stream;
     std::string m_frame;
     asio::steady_timer m_timer;
-    std::array<char, kDiscardSize> m_discard;
+    std::array<char, kDiscardSize> m_discard{};
     bool m_closed = false;
 };
 

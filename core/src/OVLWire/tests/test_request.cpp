@@ -89,8 +89,8 @@ TEST(Request, DepthLimitCountsTheRootAndPassesAtTheLimit) {
     }
     EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrTooDeep);
     // Malformed before the limit is reached: 400, with what was read.
-    EXPECT_EQ(parse("<ns:packet id=\"m\"><ns:target>t</ns:target><a>&bad;<b><c/></b></a></ns:packet>", request,
-                    message, 3),
+    EXPECT_EQ(parse("<ns:packet id=\"m\"><ns:target>t</ns:target><a>&bad;<b><c/></b></a></ns:packet>",
+                    request, message, 3),
               kErrMalformed);
     EXPECT_EQ(request.id(), "m");
     EXPECT_EQ(request.target(), "t");

@@ -134,8 +134,8 @@ TEST(AgentFlood, ConnectionsRefusedToOneAddressTakeNoPlaceAndFewLogRecords) {
     long refused = 0, suppressed = 0;
     while (std::getline(log, line)) {
         refused += line.find(": refused, ") != std::string::npos;
-        if (auto at = line.find("127.0.0.1: "); at != std::string::npos &&
-                                                 line.find(" similar records suppressed") != std::string::npos) {
+        if (auto at = line.find("127.0.0.1: ");
+            at != std::string::npos && line.find(" similar records suppressed") != std::string::npos) {
             suppressed += std::stol(line.substr(at + 11));
         }
     }
@@ -169,7 +169,8 @@ TEST(AgentFlood, LargeDeepFramesBeforeLoginLeaveNoMemoryBehind) {
         threads.emplace_back([&, c] {
             for (int i = c; i < kFrames; i += kConnections) {
                 clients[static_cast<std::size_t>(c)].send(frame);
-                answered += clients[static_cast<std::size_t>(c)].read(std::chrono::seconds(60))->errorCode() == 431;
+                answered +=
+                    clients[static_cast<std::size_t>(c)].read(std::chrono::seconds(60))->errorCode() == 431;
             }
         });
     }
@@ -178,7 +179,7 @@ TEST(AgentFlood, LargeDeepFramesBeforeLoginLeaveNoMemoryBehind) {
     }
     EXPECT_EQ(answered.load(), kFrames);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they keep freed memory on purpose
-    constexpr long kSlackKiB = 20 * 1024;
+    constexpr long kSlackKiB = 20L * 1024;
     long after = rssKiB(agent.pid());
     for (int i = 0; i < 100 && after > before + kSlackKiB; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -126,10 +126,11 @@ TEST(LoginGate, RefusesWhatCannotFinishInTimeAndDropsWhatTimedOut) {
     using A = LoginGate::Admission;
     const auto now = [] { return LoginGate::Clock::now(); };
     std::promise<void> trained;
-    ASSERT_EQ(gate.submit("a", [&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        trained.set_value();
-    }),
+    ASSERT_EQ(gate.submit("a",
+                          [&] {
+                              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                              trained.set_value();
+                          }),
               A::admitted);
     trained.get_future().wait();
     for (int i = 0; i < 200 && gate.checkCost() == LoginGate::Clock::duration::zero(); ++i) {
@@ -139,10 +140,11 @@ TEST(LoginGate, RefusesWhatCannotFinishInTimeAndDropsWhatTimedOut) {
 
     std::promise<void> started, release;
     std::shared_future<void> released = release.get_future().share();
-    ASSERT_EQ(gate.submit("a", [&] {
-        started.set_value();
-        released.wait();
-    }),
+    ASSERT_EQ(gate.submit("a",
+                          [&] {
+                              started.set_value();
+                              released.wait();
+                          }),
               A::admitted);
     started.get_future().wait();
     std::atomic<int> ran{0};
@@ -166,8 +168,11 @@ TEST(VerifiedLogins, RemembersOnlyTheVerifiedTripleUntilForgotten) {
     EXPECT_TRUE(logins.contains("tester", "", "pw"));
     // The parts are kept apart: no other split of the same bytes matches.
     for (const auto& [login, domain, password] :
-         std::vector<std::tuple<std::string, std::string, std::string>>{
-             {"tester", "", "pW"}, {"tester", "x", "pw"}, {"teste", "r", "pw"}, {"tester", "p", "w"}, {"", "", ""}}) {
+         std::vector<std::tuple<std::string, std::string, std::string>>{{"tester", "", "pW"},
+                                                                        {"tester", "x", "pw"},
+                                                                        {"teste", "r", "pw"},
+                                                                        {"tester", "p", "w"},
+                                                                        {"", "", ""}}) {
         EXPECT_FALSE(logins.contains(login, domain, password)) << login << "/" << domain << "/" << password;
     }
     const unsigned long before = logins.generation();
