@@ -162,7 +162,7 @@ TEST(AgentFlood, LargeDeepFramesBeforeLoginLeaveNoMemoryBehind) {
         clients.back().greeting();
         EXPECT_EQ(clients.back().call("<a/>")->errorCode(), 400);  // threads and heaps exist now
     }
-    const long before = rssKiB(agent.pid());
+    [[maybe_unused]] const long before = rssKiB(agent.pid());
     std::atomic<int> answered{0};
     std::vector<std::thread> threads;
     for (int c = 0; c < kConnections; ++c) {
