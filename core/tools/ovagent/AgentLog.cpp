@@ -280,15 +280,6 @@ void AddressLog::putAt(const std::string& address, const char* file, int line, i
     if (!allowed) {
         return;
     }
-    long long lastWindow = 0;
-    const bool inBudget = addressBudget().take(address, lastWindow);
-    if (lastWindow > 0) {
-        AgentLog::putAt(file, line, AgentLog::warning, "%s: %lld similar records of this address suppressed",
-                        address.c_str(), lastWindow);
-    }
-    if (!inBudget) {
-        return;
-    }
     va_list args;
     va_start(args, format);
     const std::string text = vformat(format, args);

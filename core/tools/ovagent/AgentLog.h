@@ -99,9 +99,10 @@ private:
 };
 
 // Records about a peer address outside any session: a refused connection, a failed accept. Each
-// call site writes at most SessionLog::kBurst records per SessionLog::kWindow for one address,
-// and they count against the address's budget of SessionLog::kAddressBurst like its sessions'
-// records; further ones are counted and reported as "<address>: N similar records suppressed"
+// call site writes at most SessionLog::kBurst records per SessionLog::kWindow for one address
+// (outside the sessions' budget of SessionLog::kAddressBurst, so that the sessions of a flood
+// cannot hide its refusals); further ones are counted and reported as
+// "<address>: N similar records suppressed"
 // with that site's next record for the address after the window, or by flushExpired(). So a
 // flood of connections from one address writes a few records a window, however fast it connects.
 // At most kMaxEntries address and site pairs are followed; records of further ones are counted
