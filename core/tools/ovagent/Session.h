@@ -11,6 +11,7 @@
 //
 // Every close the agent makes before a successful login is preceded by its error frame (403, 408,
 // 413, 503), except when a TLS handshake did not complete (there is no channel for a frame then).
+// Connections refused before their session starts are a Refusal's (below), not a session's.
 // Lifetime: shared_ptr, kept alive by its pending operations.
 // Instantiated for TcpStream, TlsStream, UnixStream and StdioStream (Session.cpp).
 
