@@ -4,7 +4,8 @@
 // costs each of them (1,000 idle connections held); the agent's memory with 18 MB of stored
 // environments and after they are destroyed. Under attack: the time a correct login takes
 // while 50 wrong logins (real password checks) are in flight, and echo round trips while 4 clients
-// change environments as fast as the agent lets them.
+// change environments as fast as the agent lets them; and a remembered and a new user's login while
+// 50 addresses keep wrong logins in flight.
 //
 // Both servers are started by this program as child processes. Run with the release preset:
 //   build/release/bin/bench_agent [--benchmark_filter=...]
@@ -31,9 +32,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -60,6 +63,7 @@ ServerProcess g_agent;
 ServerProcess g_echo;
 SSL_CTX* g_tls = nullptr;
 const std::string kPassword = "bench password";
+constexpr int kFreshUsers = 5;  // users who never logged in, one per round of the many-addresses case
 
 ServerProcess spawnServer(std::vector<std::string> args, const std::string& portsFile) {
     ServerProcess server;
@@ -263,6 +267,94 @@ void loginUnderAttack(benchmark::State& state, int attackers, bool sameAddress) 
     state.counters["attackers_no_frame"] = unanswered / rounds;
 }
 
+// The code of an error reply, 0 for any other frame.
+int errorCodeOf(const std::string& reply) {
+    const auto at = reply.find("<ns1:code>");
+    return at == std::string::npos ? 0 : std::atoi(reply.c_str() + at + 10);
+}
+
+// 50 addresses (127.0.1.1 to .50) each keep one wrong login for "slow" in flight, a new one as
+// soon as the last is answered. Measured meanwhile: the login of "slow", who logged in
+// successfully before (remembered), from 127.0.0.2; and the login of a user who never did
+// ("fresh<n>", a hash of the default cost) from 127.0.0.3: its answer and how long it took. For
+// the attackers: their answers by code and the longest wait for one, from the login sent.
+void loginUnderAttackManyAddresses(benchmark::State& state) {
+    constexpr int kAttackers = 50;
+    {
+        BenchClient earlier(g_agent, Transport::tcp, "127.0.0.2");
+        earlier.readFrame();
+        earlier.send(BenchClient::loginFrame("slow", kPassword));
+        earlier.readFrame();
+    }
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::map<int, long> codes;  // guarded by mutex
+    double longestWait = 0;     // guarded by mutex
+    long noFrame = 0;           // guarded by mutex
+    std::vector<std::thread> attackers;
+    for (int i = 1; i <= kAttackers; ++i) {
+        attackers.emplace_back([&, i] {
+            const std::string source = "127.0.1." + std::to_string(i);
+            while (!stop.load()) {
+                try {
+                    BenchClient client(g_agent, Transport::tcp, source.c_str());
+                    client.readFrame();
+                    const auto sent = std::chrono::steady_clock::now();
+                    client.send(BenchClient::loginFrame("slow", "wrong"));
+                    std::string reply;
+                    client.readFrame(&reply);
+                    const double waited =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++codes[errorCodeOf(reply)];
+                    longestWait = std::max(longestWait, waited);
+                } catch (const std::exception&) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++noFrame;
+                }
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the gate's queue fills
+    double worstRemembered = 0, worstFresh = 0;
+    int remembered = 0, freshRound = 0;
+    std::map<int, int> freshCodes;
+    for (auto _ : state) {
+        auto timed = [](const char* login, const char* source, std::string& reply) {
+            const auto start = std::chrono::steady_clock::now();
+            BenchClient user(g_agent, Transport::tcp, source);
+            user.readFrame();
+            user.send(BenchClient::loginFrame(login, kPassword));
+            user.readFrame(&reply);
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        std::string reply;
+        const double seconds = timed("slow", "127.0.0.2", reply);
+        state.SetIterationTime(seconds);
+        worstRemembered = std::max(worstRemembered, seconds);
+        remembered += reply.find("loginResult") != std::string::npos;
+        const std::string fresh = "fresh" + std::to_string(++freshRound);
+        worstFresh = std::max(worstFresh, timed(fresh.c_str(), "127.0.0.3", reply));
+        ++freshCodes[errorCodeOf(reply)];
+    }
+    stop = true;
+    for (auto& thread : attackers) {
+        thread.join();
+    }
+    const double rounds = static_cast<double>(state.iterations());
+    state.counters["remembered_logged_in"] = remembered / rounds;
+    state.counters["remembered_worst_ms"] = worstRemembered * 1000;
+    state.counters["fresh_worst_ms"] = worstFresh * 1000;
+    state.counters["fresh_ok"] = freshCodes[0];
+    state.counters["fresh_503"] = freshCodes[503];
+    state.counters["fresh_408"] = freshCodes[408];
+    state.counters["attackers_403"] = static_cast<double>(codes[403]);
+    state.counters["attackers_503"] = static_cast<double>(codes[503]);
+    state.counters["attackers_408"] = static_cast<double>(codes[408]);
+    state.counters["attackers_no_frame"] = static_cast<double>(noFrame);
+    state.counters["attackers_longest_wait_ms"] = longestWait * 1000;
+}
+
 // Echo round trips while `writers` other clients each change an environment of their own in a
 // loop (every change rewrites and fsyncs the state file).
 void echoWithWriters(benchmark::State& state, int writers) {
@@ -404,6 +496,188 @@ void stateMemory(benchmark::State& state) {
     }
 }
 
+const char* name(Transport t);
+
+// 32 clients, 8 requests in flight each, for 6 s over one transport, while the agent is stopped
+// (SIGSTOP) for 1 s and then gets 100 SIGHUPs 10 ms apart: every reply must be the one asked for.
+void loadWithFaults(benchmark::State& state, Transport transport) {
+    constexpr int kClients = 32;
+    constexpr int kWindow = 8;
+    for (auto _ : state) {
+        std::atomic<bool> stop{false};
+        std::atomic<long> good{0}, bad{0}, failed{0};
+        std::vector<std::thread> clients;
+        for (int c = 0; c < kClients; ++c) {
+            clients.emplace_back([&, c] {
+                try {
+                    BenchClient client(g_agent, transport);
+                    client.login();
+                    long sent = 0, received = 0;
+                    auto frame = [c](long n) {
+                        const std::string tag = std::to_string(c) + "-" + std::to_string(n);
+                        return "<packet id=\"" + tag +
+                               "\"><target>system</target><data><system><echo><text>" + tag +
+                               "</text></echo></system></data></packet>" + std::string(1, '\0');
+                    };
+                    while (sent < kWindow) {
+                        client.send(frame(sent++));
+                    }
+                    std::string reply;
+                    while (received < sent) {
+                        client.readFrame(&reply);
+                        const std::string tag = std::to_string(c) + "-" + std::to_string(received++);
+                        (reply.find("id=\"" + tag + "\"") != std::string::npos &&
+                                 reply.find(">" + tag + "<") != std::string::npos
+                             ? good
+                             : bad)++;
+                        if (!stop.load()) {
+                            client.send(frame(sent++));
+                        }
+                    }
+                } catch (const std::exception&) {
+                    ++failed;
+                }
+            });
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ::kill(g_agent.pid, SIGSTOP);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ::kill(g_agent.pid, SIGCONT);
+        for (int i = 0; i < 100; ++i) {
+            ::kill(g_agent.pid, SIGHUP);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_until(start + std::chrono::seconds(6));
+        stop = true;
+        for (auto& thread : clients) {
+            thread.join();
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.counters["replies"] = static_cast<double>(good.load());
+        state.counters["replies_per_s"] = static_cast<double>(good.load()) / seconds;
+        state.counters["wrong_replies"] = static_cast<double>(bad.load());
+        state.counters["clients_failed"] = static_cast<double>(failed.load());
+    }
+}
+
+long logRecords(const std::string& text) {
+    std::ifstream in(g_dir + "/state/ovagent.log");
+    std::string line;
+    long n = 0;
+    while (std::getline(in, line)) {
+        n += line.find(text) != std::string::npos;
+    }
+    return n;
+}
+
+// 800 connections per second from 127.0.0.1 for 3 s, the newest 2,000 (2.5 s of them) held open
+// and never read, against maxConnections 1100,
+// while a client from 127.0.0.2 logs in 12 times; and the "refused" records this wrote.
+void connectionFlood(benchmark::State& state) {
+    constexpr int kRate = 800;
+    constexpr int kSeconds = 3;
+    for (auto _ : state) {
+        const long refusedBefore = logRecords(": refused, ");
+        std::atomic<long> connects{0};
+        std::thread flood([&] {
+            std::deque<int> open;
+            const auto start = std::chrono::steady_clock::now();
+            for (long n = 0; n < long{kRate} * kSeconds; ++n) {
+                std::this_thread::sleep_until(start + std::chrono::microseconds(n * 1000000 / kRate));
+                try {
+                    open.push_back(agent_test::connectLoopbackTcp(g_agent.tcpPort, "127.0.0.1"));
+                    ++connects;
+                } catch (const std::exception&) {
+                }
+                if (open.size() > 2000) {
+                    ::close(open.front());
+                    open.pop_front();
+                }
+            }
+            for (int fd : open) {
+                ::close(fd);
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        int loggedIn = 0;
+        double worst = 0;
+        for (int i = 0; i < 12; ++i) {
+            const auto begin = std::chrono::steady_clock::now();
+            try {
+                BenchClient user(g_agent, Transport::tcp, "127.0.0.2");
+                std::string reply;
+                user.readFrame(&reply);
+                user.send(BenchClient::loginFrame("bench", kPassword));
+                user.readFrame(&reply);
+                loggedIn += reply.find("loginResult") != std::string::npos;
+            } catch (const std::exception&) {
+            }
+            worst = std::max(worst,
+                             std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        flood.join();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        state.counters["flood_connects"] = static_cast<double>(connects.load());
+        state.counters["logins_ok_of_12"] = loggedIn;
+        state.counters["login_worst_ms"] = worst * 1000;
+        state.counters["refused_records"] = static_cast<double>(logRecords(": refused, ") - refusedBefore);
+    }
+}
+
+// 100 frames of (almost) 1 MiB of unclosed <a> from 8 connections that never log in: the agent's
+// RSS before, at its highest seen, and 1 s after the last reply.
+void deepFramesMemory(benchmark::State& state) {
+    constexpr int kConnections = 8;
+    constexpr int kFrames = 100;
+    std::string frame;
+    while (frame.size() + 4 < std::size_t{1} << 20) {
+        frame += "<a>";
+    }
+    frame += '\0';
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<BenchClient>> clients;
+        for (int i = 0; i < kConnections; ++i) {
+            clients.push_back(std::make_unique<BenchClient>(g_agent, Transport::tcp));
+            clients.back()->readFrame();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const long before = rssKiB(g_agent.pid);
+        std::atomic<long> peak{before};
+        std::atomic<int> tooDeep{0};
+        std::atomic<bool> done{false};
+        std::thread watch([&] {
+            while (!done.load()) {
+                peak = std::max(peak.load(), rssKiB(g_agent.pid));
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        std::vector<std::thread> senders;
+        for (int c = 0; c < kConnections; ++c) {
+            senders.emplace_back([&, c] {
+                std::string reply;
+                for (int i = c; i < kFrames; i += kConnections) {
+                    clients[static_cast<std::size_t>(c)]->send(frame);
+                    clients[static_cast<std::size_t>(c)]->readFrame(&reply);
+                    tooDeep += errorCodeOf(reply) == 431;
+                }
+            });
+        }
+        for (auto& thread : senders) {
+            thread.join();
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        done = true;
+        watch.join();
+        state.counters["answered_431"] = tooDeep.load();
+        state.counters["rss_before_MB"] = static_cast<double>(before) / 1024.0;
+        state.counters["rss_peak_MB"] = static_cast<double>(peak.load()) / 1024.0;
+        state.counters["rss_after_MB"] = static_cast<double>(rssKiB(g_agent.pid)) / 1024.0;
+    }
+}
+
 const char* name(Transport t) {
     return t == Transport::tcp ? "tcp" : t == Transport::tls ? "tls" : "unix";
 }
@@ -440,6 +714,11 @@ void registerAll() {
         ->UseManualTime()
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("login_under_attack/many_addresses/attackers:50",
+                                 loginUnderAttackManyAddresses)
+        ->UseManualTime()
+        ->Iterations(kFreshUsers)
+        ->Unit(benchmark::kMillisecond);
     for (Transport t : {Transport::tcp, Transport::tls, Transport::unixSocket}) {
         for (Server s : {Server::echo, Server::agent}) {
             std::string label =
@@ -448,6 +727,16 @@ void registerAll() {
         }
     }
     benchmark::RegisterBenchmark("state_memory/agent", stateMemory)->Iterations(1)->UseRealTime();
+    for (Transport t : {Transport::tcp, Transport::tls, Transport::unixSocket}) {
+        benchmark::RegisterBenchmark((std::string("load_with_faults/clients:32/") + name(t)).c_str(),
+                                     loadWithFaults, t)
+            ->Iterations(1)
+            ->UseRealTime();
+    }
+    benchmark::RegisterBenchmark("flood/connections_one_address", connectionFlood)
+        ->Iterations(1)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("flood/deep_frames_memory", deepFramesMemory)->Iterations(1)->UseRealTime();
 }
 
 }  // namespace
@@ -471,10 +760,15 @@ int main(int argc, char** argv) {
     const std::string hash = ovagent::PasswordHash::create(kPassword, 1000);
     std::ofstream(path("agent.xml")) << "<ovagent><listen><tcp port=\"0\"/><tls port=\"0\"/><unix path=\""
                                      << path("agent.sock") << "\"/></listen>"
-                                     << "<log level=\"2\"/><limits maxConnections=\"4096\"/>"
+                                     << "<log level=\"2\"/><limits maxConnections=\"1100\"/>"
                                      << "<users><user login=\"bench\" password=\"" << hash << "\"/>"
                                      << "<user login=\"slow\" password=\""
-                                     << ovagent::PasswordHash::create(kPassword) << "\"/></users></ovagent>";
+                                     << ovagent::PasswordHash::create(kPassword) << "\"/>";
+    for (int i = 1; i <= kFreshUsers; ++i) {
+        std::ofstream(path("agent.xml"), std::ios::app) << "<user login=\"fresh" << i << "\" password=\""
+                                                        << ovagent::PasswordHash::create(kPassword) << "\"/>";
+    }
+    std::ofstream(path("agent.xml"), std::ios::app) << "</users></ovagent>";
     // BENCH_OVAGENT: another agent binary to measure (an older build, for a comparison in one run).
     const char* agentPath =
         std::getenv("BENCH_OVAGENT") != nullptr ? std::getenv("BENCH_OVAGENT") : OVAGENT_PATH;

@@ -40,42 +40,6 @@ pugi::xml_node firstElement(pugi::xml_node parent) {
     return {};
 }
 
-namespace {
-
-// Depth of the deepest element, without recursion so that hostile nesting cannot exhaust the stack.
-int elementDepth(pugi::xml_node root, int limit) {
-    int depth = 0;
-    int deepest = 0;
-    pugi::xml_node node = root;
-    while (node) {
-        if (node.type() == pugi::node_element) {
-            ++depth;
-            deepest = std::max(deepest, depth);
-            if (deepest > limit) {
-                return deepest;
-            }
-            if (pugi::xml_node child = node.first_child()) {
-                node = child;
-                continue;
-            }
-            --depth;
-        }
-        while (node && !node.next_sibling() && node != root) {
-            node = node.parent();
-            if (node.type() == pugi::node_element) {
-                --depth;
-            }
-        }
-        if (!node || node == root) {
-            break;
-        }
-        node = node.next_sibling();
-    }
-    return deepest;
-}
-
-}  // namespace
-
 std::string_view Request::interfaceName() const {
     return m_interface ? localName(m_interface) : std::string_view();
 }
@@ -92,18 +56,19 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
         message = "packet is not valid UTF-8";
         return kErrMalformed;
     }
-    const bool wellFormed = checkWellFormed({frame.data(), frame.size()}, message);
+    // The strict check comes first and stops at the depth limit, so a frame that fails it never
+    // gets a tree: what it costs is bounded by the depth, not by the frame's size. What it read
+    // before it stopped still gives the error reply its id and target.
+    FrameStart start;
+    if (const int code = checkFrame({frame.data(), frame.size()}, limits.maxDepth, message, start);
+        code != 0) {
+        m_id = std::move(start.id);
+        m_target = std::move(start.target);
+        return code;
+    }
     const pugi::xml_parse_result parsed =
         m_doc.load_buffer_inplace(frame.data(), frame.size(), pugi::parse_default, pugi::encoding_utf8);
     pugi::xml_node root = m_doc.document_element();
-    if (!wellFormed) {
-        // What the lenient parser could read of the packet still gives the error reply its id.
-        if (parsed && root && localName(root) == "packet") {
-            m_id = root.attribute("id").value();
-            m_target = childText(root, "target");
-        }
-        return kErrMalformed;
-    }
     if (!parsed) {
         message = std::string("malformed XML at byte ") + std::to_string(parsed.offset) + ": " +
                   parsed.description();
@@ -115,10 +80,6 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
     }
     m_id = root.attribute("id").value();
     m_target = childText(root, "target");
-    if (elementDepth(root, limits.maxDepth) > limits.maxDepth) {
-        message = "element nesting deeper than " + std::to_string(limits.maxDepth);
-        return kErrTooDeep;
-    }
     if (!childByLocalName(root, "target")) {
         message = "the packet has no 'target'";
         return kErrMalformed;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <tuple>
 
 #include "OVLCommon/Logger.h"
 #include "OVLCore/OVLLogMessage.h"
@@ -168,7 +169,134 @@ AddressBudget& addressBudget() {
     return budget;
 }
 
+// The records AddressLog still lets through, per address and call site.
+class SiteBudget {
+public:
+    using Clock = std::chrono::steady_clock;
+    struct Key {
+        std::string address;
+        const char* file;
+        int line;
+        bool operator<(const Key& other) const {
+            return std::tie(address, file, line) < std::tie(other.address, other.file, other.line);
+        }
+    };
+    // A record whose window ended with records left out: written after the lock is released.
+    struct Report {
+        std::string address;
+        const char* file;
+        int line;
+        int level;
+        long long suppressed;
+    };
+
+    // True when the site may write a record for `address` now; `reports` gets what is due.
+    bool take(const std::string& address, const char* file, int line, int level,
+              std::vector<Report>& reports) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto now = Clock::now();
+        auto it = m_entries.find(Key{address, file, line});
+        if (it == m_entries.end()) {
+            if (m_entries.size() >= AddressLog::kMaxEntries) {
+                expire(now, false, reports);
+            }
+            if (m_entries.size() >= AddressLog::kMaxEntries) {
+                ++m_overflow;
+                return false;
+            }
+            it = m_entries.emplace(Key{address, file, line}, Entry{now, 0, 0, level}).first;
+        }
+        Entry& entry = it->second;
+        if (now - entry.windowStart >= SessionLog::kWindow) {
+            if (entry.suppressed > 0) {
+                reports.push_back(Report{address, file, line, entry.level, entry.suppressed});
+            }
+            entry = Entry{now, 0, 0, level};
+        }
+        if (entry.written >= SessionLog::kBurst) {
+            ++entry.suppressed;
+            return false;
+        }
+        ++entry.written;
+        return true;
+    }
+
+    // Moves the counts of the ended windows (every count when `all`) to `reports`, and forgets the
+    // entries whose window ended.
+    void expire(bool all, std::vector<Report>& reports, long long& overflow) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        expire(Clock::now(), all, reports);
+        overflow = m_overflow;
+        m_overflow = 0;
+    }
+
+private:
+    struct Entry {
+        Clock::time_point windowStart;
+        int written;
+        long long suppressed;
+        int level;
+    };
+    // Caller holds m_mutex.
+    void expire(Clock::time_point now, bool all, std::vector<Report>& reports) {
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            const bool ended = now - it->second.windowStart >= SessionLog::kWindow;
+            if ((ended || all) && it->second.suppressed > 0) {
+                reports.push_back(Report{it->first.address, it->first.file, it->first.line, it->second.level,
+                                         it->second.suppressed});
+                it->second.suppressed = 0;
+            }
+            it = ended ? m_entries.erase(it) : std::next(it);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::map<Key, Entry> m_entries;  // guarded by m_mutex
+    long long m_overflow = 0;        // guarded by m_mutex: records of pairs not followed
+};
+
+SiteBudget& siteBudget() {
+    static SiteBudget budget;
+    return budget;
+}
+
+void writeReports(const std::vector<SiteBudget::Report>& reports) {
+    for (const auto& report : reports) {
+        AgentLog::putAt(report.file, report.line, report.level, "%s: %lld similar records suppressed",
+                        report.address.c_str(), report.suppressed);
+    }
+}
+
 }  // namespace
+
+void AddressLog::putAt(const std::string& address, const char* file, int line, int level, const char* format,
+                       ...) {
+    if (level > AgentLog::level() || AgentLog::level() <= 0) {
+        return;
+    }
+    std::vector<SiteBudget::Report> reports;
+    const bool allowed = siteBudget().take(address, file, line, level, reports);
+    writeReports(reports);
+    if (!allowed) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    const std::string text = vformat(format, args);
+    va_end(args);
+    AgentLog::putText(file, line, level, text);
+}
+
+void AddressLog::flushExpired(bool all) {
+    std::vector<SiteBudget::Report> reports;
+    long long overflow = 0;
+    siteBudget().expire(all, reports, overflow);
+    writeReports(reports);
+    if (overflow > 0) {
+        AgentLog::putAt(__FILE_NAME__, __LINE__, AgentLog::warning,
+                        "%lld similar records of other addresses suppressed", overflow);
+    }
+}
 
 std::string AgentLog::escape(std::string_view text) {
     std::string out;

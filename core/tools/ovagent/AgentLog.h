@@ -98,6 +98,26 @@ private:
     std::vector<Site> m_sites;  // few: one per call site this session used
 };
 
+// Records about a peer address outside any session: a refused connection, a failed accept. Each
+// call site writes at most SessionLog::kBurst records per SessionLog::kWindow for one address
+// (outside the sessions' budget of SessionLog::kAddressBurst, so that the sessions of a flood
+// cannot hide its refusals); further ones are counted and reported as
+// "<address>: N similar records suppressed"
+// with that site's next record for the address after the window, or by flushExpired(). So a
+// flood of connections from one address writes a few records a window, however fast it connects.
+// At most kMaxEntries address and site pairs are followed; records of further ones are counted
+// together ("N similar records of other addresses suppressed"). Thread-safe.
+class AddressLog {
+public:
+    static constexpr std::size_t kMaxEntries = 4096;
+
+    static void putAt(const std::string& address, const char* file, int line, int level, const char* format,
+                      ...) __attribute__((format(printf, 5, 6)));
+    // Reports the counts of the windows that have ended (all counts when `all`), and forgets the
+    // addresses whose window ended.
+    static void flushExpired(bool all = false);
+};
+
 }  // namespace ovagent
 
 // Logs one record with the caller's source position: AGENT_LOG(AgentLog::info, "%s: connected", peer).
@@ -105,3 +125,7 @@ private:
 // Logs one record of a session, rate-limited per call site and prefixed with the peer:
 // SESSION_LOG(state.log, AgentLog::info, "connected").
 #define SESSION_LOG(log, level, ...) (log).putAt(__FILE_NAME__, __LINE__, (level), __VA_ARGS__)
+// Logs one record about a peer address, rate-limited per call site and address (AddressLog):
+// ADDRESS_LOG(peer.address, AgentLog::warning, "%s: refused, %s", peer.name.c_str(), why).
+#define ADDRESS_LOG(address, level, ...) \
+    ::ovagent::AddressLog::putAt((address), __FILE_NAME__, __LINE__, (level), __VA_ARGS__)

@@ -99,24 +99,44 @@ std::string unknownUserHash(const AgentConfig& config) {
 }  // namespace
 
 Dispatcher::LoginVerdict Dispatcher::verifyLogin(const LoginAttempt& attempt) const {
+    // Read before the configuration: a reload that changes the users between the two makes the
+    // login not remembered, never remembered under users it was not checked against.
+    const unsigned long generation = m_context.verifiedLogins().generation();
     const auto config = m_context.config();
+    LoginVerdict verdict = verdictOf(*config, attempt, false);
+    if (verdict.accepted) {
+        m_context.verifiedLogins().remember(attempt.login, attempt.domain, attempt.password, generation);
+    }
+    return verdict;
+}
+
+std::optional<Dispatcher::LoginVerdict> Dispatcher::verifyRemembered(const LoginAttempt& attempt) const {
+    if (!m_context.verifiedLogins().contains(attempt.login, attempt.domain, attempt.password)) {
+        return std::nullopt;
+    }
+    return verdictOf(*m_context.config(), attempt, true);
+}
+
+Dispatcher::LoginVerdict Dispatcher::verdictOf(const AgentConfig& config, const LoginAttempt& attempt,
+                                               bool passwordKnown) const {
     LoginVerdict verdict;
     // The realm is named by its id text; its name is accepted too ("System" for the system realm).
     const RealmConfig* realm = nullptr;
     if (OVL::OVLGUIDBase id; id.fromString(attempt.realm.c_str()) == 0) {
-        realm = config->findRealm(id);
+        realm = config.findRealm(id);
     } else {
-        for (const RealmConfig& r : config->realms) {
+        for (const RealmConfig& r : config.realms) {
             if (r.name == attempt.realm) {
                 realm = &r;
             }
         }
     }
-    const UserConfig* user = config->findUser(attempt.login, attempt.domain);
+    const UserConfig* user = config.findUser(attempt.login, attempt.domain);
     // Hash even for an unknown user, and as costly as for the configured ones, so that timing does
     // not tell which logins exist.
-    const bool passwordOk = PasswordHash::verify(
-        attempt.password, user != nullptr ? user->passwordHash : unknownUserHash(*config));
+    const bool passwordOk =
+        passwordKnown || PasswordHash::verify(attempt.password,
+                                              user != nullptr ? user->passwordHash : unknownUserHash(config));
     if (user == nullptr || !passwordOk || realm == nullptr) {
         return verdict;
     }

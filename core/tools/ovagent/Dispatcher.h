@@ -5,6 +5,7 @@
 // environment operation) or that waits (a sample's interval) is left to the caller, named by the
 // Outcome; the session answers no further frame until it is finished, so replies keep their order.
 
+#include <optional>
 #include <span>
 #include <string>
 
@@ -35,7 +36,11 @@ public:
         OVL::OVLGUIDBase realm;
     };
     // Checks the attempt against the configured users. CPU-heavy (password hash); thread-safe.
+    // A login accepted is remembered (VerifiedLogins).
     LoginVerdict verifyLogin(const LoginAttempt& attempt) const;
+    // The verdict on a login verified recently, without the password hash: a user who logged in
+    // within VerifiedLogins::kRemembered. Empty when the login is not remembered. Cheap.
+    std::optional<LoginVerdict> verifyRemembered(const LoginAttempt& attempt) const;
     // Applies a verdict: on acceptance marks the session logged in and appends the login reply; on
     // refusal appends the login-failed error (the caller then closes the connection).
     void finishLogin(const LoginAttempt& attempt, const LoginVerdict& verdict, SessionState& state,
@@ -53,6 +58,9 @@ public:
     static void appendGreeting(std::string& out);
 
 private:
+    // The verdict on `attempt` under `config`, its password known right or checked here.
+    LoginVerdict verdictOf(const AgentConfig& config, const LoginAttempt& attempt, bool passwordKnown) const;
+
     AgentContext& m_context;
     SystemHandler m_system;
     EnvironmentHandler m_environments;

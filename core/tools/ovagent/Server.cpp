@@ -18,6 +18,9 @@ namespace ovagent {
 using boost::asio::ip::tcp;
 using Local = boost::asio::local::stream_protocol;
 
+// How long a listener waits after an accept failed (no descriptors left, say) before it tries again.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+
 // One bound listener: its acceptor and what the sessions it accepts run over.
 struct Server::Listener {
     enum class Kind { tcp, tls, unix } kind;
@@ -57,9 +60,11 @@ Peer peerOf(const tcp::socket& socket, const char* scheme) {
 }
 
 // Starts a session over `stream`, or refuses it (503) when the agent is at its connection limit or
-// the peer's address holds its share of the connections that have not logged in.
+// the peer's address holds its share of the connections that have not logged in. A refusal takes
+// no place among the connections (Refusal), and its records go through the address's log budget.
 template <class Stream>
-void launch(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots, Stream stream, Peer peer) {
+void launch(AgentContext& context, const SessionWorkers& workers, PreLoginSlots& slots, Stream stream,
+            Peer peer) {
     const char* why = nullptr;
     if (context.connections() >= context.config()->limits.maxConnections) {
         why = "too many connections";
@@ -67,10 +72,10 @@ void launch(AgentContext& context, SessionWorkers workers, PreLoginSlots& slots,
         why = "too many connections from this address that have not logged in";
     }
     if (why != nullptr) {
-        AGENT_LOG(AgentLog::warning, "%s: refused, %s", peer.name.c_str(), why);
+        ADDRESS_LOG(peer.address, AgentLog::warning, "%s: refused, %s", peer.name.c_str(), why);
+        return Refusal<Stream>::start(std::move(stream), refusal(why));
     }
-    auto session = std::make_shared<Session<Stream>>(context, workers, std::move(stream), std::move(peer));
-    why != nullptr ? session->refuse(refusal(why)) : session->start();
+    std::make_shared<Session<Stream>>(context, workers, std::move(stream), std::move(peer))->start();
 }
 
 // A TCP connection runs TLS when the listener has a TLS context.
@@ -212,7 +217,7 @@ std::string Server::describeListeners() const {
 }
 
 void Server::accept(Listener& listener) {
-    const SessionWorkers workers{m_logins, m_store.get_executor()};
+    const SessionWorkers workers{m_logins, m_store.get_executor(), m_trimmer};
     std::visit(
         [&](auto& acceptor) {
             acceptor.async_accept(
@@ -222,18 +227,39 @@ void Server::accept(Listener& listener) {
                         return;
                     }
                     if (ec) {
-                        AGENT_LOG(AgentLog::warning, "accept failed: %s", ec.message().c_str());
-                    } else {
-                        launchAccepted(m_context, workers, m_preLogin, std::move(socket), listener.scheme(),
-                                       listener.kind == Listener::Kind::tls ? m_tls.get() : nullptr);
+                        ADDRESS_LOG(listener.scheme(), AgentLog::warning, "accept failed: %s",
+                                    ec.message().c_str());
+                        // Out of descriptors or memory: accepting again at once would only fail
+                        // again, as fast as the thread can loop.
+                        auto pause =
+                            std::make_shared<boost::asio::steady_timer>(m_acceptStrand, kAcceptPause);
+                        pause->async_wait([this, &listener, pause](boost::system::error_code waited) {
+                            if (!waited && listener.isOpen()) {
+                                accept(listener);
+                            }
+                        });
+                        return;
                     }
+                    launchAccepted(m_context, workers, m_preLogin, std::move(socket), listener.scheme(),
+                                   listener.kind == Listener::Kind::tls ? m_tls.get() : nullptr);
                     accept(listener);
                 });
         },
         listener.acceptor);
 }
 
+void Server::flushLogEvery() {
+    m_logFlush.expires_after(SessionLog::kWindow);
+    m_logFlush.async_wait([this](boost::system::error_code ec) {
+        if (!ec) {
+            AddressLog::flushExpired();
+            flushLogEvery();
+        }
+    });
+}
+
 void Server::run(int threads) {
+    boost::asio::post(m_acceptStrand, [this] { flushLogEvery(); });
     if (threads <= 0) {
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     }
@@ -245,11 +271,12 @@ void Server::run(int threads) {
     for (auto& worker : workers) {
         worker.join();
     }
+    AddressLog::flushExpired(true);
 }
 
 void Server::runStdio() {
     auto session = std::make_shared<Session<StdioStream>>(
-        m_context, SessionWorkers{m_logins, m_store.get_executor()},
+        m_context, SessionWorkers{m_logins, m_store.get_executor(), m_trimmer},
         StdioStream(boost::asio::make_strand(m_io)), Peer{"stdio", "stdio", nullptr});
     session->setOnClose([this] { stop(); });
     session->start();
@@ -259,6 +286,7 @@ void Server::runStdio() {
 
 void Server::stop() {
     boost::asio::post(m_acceptStrand, [this] {
+        m_logFlush.cancel();
         for (auto& listener : m_listeners) {
             listener->close();
         }

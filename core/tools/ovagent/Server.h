@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "AgentContext.h"
+#include "HeapTrimmer.h"
 #include "LoginGate.h"
 
 namespace ovagent {
@@ -45,6 +46,8 @@ private:
     struct Listener;
     bool add(std::unique_ptr<Listener> listener, std::string& error);
     void accept(Listener& listener);
+    // Writes the counts of suppressed address records every log window (on the accept strand).
+    void flushLogEvery();
 
     AgentContext& m_context;
     std::string m_stateDirectory;
@@ -53,6 +56,8 @@ private:
     boost::asio::strand<boost::asio::io_context::executor_type> m_acceptStrand{
         boost::asio::make_strand(m_io)};
     std::unique_ptr<boost::asio::ssl::context> m_tls;
+    boost::asio::steady_timer m_logFlush{m_acceptStrand};
+    HeapTrimmer m_trimmer{boost::asio::make_strand(m_io)};
     std::vector<std::unique_ptr<Listener>> m_listeners;  // tcp, tls, unix: those enabled
     std::string m_unixPath;                              // removed at the end when we bound it
     // Destroyed before m_io: what they still hold of sessions goes while the sockets' io_context lives.

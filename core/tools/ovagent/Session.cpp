@@ -1,6 +1,8 @@
 #include "Session.h"
 
 #include <algorithm>
+#include <atomic>
+#include <type_traits>
 
 #include "OVLWire/Protocol.h"
 #include "OVLWire/ReplyWriter.h"
@@ -49,23 +51,6 @@ void Session<Stream>::start() {
 }
 
 template <class Stream>
-void Session<Stream>::refuse(std::string frames) {
-    m_out = std::move(frames);
-    asio::post(m_stream.get_executor(), [self = this->shared_from_this()] {
-        self->armTimer(kDrainTime);
-        asyncHandshake(self->m_stream, [self](boost::system::error_code ec) {
-            if (self->m_phase != Phase::handshake) {
-                return;
-            }
-            if (ec) {
-                return self->close();
-            }
-            self->finishWith();
-        });
-    });
-}
-
-template <class Stream>
 void Session<Stream>::stop() {
     asio::post(m_stream.get_executor(), [self = this->shared_from_this()] { self->close(); });
 }
@@ -80,10 +65,15 @@ void Session<Stream>::greet() {
 template <class Stream>
 void Session<Stream>::readMore() {
     // A client sending large frames keeps its large buffer; once it sends a small one again the
-    // buffer goes back to its initial size, so an idle connection holds little.
+    // buffer goes back to its initial size, so an idle connection holds little. Before the login
+    // it goes back after every frame: a peer that is nobody yet gets no memory kept for it.
     if (m_splitter.capacity() > kInitialBuffer && m_splitter.buffered() == 0 &&
-        m_lastFrameSize < kInitialBuffer) {
+        (m_lastFrameSize < kInitialBuffer || !m_state.loggedIn)) {
         m_splitter.shrink();
+    }
+    if (m_trimDue) {
+        m_trimDue = false;
+        m_workers.trimmer.request();
     }
     // Read at least as much again as a partial frame already holds, so a large frame arrives in
     // few reads.
@@ -155,6 +145,7 @@ void Session<Stream>::process() {
         // Only complete frames count as activity: trickling bytes does not hold a connection open.
         m_lastActivity = Clock::now();
         m_lastFrameSize = frame.size();
+        m_trimDue = m_trimDue || frame.size() >= HeapTrimmer::kLargeFrame;
         LoginAttempt attempt;
         switch (m_dispatcher.handle(frame, m_state, m_out, attempt)) {
             case Dispatcher::Outcome::replied:
@@ -179,9 +170,14 @@ void Session<Stream>::verify(LoginAttempt attempt) {
     m_phase = Phase::verifying;
     auto shared = std::make_shared<const LoginAttempt>(std::move(attempt));
     m_attempt = shared;
+    // A login verified recently does not wait for the gate behind other peers' checks.
+    if (auto remembered = m_dispatcher.verifyRemembered(*shared)) {
+        return onVerified(*shared, *remembered);
+    }
     // The gate holds the session weakly: a session that ends while its check waits costs no check.
+    // The login time-out is the check's deadline.
     std::weak_ptr<Session> weak = this->shared_from_this();
-    const auto admission = m_workers.logins.submit(m_address, [weak, shared] {
+    const auto admission = m_workers.logins.submit(m_address, m_deadline, [weak, shared] {
         auto self = weak.lock();
         if (!self) {
             return;
@@ -193,8 +189,12 @@ void Session<Stream>::verify(LoginAttempt attempt) {
     if (admission == LoginGate::Admission::admitted) {
         return;
     }
-    SESSION_LOG(m_state.log, AgentLog::warning, "login refused: too many logins in progress%s",
-                admission == LoginGate::Admission::addressFull ? " from this address" : "");
+    SESSION_LOG(m_state.log, AgentLog::warning, "login refused: %s",
+                admission == LoginGate::Admission::addressFull
+                    ? "too many logins in progress from this address"
+                : admission == LoginGate::Admission::busy
+                    ? "the checks waiting would not let it finish within the login time-out"
+                    : "too many logins in progress");
     m_attempt.reset();
     OVL::Wire::appendErrorFrame(m_out, shared->id, kAgentName, shared->target,
                                 OVL::Wire::kErrTooManyConnections,
@@ -395,10 +395,105 @@ void Session<Stream>::close() {
     m_timer.cancel();
     m_waitTimer.cancel();
     closeStream(m_stream);
+    if (m_trimDue || m_splitter.capacity() >= HeapTrimmer::kLargeFrame) {
+        m_workers.trimmer.request();  // for the buffer that goes with the session
+    }
     if (m_onClose) {
         m_onClose();
     }
 }
+
+namespace {
+
+std::atomic<int> s_refusals{0};  // Refusal objects alive, of every stream kind
+
+}  // namespace
+
+template <class Stream>
+Refusal<Stream>::Refusal(Stream stream, std::string frame)
+    : m_stream(std::move(stream)), m_frame(std::move(frame)), m_timer(m_stream.get_executor()) {
+    ++s_refusals;
+}
+
+template <class Stream>
+Refusal<Stream>::~Refusal() {
+    --s_refusals;
+}
+
+template <class Stream>
+int Refusal<Stream>::inFlight() {
+    return s_refusals.load();
+}
+
+template <class Stream>
+void Refusal<Stream>::start(Stream stream, std::string frame) {
+    if (s_refusals.load() >= kMaxInFlight) {
+        // A flood that does not read its refusals: the frame goes out only if the socket's buffer
+        // takes it now (a new connection's always does), and nothing waits for the peer.
+        if constexpr (!std::is_same_v<Stream, TlsStream>) {
+            boost::system::error_code ec;
+            stream.non_blocking(true, ec);
+            if (!ec) {
+                stream.write_some(asio::buffer(frame), ec);
+            }
+        }
+        closeStream(stream);
+        return;
+    }
+    auto refusal = std::make_shared<Refusal>(std::move(stream), std::move(frame));
+    asio::post(refusal->m_stream.get_executor(), [refusal] { refusal->run(); });
+}
+
+template <class Stream>
+void Refusal<Stream>::run() {
+    m_timer.expires_after(kLifetime);
+    m_timer.async_wait([self = this->shared_from_this()](boost::system::error_code ec) {
+        if (!ec) {
+            self->close();
+        }
+    });
+    asyncHandshake(m_stream, [self = this->shared_from_this()](boost::system::error_code ec) {
+        if (ec || self->m_closed) {
+            return self->close();
+        }
+        asio::async_write(self->m_stream, asio::buffer(self->m_frame),
+                          [self](boost::system::error_code written, std::size_t) {
+                              if (written || self->m_closed) {
+                                  return self->close();
+                              }
+                              std::string().swap(self->m_frame);
+                              shutdownSend(self->m_stream);
+                              self->discard();
+                          });
+    });
+}
+
+// Reads and drops what the peer sent until it closes, so that unread input does not make the
+// kernel reset the connection before the peer read the frame.
+template <class Stream>
+void Refusal<Stream>::discard() {
+    m_stream.async_read_some(asio::buffer(m_discard),
+                             [self = this->shared_from_this()](boost::system::error_code ec, std::size_t) {
+                                 if (ec || self->m_closed) {
+                                     return self->close();
+                                 }
+                                 self->discard();
+                             });
+}
+
+template <class Stream>
+void Refusal<Stream>::close() {
+    if (m_closed) {
+        return;
+    }
+    m_closed = true;
+    m_timer.cancel();
+    closeStream(m_stream);
+}
+
+template class Refusal<TcpStream>;
+template class Refusal<TlsStream>;
+template class Refusal<UnixStream>;
 
 template class Session<TcpStream>;
 template class Session<TlsStream>;

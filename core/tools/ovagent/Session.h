@@ -11,9 +11,11 @@
 //
 // Every close the agent makes before a successful login is preceded by its error frame (403, 408,
 // 413, 503), except when a TLS handshake did not complete (there is no channel for a frame then).
+// Connections refused before their session starts are a Refusal's (below), not a session's.
 // Lifetime: shared_ptr, kept alive by its pending operations.
 // Instantiated for TcpStream, TlsStream, UnixStream and StdioStream (Session.cpp).
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -21,6 +23,7 @@
 
 #include "AgentContext.h"
 #include "Dispatcher.h"
+#include "HeapTrimmer.h"
 #include "LoginGate.h"
 #include "OVLWire/FrameSplitter.h"
 #include "Transport.h"
@@ -31,6 +34,41 @@ namespace ovagent {
 struct SessionWorkers {
     LoginGate& logins;
     asio::any_io_executor store;  // runs environment operations, off the network threads
+    HeapTrimmer& trimmer;         // gives memory back after large frames
+};
+
+// A connection refused before its session starts (503: too many connections, or too many from its
+// address that have not logged in). It takes no place among the connections: the handshake (TLS),
+// the frame, the end of our direction, then the input is discarded until the peer closes, for at
+// most kLifetime in all. At most kMaxInFlight refusals are under way at once; over that a
+// connection gets its frame only if the socket takes it at once (TLS: never) and is closed.
+// Thread-safe start(); the refusal then runs on the stream's executor.
+template <class Stream>
+class Refusal : public std::enable_shared_from_this<Refusal<Stream>> {
+public:
+    static constexpr std::chrono::milliseconds kLifetime{1000};
+    static constexpr int kMaxInFlight = 256;
+    static constexpr std::size_t kDiscardSize = 512;
+
+    static void start(Stream stream, std::string frame);
+    // Refusals under way, of all stream kinds.
+    static int inFlight();
+
+    Refusal(Stream stream, std::string frame);
+    ~Refusal();
+    Refusal(const Refusal&) = delete;
+    Refusal& operator=(const Refusal&) = delete;
+
+private:
+    void run();
+    void discard();
+    void close();
+
+    Stream m_stream;
+    std::string m_frame;
+    asio::steady_timer m_timer;
+    std::array<char, kDiscardSize> m_discard{};
+    bool m_closed = false;
 };
 
 // The connection's far end: `name` for the log ("tcp://127.0.0.1:54942"), `address` for the
@@ -66,8 +104,6 @@ public:
 
     // Handshake, greeting, then requests. Call once, from any thread.
     void start();
-    // Handshake, then sends `frames` (complete frames, e.g. a 503) and closes, reading nothing.
-    void refuse(std::string frames);
     // Called on the session's executor when it closes. Set before start().
     void setOnClose(std::function<void()> onClose) { m_onClose = std::move(onClose); }
     // Ends the session from any thread.
@@ -132,6 +168,7 @@ private:
     Clock::time_point m_lastActivity;
     Clock::time_point m_deadline;
     std::size_t m_lastFrameSize = 0;
+    bool m_trimDue = false;  // a large frame was handled: the heap is trimmed at the next read
 };
 
 }  // namespace ovagent

@@ -74,15 +74,26 @@ TEST(Request, DepthLimitCountsTheRootAndPassesAtTheLimit) {
     EXPECT_EQ(parse("<packet><target>x</target><data><a><b/><b/><b><c/></b></a></data></packet>", request,
                     message, 4),
               kErrTooDeep);
-    std::string deep = "<packet><target>x</target><data>";
+    // The check stops where the limit is passed, before the frame's end shows it unclosed; the
+    // id and target read before that still come back.
+    std::string deep = "<packet id=\"d7\"><target>x</target><data>";
     for (int i = 0; i < 100000; ++i) {
         deep += "<e>";
     }
-    EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrMalformed);
+    EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrTooDeep);
+    EXPECT_EQ(message, "element nesting deeper than 32");
+    EXPECT_EQ(request.id(), "d7");
+    EXPECT_EQ(request.target(), "x");
     for (int i = 0; i < 100000; ++i) {
         deep += "</e>";
     }
     EXPECT_EQ(parse(deep + "</data></packet>", request, message, 32), kErrTooDeep);
+    // Malformed before the limit is reached: 400, with what was read.
+    EXPECT_EQ(parse("<ns:packet id=\"m\"><ns:target>t</ns:target><a>&bad;<b><c/></b></a></ns:packet>",
+                    request, message, 3),
+              kErrMalformed);
+    EXPECT_EQ(request.id(), "m");
+    EXPECT_EQ(request.target(), "t");
 }
 
 TEST(Request, IdAndTargetSurviveALaterError) {

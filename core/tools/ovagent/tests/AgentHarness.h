@@ -142,6 +142,7 @@ public:
         return status;
     }
     void signal(int signal) { ::kill(m_pid, signal); }
+    pid_t pid() const { return m_pid; }
     bool running() {
         int status = 0;
         return m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == 0;

@@ -161,6 +161,47 @@ TEST(AgentLoginLoad, ParallelWrongLoginsEachGetTheirFrameAndOtherAddressesStillL
     EXPECT_EQ(user.call(echo("after", "x"))->errorCode(), 0);
 }
 
+// One wrong login in flight from each of 50 addresses, each check costly: a user who logged in
+// before gets in at once (remembered), and every other login gets an answer by its login time-out
+// (its verdict, 408 at the time-out, or a prompt 503 when the checks ahead would not let it
+// finish in time), never silence.
+TEST(AgentLoginLoad, ARememberedUserGetsInWhileManyAddressesSendWrongLogins) {
+    std::string config = testConfig("loginTimeoutMs=\"3000\"");
+    config.replace(
+        config.find("<user login=\"tester\""), 0,
+        "<user login=\"slow\" password=\"" + ovagent::PasswordHash::create(kPassword, 200000) + "\"/>");
+    AgentProcess agent(config);
+    {
+        Client earlier = Client::tcp(agent.tcpPort(), "127.0.0.2");
+        ASSERT_EQ(earlier.login()->errorCode(), 0);
+    }
+    constexpr int kAttackers = 50;
+    std::vector<Client> attackers;
+    for (int i = 1; i <= kAttackers; ++i) {
+        attackers.push_back(Client::tcp(agent.tcpPort(), ("127.0.1." + std::to_string(i)).c_str()));
+        attackers.back().greeting();
+    }
+    for (Client& attacker : attackers) {
+        attacker.send(loginRequest("slow", "wrong"));
+    }
+    Client user = Client::tcp(agent.tcpPort(), "127.0.0.2");
+    EXPECT_EQ(user.login()->errorCode(), 0);
+    // A user not remembered, from a fresh address, while the checks still queue.
+    Client stranger = Client::tcp(agent.tcpPort(), "127.0.0.4");
+    const int strangerCode = stranger.login("other", kPassword, "Lab", "corp")->errorCode();
+    EXPECT_TRUE(strangerCode == 0 || strangerCode == 408 || strangerCode == 503) << strangerCode;
+    std::map<int, int> codes;
+    for (Client& attacker : attackers) {
+        // The time-out, the failed-login delay and a generous margin for a loaded machine.
+        auto reply = attacker.read(std::chrono::seconds(15));
+        ++codes[reply->errorCode()];
+        EXPECT_EQ(reply->id(), "login") << reply->text;
+        EXPECT_TRUE(attacker.closedByPeer());
+    }
+    EXPECT_EQ(codes[403] + codes[408] + codes[503], kAttackers);
+    EXPECT_EQ(user.call(echo("after", "x"))->errorCode(), 0);
+}
+
 TEST_F(AgentProtocol, OtherUserLogsInToItsOwnRealmWithDomain) {
     Client client = Client::tcp(s_agent->tcpPort());
     EXPECT_EQ(client.login("other", kPassword, "8b2e4c61-7d3f-4e9a-a1b2-3c4d5e6f7a80", "corp")->errorCode(),
@@ -322,8 +363,11 @@ TEST(AgentLifecycle, SighupReloadsUsersAndSigtermStopsCleanly) {
         Client client = Client::tcp(agent.tcpPort());
         EXPECT_EQ(client.login()->errorCode(), 0);
     }
+    // tester's password changes: the login verified before is not remembered any more.
     const std::string newHash = ovagent::PasswordHash::create("changed", 1000);
     std::string config = testConfig();
+    const auto tester = config.find("<user login=\"tester\" password=\"") + 31;
+    config.replace(tester, config.find('"', tester) - tester, newHash);
     config.replace(config.find("<user login=\"tester\" password=\""), 0,
                    "<user login=\"fresh\" password=\"" + newHash + "\"/>");
     std::ofstream(agent.configPath()) << config;
@@ -336,6 +380,8 @@ TEST(AgentLifecycle, SighupReloadsUsersAndSigtermStopsCleanly) {
     ASSERT_TRUE(reloaded);
     Client client = Client::tcp(agent.tcpPort());
     EXPECT_EQ(client.login("fresh", "changed")->errorCode(), 0);
+    EXPECT_EQ(Client::tcp(agent.tcpPort()).login("tester", kPassword)->errorCode(), 403);
+    EXPECT_EQ(Client::tcp(agent.tcpPort()).login("tester", "changed")->errorCode(), 0);
 
     // A broken file keeps the running configuration.
     std::ofstream(agent.configPath())

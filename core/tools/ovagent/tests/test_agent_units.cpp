@@ -12,6 +12,8 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <tuple>
+#include <vector>
 
 #include "AgentConfig.h"
 #include "AgentLog.h"
@@ -114,6 +116,73 @@ TEST(LoginGate, ServesAddressesInTurnAndBoundsWhatItAdmits) {
               (std::vector<std::string>{"a1", "a2", "b1", "c", "d"}));
     // Admission is open again once the checks ran.
     EXPECT_EQ(gate.submit("c", [] {}), A::admitted);
+}
+
+// Once the gate knows what a check costs, a check that the ones ahead would not let finish
+// before its deadline is refused at once (busy); one whose deadline has passed when its turn comes
+// is not run.
+TEST(LoginGate, RefusesWhatCannotFinishInTimeAndDropsWhatTimedOut) {
+    LoginGate gate(1);
+    using A = LoginGate::Admission;
+    const auto now = [] { return LoginGate::Clock::now(); };
+    std::promise<void> trained;
+    ASSERT_EQ(gate.submit("a",
+                          [&] {
+                              std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                              trained.set_value();
+                          }),
+              A::admitted);
+    trained.get_future().wait();
+    for (int i = 0; i < 200 && gate.checkCost() == LoginGate::Clock::duration::zero(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(gate.checkCost(), std::chrono::milliseconds(50));
+
+    std::promise<void> started, release;
+    std::shared_future<void> released = release.get_future().share();
+    ASSERT_EQ(gate.submit("a",
+                          [&] {
+                              started.set_value();
+                              released.wait();
+                          }),
+              A::admitted);
+    started.get_future().wait();
+    std::atomic<int> ran{0};
+    // Behind the running check: two check costs at least, more than 60 ms.
+    EXPECT_EQ(gate.submit("b", now() + std::chrono::milliseconds(60), [&] { ++ran; }), A::busy);
+    EXPECT_EQ(gate.submit("b", now() + std::chrono::seconds(60), [&] { ++ran; }), A::admitted);
+    // Admitted while it could still finish, but its deadline passes while it waits.
+    const auto deadline = now() + std::chrono::milliseconds(400);
+    ASSERT_EQ(gate.submit("c", deadline, [] { ADD_FAILURE() << "a timed-out check ran"; }), A::admitted);
+    std::this_thread::sleep_until(deadline + std::chrono::milliseconds(10));
+    release.set_value();
+    for (int i = 0; i < 500 && ran.load() < 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ran.load(), 1);
+}
+
+TEST(VerifiedLogins, RemembersOnlyTheVerifiedTripleUntilForgotten) {
+    VerifiedLogins logins;
+    logins.remember("tester", "", "pw", logins.generation());
+    EXPECT_TRUE(logins.contains("tester", "", "pw"));
+    // The parts are kept apart: no other split of the same bytes matches.
+    for (const auto& [login, domain, password] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{{"tester", "", "pW"},
+                                                                        {"tester", "x", "pw"},
+                                                                        {"teste", "r", "pw"},
+                                                                        {"tester", "p", "w"},
+                                                                        {"", "", ""}}) {
+        EXPECT_FALSE(logins.contains(login, domain, password)) << login << "/" << domain << "/" << password;
+    }
+    const unsigned long before = logins.generation();
+    logins.forget();
+    EXPECT_FALSE(logins.contains("tester", "", "pw"));
+    // A check that started before the users changed does not remember its login.
+    logins.remember("tester", "", "pw", before);
+    EXPECT_FALSE(logins.contains("tester", "", "pw"));
+    logins.remember("tester", "", "pw", logins.generation());
+    EXPECT_TRUE(logins.contains("tester", "", "pw"));
 }
 
 TEST(AgentConfig, ReadsEverySectionAndAlwaysHasTheSystemRealm) {

@@ -14,4 +14,18 @@ namespace OVL::Wire {
 // "malformed XML at line 1, column 37: junk after document element". Thread-safe.
 bool checkWellFormed(std::string_view text, std::string& message);
 
+// What checkFrame read of a packet before it stopped: the root's `id` attribute (when the root is
+// a `packet`, matched by local name) and the text of the root's first `target` child, once that
+// element has ended.
+struct FrameStart {
+    std::string id;
+    std::string target;
+};
+
+// The check of checkWellFormed, and also of the nesting: an element deeper than `maxDepth` (the
+// root counting as 1) stops the check where it starts, so that what the check holds is bounded by
+// the depth limit, not by the frame's size. Returns 0, kErrMalformed (message as above) or
+// kErrTooDeep ("element nesting deeper than 32"); `start` gets what could be read before.
+int checkFrame(std::string_view text, int maxDepth, std::string& message, FrameStart& start);
+
 }  // namespace OVL::Wire
