@@ -171,7 +171,15 @@ void FerrikDlg::loadSettings() {
     if (item >= 0) {
         leHost->setCurrentIndex(item);
     }
+    const QString formLogin = leLogin->text();
+    const QString formDomain = leDomain->text();
     updateCreds(host);
+    // The form's password is that of its own login. Passwords are never stored, so a remembered
+    // login that replaced the form's comes without one: leave the field to the user.
+    if (leLogin->text() != formLogin || leDomain->text() != formDomain) {
+        lePassword->clear();
+        lePassword->setFocus();
+    }
 
     for (std::size_t i = 0; i < kFerrikOptions.size(); ++i) {
         setOptionValue(*this, kFerrikOptions[i], values.options[i].value_or(kFerrikOptions[i].whenMissing));
