@@ -137,6 +137,7 @@ bool FerrikDlg::keepUnreadableSettings(const QString& path, const QString& reaso
 
 void FerrikDlg::loadSettings() {
     chooseSettingsPath();
+    delete settingsSync;
     settingsSync = new SettingsSync(*historyModel, hostRecords, this);
     connect(settingsSync, &SettingsSync::changedOnDisk, this, &FerrikDlg::reloadSettings);
 
@@ -225,7 +226,12 @@ void FerrikDlg::writeSettings(bool historyModelBusy) {
     SettingsContent theirs;
     FileIdentity identity;
     QString error;
-    const SettingsRead read = readSettingsFile(settingsSavePath, theirs, identity, error);
+    // Nobody wrote the file since this console last read or wrote it: what this console has is
+    // the whole of it, as when there is no file, and it need not be read again.
+    const bool unchanged = !settingsSync->isBehind() && settingsSync->identity() != FileIdentity() &&
+                           identityOf(settingsSavePath) == settingsSync->identity();
+    const SettingsRead read =
+        unchanged ? SettingsRead::Missing : readSettingsFile(settingsSavePath, theirs, identity, error);
     if (read == SettingsRead::Unreadable) {
         // Not written by a console (those replace it whole): kept aside, as at the start.
         if (!keepUnreadableSettings(settingsSavePath, error)) {

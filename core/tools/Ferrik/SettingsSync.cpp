@@ -140,6 +140,7 @@ QStringList SettingsSync::takeIn(const SettingsContent& theirs, const FileIdenti
     }
     m_hosts = std::move(hosts);
     m_baseHosts = theirs.hosts;
+    m_fileAtSync = theirs.values;
 
     const QList<TrackedEntry> rebased = rebaseHistory(m_baseHistory, theirs.history, tracked());
     if (modelBusy && inModelOrder(rebased) != m_history.entries()) {
