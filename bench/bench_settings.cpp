@@ -198,6 +198,27 @@ void BM_Save_Window(benchmark::State& state) {
 }
 BENCHMARK(BM_Save_Window)->Unit(benchmark::kMillisecond);
 
+// The same save when another console has replaced the file since (here with the same content, so
+// nothing changes in the window): the save reads the file, merges, then writes.
+void BM_Save_Window_AfterAnotherConsole(benchmark::State& state) {
+    FerrikDlg& w = window();
+    const QString path = QString::fromStdString(localPath());
+    const QString other = path + QStringLiteral(".other");
+    for (auto _ : state) {
+        state.PauseTiming();
+        QFile::remove(other);
+        if (!QFile::copy(path, other) ||
+            std::rename(other.toLocal8Bit().constData(), path.toLocal8Bit().constData()) != 0) {
+            state.SkipWithError("could not replace the file");
+        }
+        state.ResumeTiming();
+        w.saveSettings();
+    }
+    state.SetBytesProcessed(
+        static_cast<int64_t>(state.iterations() * std::filesystem::file_size(localPath())));
+}
+BENCHMARK(BM_Save_Window_AfterAnotherConsole)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

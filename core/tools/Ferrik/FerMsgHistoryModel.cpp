@@ -5,12 +5,6 @@
 
 #include "OVLMessage/OVLMessageIterator.h"
 
-namespace {
-
-const char kHistoryElement[] = "history";
-
-}  // namespace
-
 FerMsgHistoryModel::FerMsgHistoryModel(QObject* parent) : QAbstractItemModel(parent) {}
 
 FerMsgHistoryModel::~FerMsgHistoryModel() {
@@ -172,6 +166,16 @@ QList<HistoryEntry> FerMsgHistoryModel::entries() const {
     return result;
 }
 
+QList<const HistoryEntry*> FerMsgHistoryModel::entryAddresses() const {
+    QList<const HistoryEntry*> result;
+    for (const QList<HistoryEntry*>& group : m_groups) {
+        for (const HistoryEntry* entry : group) {
+            result.append(entry);
+        }
+    }
+    return result;
+}
+
 bool FerMsgHistoryModel::contains(const HistoryEntry& entry) const {
     const auto group = m_groups.constFind(entry.target);
     if (group == m_groups.cend()) {
@@ -181,35 +185,91 @@ bool FerMsgHistoryModel::contains(const HistoryEntry& entry) const {
                        [&entry](const HistoryEntry* held) { return *held == entry; });
 }
 
-int FerMsgHistoryModel::Reader::operator()(OVL::OVLMessageIterator& it, FerMsgHistoryModel& model) const {
-    OVL::OVLMessageIterator element(it);
-    if (element.moveTo(kHistoryElement) != 0) {
-        return 0;
+QList<const HistoryEntry*> FerMsgHistoryModel::setEntries(const QList<HistoryEntry>& wanted) {
+    // Each group's wanted entries as positions in `wanted`; the model's other groups get none.
+    QMap<QString, QList<qsizetype>> byTarget;
+    for (qsizetype i = 0; i < wanted.size(); ++i) {
+        byTarget[wanted[i].target].append(i);
     }
-    do {
-        HistoryEntry entry{QString()};
-        if (element.read(HistoryEntry::Reader(), entry) == 0) {
-            model.addEntry(entry);
+    for (auto group = m_groups.cbegin(); group != m_groups.cend(); ++group) {
+        byTarget[group.key()];
+    }
+    QList<const HistoryEntry*> addresses(wanted.size(), nullptr);
+    for (auto target = byTarget.cbegin(); target != byTarget.cend(); ++target) {
+        const QList<qsizetype>& positions = target.value();
+        auto group = m_groups.find(target.key());
+        if (group == m_groups.end()) {
+            const auto position = m_groups.lowerBound(target.key());
+            const int row = static_cast<int>(std::distance(m_groups.begin(), position));
+            QList<HistoryEntry*> entries;
+            for (const qsizetype p : positions) {
+                entries.append(new HistoryEntry(wanted[p]));
+                addresses[p] = entries.back();
+            }
+            beginInsertRows(QModelIndex(), row, row);
+            m_groups.insert(target.key(), entries);
+            endInsertRows();
+            continue;
         }
-    } while (element.moveToNext(kHistoryElement) == 0);
+        const QModelIndex parent =
+            createIndex(static_cast<int>(std::distance(m_groups.begin(), group)), 0, nullptr);
+        QList<HistoryEntry*>& held = *group;
+        const auto heldAt = [&held](qsizetype k) -> const HistoryEntry& { return *held[k]; };
+        const auto wantedAt = [&](qsizetype k) -> const HistoryEntry& { return wanted[positions[k]]; };
+        qsizetype prefix = 0;
+        while (prefix < held.size() && prefix < positions.size() && heldAt(prefix) == wantedAt(prefix)) {
+            ++prefix;
+        }
+        qsizetype suffix = 0;
+        while (suffix < held.size() - prefix && suffix < positions.size() - prefix &&
+               heldAt(held.size() - 1 - suffix) == wantedAt(positions.size() - 1 - suffix)) {
+            ++suffix;
+        }
+        const qsizetype removed = held.size() - prefix - suffix;
+        const qsizetype added = positions.size() - prefix - suffix;
+        bool relabel = removed > 0 && removed == added;
+        for (qsizetype k = prefix; relabel && k < prefix + removed; ++k) {
+            relabel = heldAt(k).packet == wantedAt(k).packet;
+        }
+        if (relabel) {
+            for (qsizetype k = prefix; k < prefix + removed; ++k) {
+                held[k]->function = wantedAt(k).function;
+            }
+            emit dataChanged(index(static_cast<int>(prefix), 0, parent),
+                             index(static_cast<int>(prefix + removed - 1), 0, parent));
+        } else {
+            if (removed > 0) {
+                beginRemoveRows(parent, static_cast<int>(prefix), static_cast<int>(prefix + removed - 1));
+                for (qsizetype k = 0; k < removed; ++k) {
+                    delete held.takeAt(prefix);
+                }
+                endRemoveRows();
+            }
+            if (added > 0) {
+                beginInsertRows(parent, static_cast<int>(prefix), static_cast<int>(prefix + added - 1));
+                for (qsizetype k = prefix; k < prefix + added; ++k) {
+                    held.insert(k, new HistoryEntry(wantedAt(k)));
+                }
+                endInsertRows();
+            }
+        }
+        for (qsizetype k = 0; k < positions.size(); ++k) {
+            addresses[positions[k]] = held[k];
+        }
+    }
+    return addresses;
+}
+
+int FerMsgHistoryModel::Reader::operator()(OVL::OVLMessageIterator& it, FerMsgHistoryModel& model) const {
+    QList<HistoryEntry> read;
+    readHistoryEntries(it, read);
+    for (const HistoryEntry& entry : std::as_const(read)) {
+        model.addEntry(entry);
+    }
     return 0;
 }
 
 int FerMsgHistoryModel::Writer::operator()(OVL::OVLMessageIterator& it,
                                            const FerMsgHistoryModel& model) const {
-    int result = 0;
-    for (const QList<HistoryEntry*>& entries : model.m_groups) {
-        for (const HistoryEntry* entry : entries) {
-            OVL::OVLMessageIterator element(it);
-            if (element.addChild(kHistoryElement) != 0) {
-                return -1;
-            }
-            // A half-written element would be skipped at the next start anyway; leave none.
-            if (element.write(HistoryEntry::Writer(), *entry) != 0) {
-                element.removeCurrent();
-                result = -1;
-            }
-        }
-    }
-    return result;
+    return writeHistoryEntries(it, model.entries());
 }

@@ -45,8 +45,17 @@ public:
     void addEntry(const HistoryEntry& entry);
     // Copies of every entry, groups in key order, each group's entries in the order added.
     QList<HistoryEntry> entries() const;
+    // The addresses of those entries, in the same order.
+    QList<const HistoryEntry*> entryAddresses() const;
     // Whether an entry with the same target, label and packet text is in the model.
     bool contains(const HistoryEntry& entry) const;
+    // Makes the model hold `wanted` (in its groups, each in `wanted`'s order) with as few row
+    // changes as it takes, so that a view keeps its expanded groups, its current entry and an
+    // editor open on an entry that stays: entries before and after a change keep their rows and
+    // addresses, a run of entries that differ only in their labels is relabelled in place
+    // (dataChanged), anything else is removed and inserted. Groups are added as needed and, as
+    // with removeRows, never removed. Returns the address of each wanted entry, in its order.
+    QList<const HistoryEntry*> setEntries(const QList<HistoryEntry>& wanted);
 
     // Loads every `history` element below the iterator's element; elements that
     // HistoryEntry::Reader rejects are skipped. Always 0.

@@ -33,6 +33,7 @@
 
 class FerMsgHistoryModel;
 class FerrikHistoryFilter;
+class SettingsSync;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -70,6 +71,9 @@ public:
     // writable, else ferrik.xml in the per-user configuration directory (which starts from the file
     // beside the executable until it exists). A file that exists but cannot be read is renamed
     // aside before anything overwrites it, and the window says so; a failed save is reported once.
+    // Several consoles may share the file: a save takes the file's lock, reads what the others
+    // saved and writes it together with this console's changes (SettingsSync); when another
+    // console saves, the history tree and the host list take in its changes on their own.
     void loadSettings();
     void saveSettings();
 
@@ -154,12 +158,18 @@ private:
     void arrangeSplitters();
     void connectSignals();
     void chooseSettingsPath();
-    // Renames an unreadable settings file aside; false when it is still in the way of a save.
-    bool keepUnreadableSettings(const QString& reason);
+    // Renames the unreadable settings file at path aside; false when it is still in the way of a
+    // save.
+    bool keepUnreadableSettings(const QString& path, const QString& reason);
+    // saveSettings; historyModelBusy when called from a signal of the history model.
+    void writeSettings(bool historyModelBusy);
+    // Takes in what another console saved (SettingsSync::changedOnDisk).
+    void reloadSettings();
 
     QString settingsLoadPath;
     QString settingsSavePath;
     bool settingsSaveBlocked = false;  // an unreadable file could not be renamed aside
     bool saveFailureShown = false;
-    QString nextReplyTip;  // figures for the next onReadFinished
+    SettingsSync* settingsSync = nullptr;  // made by loadSettings
+    QString nextReplyTip;                  // figures for the next onReadFinished
 };

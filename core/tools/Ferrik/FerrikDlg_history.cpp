@@ -9,6 +9,7 @@
 #include "FerMsgHistoryModel.h"
 #include "FerrikDlg.h"
 #include "OVLMessage/OVLMessage.h"
+#include "SettingsSync.h"
 
 namespace {
 
@@ -32,12 +33,17 @@ void FerrikDlg::histPop(const QModelIndex& index) {
     teInput->setPlainText(static_cast<const HistoryEntry*>(source.internalPointer())->packet);
 }
 
+// Changes that the history takes in from the settings file are in it already.
 void FerrikDlg::histroyItemChanged(const QModelIndex& /*topLeft*/, const QModelIndex& /*bottomRight*/) {
-    saveSettings();
+    if (settingsSync == nullptr || !settingsSync->isApplying()) {
+        writeSettings(true);
+    }
 }
 
 void FerrikDlg::histroyItemRemoved(const QModelIndex& /*parent*/, int /*start*/, int /*end*/) {
-    saveSettings();
+    if (settingsSync == nullptr || !settingsSync->isApplying()) {
+        writeSettings(true);
+    }
 }
 
 bool FerrikDlg::exportHistory(const QString& path) {

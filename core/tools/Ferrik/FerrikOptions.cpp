@@ -2,7 +2,7 @@
 
 #include "FerrikDlg.h"
 
-const std::array<FerrikOption, 7> kFerrikOptions = {{
+const std::array<FerrikOption, kFerrikOptionCount> kFerrikOptions = {{
     {"raw", &FerrikDlg::raw, nullptr, 0, 0, "cbRaw"},
     {"scroll", &FerrikDlg::scroll, nullptr, 1, 1, "cbScroll"},
     {"clear_input", nullptr, nullptr, 0, 0, nullptr},

@@ -5,6 +5,7 @@
 // each one, and the options dialog edits those that name a widget of it.
 
 #include <array>
+#include <cstddef>
 
 class FerrikDlg;
 
@@ -17,7 +18,8 @@ struct FerrikOption {
     const char* dialogWidget;  // check box (flags) or spin box (numbers) of the options dialog
 };
 
-extern const std::array<FerrikOption, 7> kFerrikOptions;
+constexpr std::size_t kFerrikOptionCount = 7;
+extern const std::array<FerrikOption, kFerrikOptionCount> kFerrikOptions;
 
 // The option's value as an int (a flag is 0 or 1), and setting it.
 int optionValue(const FerrikDlg& window, const FerrikOption& option);

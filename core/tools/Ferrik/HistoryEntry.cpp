@@ -7,6 +7,8 @@
 
 namespace {
 
+const char kHistoryElement[] = "history";
+
 QString fromUtf8(const std::string& bytes) {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
@@ -73,4 +75,34 @@ int HistoryEntry::Writer::operator()(OVL::OVLMessageIterator& it, const HistoryE
         return -1;
     }
     return 0;
+}
+
+int readHistoryEntries(OVL::OVLMessageIterator& it, QList<HistoryEntry>& entries) {
+    OVL::OVLMessageIterator element(it);
+    if (element.moveTo(kHistoryElement) != 0) {
+        return 0;
+    }
+    do {
+        HistoryEntry entry;
+        if (element.read(HistoryEntry::Reader(), entry) == 0) {
+            entries.append(entry);
+        }
+    } while (element.moveToNext(kHistoryElement) == 0);
+    return 0;
+}
+
+int writeHistoryEntries(OVL::OVLMessageIterator& it, const QList<HistoryEntry>& entries) {
+    int result = 0;
+    for (const HistoryEntry& entry : entries) {
+        OVL::OVLMessageIterator element(it);
+        if (element.addChild(kHistoryElement) != 0) {
+            return -1;
+        }
+        // A half-written element would be skipped at the next start anyway; leave none.
+        if (element.write(HistoryEntry::Writer(), entry) != 0) {
+            element.removeCurrent();
+            result = -1;
+        }
+    }
+    return result;
 }

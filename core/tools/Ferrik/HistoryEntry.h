@@ -2,6 +2,8 @@
 // One remembered packet of the message history: the packet text, the label shown in the history
 // tree and the group (target) it belongs to. A plain value type; GUI thread only.
 
+#include <QHashFunctions>
+#include <QList>
 #include <QString>
 
 namespace OVL {
@@ -38,3 +40,13 @@ public:
         int operator()(OVL::OVLMessageIterator& it, const HistoryEntry& entry) const;
     };
 };
+
+inline size_t qHash(const HistoryEntry& entry, size_t seed = 0) noexcept {
+    return qHashMulti(seed, entry.target, entry.function, entry.packet);
+}
+
+// The `history` elements directly below the iterator's element, in order: the reader skips those
+// that HistoryEntry::Reader rejects and returns 0; the writer leaves out an entry that cannot be
+// written (no half-written element stays) and then returns -1.
+int readHistoryEntries(OVL::OVLMessageIterator& it, QList<HistoryEntry>& entries);
+int writeHistoryEntries(OVL::OVLMessageIterator& it, const QList<HistoryEntry>& entries);

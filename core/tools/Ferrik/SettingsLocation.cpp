@@ -16,11 +16,43 @@ bool isWritableDirectory(const QString& dir) {
     return probe.open();
 }
 
+bool isInside(const QString& dir, const QString& prefix) {
+    return dir == prefix || dir.startsWith(prefix + QLatin1Char('/'));
+}
+
 }  // namespace
 
-SettingsPaths chooseSettingsPaths(const QString& programDir, const QString& userConfigDir) {
+QStringList systemPrefixes() {
+    QStringList prefixes = {
+        QStringLiteral("/usr"),       QStringLiteral("/opt"),       QStringLiteral("/bin"),
+        QStringLiteral("/sbin"),      QStringLiteral("/lib"),       QStringLiteral("/lib32"),
+        QStringLiteral("/lib64"),     QStringLiteral("/libx32"),    QStringLiteral("/snap"),
+        QStringLiteral("/nix/store"), QStringLiteral("/gnu/store"), QStringLiteral("/app"),
+    };
+    const QString installed = QDir::cleanPath(QStringLiteral(FERRIK_INSTALL_PREFIX));
+    // A prefix of / would make every directory a system one.
+    if (installed != QLatin1String("/") && QDir::isAbsolutePath(installed) && !prefixes.contains(installed)) {
+        prefixes << installed;
+    }
+    return prefixes;
+}
+
+bool isInSystemPrefix(const QString& dir, const QStringList& prefixes) {
+    const QString given = QDir::cleanPath(QDir(dir).absolutePath());
+    const QString resolved = QFileInfo(given).canonicalFilePath();
+    for (const QString& prefix : prefixes) {
+        const QString clean = QDir::cleanPath(prefix);
+        if (isInside(given, clean) || (!resolved.isEmpty() && isInside(resolved, clean))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+SettingsPaths chooseSettingsPaths(const QString& programDir, const QString& userConfigDir,
+                                  const QStringList& prefixes) {
     const QString besideProgram = programDir + QStringLiteral("/ferrik.xml");
-    if (isWritableDirectory(programDir)) {
+    if (!isInSystemPrefix(programDir, prefixes) && isWritableDirectory(programDir)) {
         return {besideProgram, besideProgram};
     }
     QDir().mkpath(userConfigDir);

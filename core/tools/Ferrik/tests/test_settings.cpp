@@ -214,7 +214,7 @@ TEST_F(SettingsTest, ARememberedHostRestoresLoginDomainAndRealmNeverThePassword)
         EXPECT_EQ(window.leHost->currentIndex(), 0);
         EXPECT_EQ(window.leLogin->text(), "bob");
         EXPECT_EQ(window.leDomain->text(), "corp");
-        EXPECT_EQ(window.lePassword->text(), "5t6y7u");
+        EXPECT_EQ(window.lePassword->text(), "") << "bob's password is not the form's";
         ASSERT_EQ(window.leRealm->count(), 2);
         EXPECT_EQ(window.leRealm->itemText(0), "System");
         EXPECT_EQ(window.leRealm->currentText(), QString::fromUtf8("Läb"));
@@ -236,6 +236,42 @@ TEST_F(SettingsTest, ARememberedHostRestoresLoginDomainAndRealmNeverThePassword)
     EXPECT_EQ(window.leHost->currentText(), "nowhere");
     EXPECT_EQ(window.leHost->currentIndex(), 0) << "the first item stays current, as added";
     EXPECT_EQ(window.leLogin->text(), "peadmin");
+}
+
+// Passwords are never stored: after a restart, a remembered login that replaced the form's comes
+// with an empty password field that has the focus, never with the form's default password, which
+// is its own login's. The form's own login keeps it, as a first start and an unknown host do.
+TEST_F(SettingsTest, ARememberedLoginComesWithAnEmptyFocusedPasswordField) {
+    {
+        FerrikDlg window;
+        EXPECT_EQ(window.lePassword->text(), "5t6y7u");
+        EXPECT_NE(window.focusWidget(), window.lePassword);
+        window.hostRecords["lab"] = record("admin", "", OVL::OVLRealm::systemRealmID);
+        window.hostRecords["demo"] = record("peadmin", "", OVL::OVLRealm::systemRealmID);
+        window.hostRecords["corp"] = record("peadmin", "corp", OVL::OVLRealm::systemRealmID);
+        window.leHost->setEditText("lab");
+    }
+    const struct {
+        const char* host;
+        const char* login;
+        const char* password;
+    } cases[] = {
+        {"lab", "admin", ""},
+        {"demo", "peadmin", "5t6y7u"},
+        {"corp", "peadmin", ""},  // another domain is another login
+        {"nowhere", "peadmin", "5t6y7u"},
+    };
+    for (const auto& c : cases) {
+        QByteArray text = readAll(file());
+        const qsizetype at = text.indexOf("<host>");
+        text.replace(at, text.indexOf("</host>") - at, QByteArray("<host>") + c.host);
+        writeFile(file(), text);
+        FerrikDlg window;
+        EXPECT_EQ(window.leHost->currentText(), c.host);
+        EXPECT_EQ(window.leLogin->text(), c.login) << c.host;
+        EXPECT_EQ(window.lePassword->text(), c.password) << c.host;
+        EXPECT_EQ(window.focusWidget() == window.lePassword, QString(c.password).isEmpty()) << c.host;
+    }
 }
 
 TEST_F(SettingsTest, NonAsciiHostsAndPacketsSurviveSaveAndLoad) {

@@ -84,4 +84,55 @@ TEST(SettingsPath, AnInstalledProgramStartsFromItsFileAndSavesPerUser) {
     ::chmod(program.c_str(), 0755);
 }
 
+// An installed program never keeps its file beside itself, even when it could write there (run
+// by root, /usr/bin is writable): a system directory is never the place for one user's settings.
+TEST(SettingsPath, AProgramInASystemDirectorySavesPerUserEvenWhereItCouldWrite) {
+    ferrik_test::TempDir dir;
+    const auto prefix = dir.path() / "prefix";
+    std::filesystem::create_directories(prefix / "bin");
+    std::filesystem::create_directory_symlink(prefix / "bin", dir.path() / "link");
+    const QStringList prefixes = {path(prefix)};
+    const QString perUser = path(dir.path() / "user" / "ferrik.xml");
+
+    // Writable, but inside the prefix: by its own path or through a link into it.
+    for (const auto& program : {prefix / "bin", dir.path() / "link"}) {
+        const ferrik::SettingsPaths paths =
+            ferrik::chooseSettingsPaths(path(program), path(dir.path() / "user"), prefixes);
+        EXPECT_EQ(paths.save, perUser) << program;
+        EXPECT_EQ(paths.load, path(program / "ferrik.xml")) << "the package's file is the starting point";
+        EXPECT_TRUE(std::filesystem::is_empty(prefix / "bin")) << "not even probed";
+    }
+    // The same directory outside every prefix is a build tree or an unpacked copy.
+    EXPECT_EQ(
+        ferrik::chooseSettingsPaths(path(prefix / "bin"), path(dir.path() / "user"), {"/usr", "/opt"}).save,
+        path(prefix / "bin" / "ferrik.xml"));
+
+    // The real one, with the real list of prefixes, whoever runs the test.
+    const ferrik::SettingsPaths installed =
+        ferrik::chooseSettingsPaths("/usr/bin", path(dir.path() / "home"));
+    EXPECT_EQ(installed.save, path(dir.path() / "home" / "ferrik.xml"));
+
+    const QStringList system = ferrik::systemPrefixes();
+    const struct {
+        const char* dir;
+        bool system;
+    } cases[] = {
+        {"/usr", true},
+        {"/usr/bin", true},
+        {"/usr/local/bin", true},
+        {"/usr/../opt/x/bin", true},
+        {"/opt/ferrik/bin", true},
+        {"/bin", true},
+        {"/snap/ferrik/1/bin", true},
+        {"/nix/store/abc-ferrik/bin", true},
+        {"/usrx/bin", false},
+        {"/optional", false},
+        {"/home/u/ferrik/build/bin", false},
+        {"/tmp/ferrik/bin", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ferrik::isInSystemPrefix(c.dir, system), c.system) << c.dir;
+    }
+}
+
 }  // namespace
