@@ -144,6 +144,8 @@ public slots:
 protected:
     // Type-to-search on histOutput; stops the hide timer when editFind takes the focus.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A palette change recolours the find field (FerrikColours.h).
+    void changeEvent(QEvent* event) override;
 
 private slots:
     void histroyItemChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
@@ -162,4 +164,8 @@ private:
     bool settingsSaveBlocked = false;  // an unreadable file could not be renamed aside
     bool saveFailureShown = false;
     QString nextReplyTip;  // figures for the next onReadFinished
+    // The find field's Base: white (a dark palette's Base) while the search matches, light red
+    // (its dark match) when it matches nothing.
+    void colourFindField(bool found);
+    bool findNotFound = false;
 };
