@@ -9,6 +9,7 @@
 // Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include <benchmark/benchmark.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -33,6 +34,7 @@
 extern char** environ;
 
 #include "FerrikDlg.h"
+#include "FerrikPacketHistoryAccessible.h"
 #include "TextOps.h"
 #include "ferrik_reply.h"
 #include "qt_bench_main.h"
@@ -253,7 +255,32 @@ const QString& replyWithoutLineFeeds() {
     return text;
 }
 
+// An assistive tool listening: every accessibility event the panes send is counted, with the
+// characters of new text it carries (what would go over the accessibility bus).
+struct ScreenReader {
+    static inline qint64 events = 0;
+    static inline qint64 chars = 0;
+    static void count(QAccessibleEvent* event) {
+        ++events;
+        if (event->type() == QAccessible::TextInserted) {
+            chars += static_cast<QAccessibleTextInsertEvent*>(event)->textInserted().size();
+        }
+    }
+    ScreenReader() {
+        events = chars = 0;
+        FerrikPacketHistoryAccessible::setObserver(&count);
+    }
+    ~ScreenReader() { FerrikPacketHistoryAccessible::setObserver(nullptr); }
+    ScreenReader(const ScreenReader&) = delete;
+    ScreenReader& operator=(const ScreenReader&) = delete;
+    void report(benchmark::State& state, int iterations) const {
+        state.counters["a11y_events"] = double(events) / iterations;
+        state.counters["a11y_chars"] = double(chars) / iterations;
+    }
+};
+
 void BM_Output_LargeReply_onReadFinished(benchmark::State& state) {
+    std::unique_ptr<ScreenReader> reader(state.range(0) != 0 ? new ScreenReader : nullptr);
     qint64 longest = 0;
     qint64 firstPaint = 0;
     double peak = 0;
@@ -282,6 +309,9 @@ void BM_Output_LargeReply_onReadFinished(benchmark::State& state) {
     state.counters["longest_turn_ms"] = double(longest);
     state.counters["first_paint_ms"] = double(firstPaint);
     state.counters["peak_MB"] = peak;
+    if (reader) {
+        reader->report(state, int(state.iterations()));
+    }
 }
 // Floor: the same (processed) text into a bare QPlainTextEdit in one call.
 void BM_Output_LargeReply_QPlainTextEdit(benchmark::State& state) {
@@ -354,6 +384,7 @@ QStringList smallReplies() {
     return replies;
 }
 void BM_Output_10000SmallReplies_histOutput(benchmark::State& state) {
+    std::unique_ptr<ScreenReader> reader(state.range(0) != 0 ? new ScreenReader : nullptr);
     const QStringList replies = smallReplies();
     qint64 longest = 0;
     double first = 0;
@@ -390,6 +421,9 @@ void BM_Output_10000SmallReplies_histOutput(benchmark::State& state) {
     state.counters["longest_turn_ms"] = double(longest);
     state.counters["first_1000_ms"] = first;
     state.counters["last_1000_ms"] = last;
+    if (reader) {
+        reader->report(state, int(state.iterations()));
+    }
 }
 void BM_Output_10000SmallReplies_QPlainTextEdit(benchmark::State& state) {
     const QStringList replies = smallReplies();
@@ -554,13 +588,21 @@ BENCHMARK(BM_Reply_IndentXml)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reply_StripAndIndent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Reply_XmllintFormat)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Reply_IndentXmlInsertingFormulation_1MB)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_Output_LargeReply_onReadFinished)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+// Argument 1: with an assistive tool listening (ScreenReader).
+BENCHMARK(BM_Output_LargeReply_onReadFinished)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 BENCHMARK(BM_Output_LargeReply_QPlainTextEdit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Output_ReplyWithoutLineFeeds_histOutput)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
 BENCHMARK(BM_Output_10000SmallReplies_histOutput)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(2);

@@ -13,7 +13,7 @@ packages=(
     libboost-dev libssl-dev openssl libpugixml-dev libexpat1-dev uuid-dev
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth fonts-dejavu-core libxml2-utils
+    xvfb xauth fonts-dejavu-core libxml2-utils xdotool
     openssh-server openssh-client procps
     nginx-light wrk
     # Debian packages (scripts/package.sh) and the checks of the installed files

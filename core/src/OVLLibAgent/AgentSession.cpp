@@ -147,6 +147,9 @@ void AgentSession::onTransportConnected(const OVLRequestErrorData& err) {
         fail(err);
         return;
     }
+    if (const std::optional<OVLAgentTrust> trust = m_transport->firstTrust(); trust && m_handler) {
+        m_handler->onAgentTrusted(*trust);
+    }
     m_state = State::greeting;
     readMore();
 }

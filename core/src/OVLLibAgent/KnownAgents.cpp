@@ -29,8 +29,8 @@ std::string KnownAgents::path() {
     return std::string(home != nullptr ? home : "") + "/.config/ovl/known_agents";
 }
 
-int KnownAgents::check(const std::string& host, int port, const std::string& fingerprint,
-                       std::string& error) {
+KnownAgents::Verdict KnownAgents::check(const std::string& host, int port, const std::string& fingerprint,
+                                        std::string& error) {
     std::lock_guard<std::mutex> lock(g_mutex);
     const std::string file = path();
     const std::string key = host + ":" + std::to_string(port);
@@ -44,12 +44,12 @@ int KnownAgents::check(const std::string& host, int port, const std::string& fin
                 continue;
             }
             if (known == fingerprint) {
-                return 0;
+                return Verdict::Known;
             }
             error = "the TLS certificate of agent " + key + " changed: remembered SHA-256 fingerprint " +
-                    known + ", presented " + fingerprint + "; connection refused (remove the line of " + key +
-                    " from " + file + " if the change is expected)";
-            return -1;
+                    known + ", presented " + fingerprint + "; connection refused. To accept the new " +
+                    "certificate, remove the line of " + key + " from " + file + " and connect again";
+            return Verdict::Changed;
         }
     }
     std::error_code ec;
@@ -57,7 +57,7 @@ int KnownAgents::check(const std::string& host, int port, const std::string& fin
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
         error = "cannot write the store of known agents " + file + ": " + formatWin32Error(errno);
-        return -1;
+        return Verdict::Unavailable;
     }
     const std::string line = key + " " + fingerprint + "\n";
     const ssize_t written = ::write(fd, line.data(), line.size());
@@ -65,9 +65,9 @@ int KnownAgents::check(const std::string& host, int port, const std::string& fin
     ::close(fd);
     if (written != static_cast<ssize_t>(line.size())) {
         error = "cannot write the store of known agents " + file + ": " + formatWin32Error(saved);
-        return -1;
+        return Verdict::Unavailable;
     }
-    return 0;
+    return Verdict::Remembered;
 }
 
 }  // namespace OVL::Agent

@@ -13,10 +13,15 @@ class KnownAgents {
 public:
     static std::string path();
 
-    // 0: the fingerprint is the one remembered for host:port, or none was and it is now stored.
-    // -1: a different one is remembered (`error` names both), or the store cannot be read or
-    // written (`error` says why).
-    static int check(const std::string& host, int port, const std::string& fingerprint, std::string& error);
+    enum class Verdict {
+        Known,        // the fingerprint is the one remembered for host:port
+        Remembered,   // none was remembered: this one is now (a first trust)
+        Changed,      // a different one is remembered: `error` names both and how to accept the new one
+        Unavailable,  // the store cannot be written: `error` says why
+    };
+    // Known and Remembered accept the certificate; Changed and Unavailable refuse it.
+    static Verdict check(const std::string& host, int port, const std::string& fingerprint,
+                         std::string& error);
 };
 
 }  // namespace OVL::Agent

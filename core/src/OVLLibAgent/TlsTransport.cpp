@@ -91,10 +91,18 @@ OVLRequestErrorData TlsTransport::checkPeer() {
         return {};
     }
     std::string error;
-    if (KnownAgents::check(m_host, m_port, fingerprint, error) != 0) {
-        return {OVLRequestErrorData::kCertificateChanged, error};
+    switch (KnownAgents::check(m_host, m_port, fingerprint, error)) {
+        case KnownAgents::Verdict::Known:
+            return {};
+        case KnownAgents::Verdict::Remembered:
+            m_firstTrust = OVLAgentTrust{m_host, m_port, fingerprint, KnownAgents::path()};
+            return {};
+        case KnownAgents::Verdict::Changed:
+            return {OVLRequestErrorData::kCertificateChanged, error};
+        case KnownAgents::Verdict::Unavailable:
+            break;
     }
-    return {};
+    return {OVLRequestErrorData::kTlsFailure, error};
 }
 
 void TlsTransport::asyncReadSome(boost::asio::mutable_buffer buffer, IoHandler done) {

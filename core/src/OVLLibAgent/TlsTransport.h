@@ -22,6 +22,7 @@ public:
     void asyncWrite(boost::asio::const_buffer buffer, IoHandler done) override;
     void close() override;
     std::string describe() const override;
+    std::optional<OVLAgentTrust> firstTrust() const override { return m_firstTrust; }
 
 private:
     void handshake(ConnectHandler done);
@@ -31,6 +32,7 @@ private:
     boost::asio::ssl::context m_tls;
     boost::asio::ssl::stream<boost::asio::ip::tcp::socket> m_stream;
     std::string m_host;
+    std::optional<OVLAgentTrust> m_firstTrust;  // set by checkPeer when it remembered the certificate
     int m_port;
     bool m_withCa = false;
 };

@@ -5,12 +5,14 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "OVLLibCore/OVLConnectionHandlerPrototype.h"
 #include "OVLLibCore/OVLRequestErrorData.h"
 
 namespace OVL {
@@ -36,6 +38,9 @@ public:
     virtual std::string describe() const = 0;
     // What the transport learnt about a failure beyond the error code (an ssh client's messages).
     virtual std::string diagnostics() { return {}; }
+    // After a successful connect: the agent whose certificate this connection trusted on first use
+    // (TLS only), or nothing.
+    virtual std::optional<OVLAgentTrust> firstTrust() const { return std::nullopt; }
     // A connected socket that other threads may write to with a non-blocking send() while no
     // asyncWrite is under way, or -1 when writes must stay on the I/O thread (TLS keeps its state in
     // one SSL object; the ssh pipe is not a socket). Valid until close().

@@ -7,5 +7,11 @@ OVLConnectionHandlerPrototype::~OVLConnectionHandlerPrototype() = default;
 void OVLConnectionHandlerPrototype::onError(const OVLRequestErrorData&) {}
 void OVLConnectionHandlerPrototype::onConnected(const eid_t&) {}
 void OVLConnectionHandlerPrototype::onDisconnected(const OVLRequestErrorData&) {}
+void OVLConnectionHandlerPrototype::onAgentTrusted(const OVLAgentTrust&) {}
+
+std::string OVLAgentTrust::describe() const {
+    return "agent " + host + ":" + std::to_string(port) + ", SHA-256 fingerprint " + fingerprint +
+           ", remembered in " + store;
+}
 
 }  // namespace OVL

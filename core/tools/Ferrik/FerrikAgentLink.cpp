@@ -141,6 +141,14 @@ void FerrikAgentLink::connectClicked() {
     };
     connect(handler.get(), &FerrikConnHandler::agentDisconnected, this, ended, Qt::QueuedConnection);
     connect(handler.get(), &FerrikConnHandler::agentError, this, ended, Qt::QueuedConnection);
+    connect(
+        handler.get(), &FerrikConnHandler::agentTrusted, this,
+        [this, current](const QString& what) {
+            if (current()) {
+                showFirstTrust(what);
+            }
+        },
+        Qt::QueuedConnection);
 
     const QString hostText = window.leHost->currentText();
     window.setWindowTitle(tr("Ferrik %1@%2").arg(window.leLogin->text(), hostText));
@@ -212,8 +220,12 @@ void FerrikAgentLink::onDisconnect(const OVL::OVLRequestErrorData& err) {
         substitution->cancel();
     }
     updateSendState();
-    window.appendText(window.histOutput,
-                      tr("<b>Disconnected:</b>") + fromUtf8(err.getMessage()).toHtmlEscaped(), true, true);
+    QString line = tr("<b>Disconnected:</b>") + fromUtf8(err.getMessage()).toHtmlEscaped();
+    if (err.getCode() == OVL::OVLRequestErrorData::kCertificateChanged) {
+        // A refusal that the user must act on (the message says how to accept the new certificate).
+        line = QStringLiteral("<font color='red'>%1</font>").arg(line);
+    }
+    window.appendText(window.histOutput, line, true, true);
     if (agent) {
         accessPoint.reset();
         agent->disconnect();
@@ -221,6 +233,11 @@ void FerrikAgentLink::onDisconnect(const OVL::OVLRequestErrorData& err) {
     }
     window.btnConnect->setText(tr("&Connect"));
     window.setWindowTitle(tr("Ferrik"));
+}
+
+void FerrikAgentLink::showFirstTrust(const QString& what) {
+    window.appendText(window.histOutput, tr("<b>Trusted on first use:</b> ") + what.toHtmlEscaped(), true,
+                      false);
 }
 
 void FerrikAgentLink::setRaw(bool isRaw) {

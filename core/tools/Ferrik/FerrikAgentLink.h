@@ -84,6 +84,8 @@ private:
     void updateSendState();
     void endRealmFetch();
     void showRealmFailure(const QString& what);
+    // The status line of a first trust (FerrikConnHandler::agentTrusted).
+    void showFirstTrust(const QString& what);
 
     FerrikDlg& window;
     QThreadPool pool;

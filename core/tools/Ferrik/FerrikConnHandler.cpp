@@ -15,3 +15,7 @@ void FerrikConnHandler::onConnected(const OVL::eid_t& eid) {
 void FerrikConnHandler::onDisconnected(const OVL::OVLRequestErrorData& err) {
     emit agentDisconnected(err);
 }
+
+void FerrikConnHandler::onAgentTrusted(const OVL::OVLAgentTrust& trust) {
+    emit agentTrusted(QString::fromStdString(trust.describe()));
+}

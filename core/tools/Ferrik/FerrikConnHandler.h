@@ -7,6 +7,7 @@
 
 #include <QMetaType>
 #include <QObject>
+#include <QString>
 
 #include "OVLCore/OVLGUIDBase.h"
 #include "OVLLibCore/OVLConnectionHandlerPrototype.h"
@@ -24,11 +25,14 @@ public:
     void onError(const OVL::OVLRequestErrorData& err) override;
     void onConnected(const OVL::eid_t& eid) override;
     void onDisconnected(const OVL::OVLRequestErrorData& err) override;
+    void onAgentTrusted(const OVL::OVLAgentTrust& trust) override;
 
 signals:
     void agentConnected(const OVL::eid_t& eid);
     void agentDisconnected(const OVL::OVLRequestErrorData& err);
     void agentError(const OVL::OVLRequestErrorData& err);
+    // A TLS agent's certificate was trusted on first use: OVL::OVLAgentTrust::describe().
+    void agentTrusted(const QString& what);
 };
 
 using FerrikConnHandlerPtr = boost::intrusive_ptr<FerrikConnHandler>;

@@ -41,6 +41,9 @@ FerrikDlg::FerrikDlg(QWidget* parent) : QWidget(parent) {
     labelReply->hide();
     labelWrapped->hide();
 
+    // What assistive tools call the panes.
+    histInput->setAccessibleName(tr("Sent packets"));
+    histOutput->setAccessibleName(tr("Output"));
     histOutput->installEventFilter(this);
     editFind->installEventFilter(this);
 

@@ -148,6 +148,8 @@ public slots:
 protected:
     // Type-to-search on histOutput; stops the hide timer when editFind takes the focus.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // A palette change recolours the find field (FerrikColours.h).
+    void changeEvent(QEvent* event) override;
 
 private slots:
     void histroyItemChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
@@ -172,4 +174,8 @@ private:
     bool saveFailureShown = false;
     SettingsSync* settingsSync = nullptr;  // made by loadSettings
     QString nextReplyTip;                  // figures for the next onReadFinished
+    // The find field's Base: white (a dark palette's Base) while the search matches, light red
+    // (its dark match) when it matches nothing.
+    void colourFindField(bool found);
+    bool findNotFound = false;
 };

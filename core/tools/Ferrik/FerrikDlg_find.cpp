@@ -7,11 +7,35 @@
 
 #include "FerrikDlg.h"
 
+#include "FerrikColours.h"
+
 namespace {
 
+// The field's Base on a light palette while its text matches, and when it matches nothing.
+const QColor kFoundBase(Qt::white);
 const QColor kNotFoundBase(255, 102, 102, 255);
 
 }  // namespace
+
+void FerrikDlg::colourFindField(bool found) {
+    findNotFound = !found;
+    // The window's palette: the field's own Base is the one set here.
+    const QPalette& shown = palette();
+    QPalette field = editFind->palette();
+    field.setColor(
+        QPalette::Active, QPalette::Base,
+        found ? (ferrik::isDarkPalette(shown) ? shown.color(QPalette::Active, QPalette::Base) : kFoundBase)
+              : ferrik::backgroundColourFor(kNotFoundBase, shown));
+    editFind->setPalette(field);
+}
+
+void FerrikDlg::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange &&
+        editFind->palette().isBrushSet(QPalette::Active, QPalette::Base)) {
+        colourFindField(!findNotFound);  // a field coloured by a search follows the new palette
+    }
+}
 
 void FerrikDlg::findNext() {
     searchOutput(editFind->text(), true, false);
@@ -23,8 +47,7 @@ void FerrikDlg::findPrevious() {
 
 void FerrikDlg::searchOutput(const QString& text, bool forward, bool backward) {
     const FerrikPacketHistory::Selection current = histOutput->selection();
-    QPalette palette = editFind->palette();
-    palette.setColor(QPalette::Active, QPalette::Base, Qt::white);
+    bool found = true;
 
     // An incremental search starts at the start of the current match, so that the match grows in
     // place while the user types; "Next" steps past it, "Previous" searches back from its start.
@@ -47,7 +70,7 @@ void FerrikDlg::searchOutput(const QString& text, bool forward, bool backward) {
         if (!match) {
             match = histOutput->findText(text, backward ? histOutput->toPlainText().size() : 0, flags);
             if (!match) {
-                palette.setColor(QPalette::Active, QPalette::Base, kNotFoundBase);
+                found = false;
             } else {
                 labelWrapped->show();
             }
@@ -61,7 +84,7 @@ void FerrikDlg::searchOutput(const QString& text, bool forward, bool backward) {
         frameFind->show();
     }
     histOutput->setSelection(result.anchor, result.position);
-    editFind->setPalette(palette);
+    colourFindField(found);
     if (!editFind->hasFocus()) {
         findTimer->start();
     }
@@ -81,8 +104,10 @@ bool FerrikDlg::eventFilter(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     const QString keyText = key->text();
     QString search = editFind->text();
+    // A chord with Ctrl or Alt is a command (a shortcut, a menu's accelerator), never search text.
+    const bool chord = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier);
     if (frameFind->isHidden()) {
-        if (keyText.startsWith(QLatin1Char('/')) || key->matches(QKeySequence::Find)) {
+        if (key->matches(QKeySequence::Find) || (!chord && keyText.startsWith(QLatin1Char('/')))) {
             editFind->clear();
             frameFind->show();
             editFind->setFocus(Qt::ShortcutFocusReason);
@@ -90,7 +115,7 @@ bool FerrikDlg::eventFilter(QObject* watched, QEvent* event) {
             findTimer->stop();
             return true;
         }
-        if (keyText.isEmpty() || keyText[0].isSpace() || !keyText[0].isPrint()) {
+        if (chord || keyText.isEmpty() || keyText[0].isSpace() || !keyText[0].isPrint()) {
             return QWidget::eventFilter(watched, event);
         }
         search = keyText;
@@ -108,7 +133,7 @@ bool FerrikDlg::eventFilter(QObject* watched, QEvent* event) {
             case Qt::Key_Enter:
                 return true;
             default:
-                if (keyText.isEmpty() || !keyText[0].isPrint()) {
+                if (chord || keyText.isEmpty() || !keyText[0].isPrint()) {
                     return QWidget::eventFilter(watched, event);
                 }
                 search += keyText;

@@ -1,5 +1,6 @@
 #include "FerrikPacketHistory.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +17,12 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <climits>
+#include <iterator>
+#include <utility>
+
+#include "FerrikColours.h"
+#include "FerrikPacketHistoryAccessible.h"
 #include "FerrikSyntaxHighLighter.h"
 
 namespace {
@@ -42,8 +49,11 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
       savePacketAction(new QAction(tr("Save packet as..."), this)),
       saveOutputAction(new QAction(tr("Save output as..."), this)),
       highlighter(new FerrikSyntaxHighLighter(static_cast<QTextDocument*>(nullptr))),
-      stepTimer(new QTimer(this)) {
+      stepTimer(new QTimer(this)),
+      announceTimer(new QTimer(this)) {
+    FerrikPacketHistoryAccessible::install();
     highlighter->setParent(this);
+    highlighter->setPalette(palette());
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setFocusProxy(this);  // a click into the text focuses the pane (type-to-search)
     viewport()->setCursor(Qt::IBeamCursor);
@@ -53,6 +63,9 @@ FerrikPacketHistory::FerrikPacketHistory(QWidget* parent)
     stepTimer->setSingleShot(true);
     stepTimer->setInterval(0);
     connect(stepTimer, &QTimer::timeout, this, &FerrikPacketHistory::insertPending);
+    announceTimer->setSingleShot(true);
+    announceTimer->setInterval(0);
+    connect(announceTimer, &QTimer::timeout, this, &FerrikPacketHistory::announceAppended);
     connect(clearAction, &QAction::triggered, this, [this] { clear(); });
     connect(selectAction, &QAction::triggered, this, &FerrikPacketHistory::selectPacket);
     connect(savePacketAction, &QAction::triggered, this, &FerrikPacketHistory::savePacket);
@@ -164,9 +177,15 @@ void FerrikPacketHistory::clear() {
     }
     pending.clear();
     stepTimer->stop();
+    announceTimer->stop();
+    unannouncedFrom = -1;
+    if (store.size() > 0 && FerrikPacketHistoryAccessible::listening()) {
+        QAccessibleTextRemoveEvent removed(this, 0, store.text().left(kAnnouncedChars));
+        FerrikPacketHistoryAccessible::notify(&removed);
+    }
     store.clear();
     entryTips.clear();
-    selected = Selection();
+    select(0, 0);
     dropLayouts();
     updateScrollRange();
     viewport()->update();
@@ -178,6 +197,9 @@ void FerrikPacketHistory::insertPending() {
     }
     QScrollBar* bar = verticalScrollBar();
     bool follow = bar->value() >= bar->maximum();
+    if (unannouncedFrom < 0) {
+        unannouncedFrom = store.size();
+    }
     do {
         Pending& entry = pending.front();
         follow = follow || entry.alwaysFollow;
@@ -190,9 +212,24 @@ void FerrikPacketHistory::insertPending() {
         bar->setValue(bar->maximum());
     }
     viewport()->update();
+    if (!announceTimer->isActive()) {
+        announceTimer->start();
+    }
     if (!pending.empty() && canStep(pending.front())) {
         stepTimer->start();
     }
+}
+
+void FerrikPacketHistory::announceAppended() {
+    const qsizetype from = std::exchange(unannouncedFrom, -1);
+    if (from < 0 || from >= store.size() || !FerrikPacketHistoryAccessible::listening()) {
+        return;
+    }
+    // One event for everything appended in this turn, however much: a long reply costs one copy
+    // of its first characters, not one event per step or per line.
+    QAccessibleTextInsertEvent inserted(this, int(std::min<qsizetype>(from, INT_MAX)),
+                                        store.text().mid(from, kAnnouncedChars));
+    FerrikPacketHistoryAccessible::notify(&inserted);
 }
 
 bool FerrikPacketHistory::insertStep(Pending& entry) {
@@ -257,8 +294,18 @@ QList<QTextLayout::FormatRange> FerrikPacketHistory::lineFormats(int line) const
     if (line < 0 || line >= store.lineCount() || (store.line(line).flags & FerrikTextStore::Rule)) {
         return {};
     }
-    // The highlighter's formats come after the line's own, so they win where both apply.
+    // The highlighter's formats come after the line's own, so they win where both apply. The
+    // line's own colours (red warnings, navy progress) are matched to the palette as the
+    // highlighter's are.
     QList<QTextLayout::FormatRange> formats = store.lineFormats(line);
+    if (ferrik::isDarkPalette(palette())) {
+        for (QTextLayout::FormatRange& range : formats) {
+            if (range.format.hasProperty(QTextFormat::ForegroundBrush)) {
+                range.format.setForeground(
+                    ferrik::textColourFor(range.format.foreground().color(), palette()));
+            }
+        }
+    }
     int state = store.lineStartState(line);
     formats += highlighter->formatRanges(store.lineText(line), state);
     return formats;
@@ -340,9 +387,18 @@ void FerrikPacketHistory::paintEvent(QPaintEvent*) {
     QTextCharFormat highlight;
     highlight.setBackground(palette().brush(QPalette::Highlight));
     highlight.setForeground(palette().brush(QPalette::HighlightedText));
+    const QString& text = store.text();
+    // Whether the line feed at `at` (the end of a text line, or where a rule stands) is selected.
+    const auto breakSelected = [&](qsizetype at) {
+        return at < text.size() && text[at] == QLatin1Char('\n') && selected.start() <= at &&
+               selected.end() > at;
+    };
     for (const Shown& shown : shownLines()) {
         const FerrikTextStore::Line& line = store.line(shown.line);
         if (line.flags & FerrikTextStore::Rule) {
+            if (breakSelected(line.start)) {
+                painter.fillRect(QRectF(kMargin, shown.top, width, shown.height), highlight.background());
+            }
             // A rule: a line through the middle of the line, centred, 90 % of the width.
             painter.setPen(palette().color(QPalette::Inactive, QPalette::WindowText));
             const qreal middle = kMargin + width / 2;
@@ -356,8 +412,17 @@ void FerrikPacketHistory::paintEvent(QPaintEvent*) {
         if (to > from) {
             selections.append({int(from - line.start), int(to - from), highlight});
         }
+        const QTextLayout& layout = layoutOf(shown.line);
+        if (breakSelected(line.start + line.length)) {
+            // A selected line break: the rest of the last row is selected, as text editors show it.
+            const QTextLine last = layout.lineAt(layout.lineCount() - 1);
+            const qreal x = kMargin + last.naturalTextWidth();
+            painter.fillRect(
+                QRectF(x, shown.top + last.y(), std::max<qreal>(kMargin + width - x, kMargin), last.height()),
+                highlight.background());
+        }
         painter.setPen(palette().color(QPalette::Text));
-        layoutOf(shown.line).draw(&painter, QPointF(kMargin, shown.top), selections);
+        layout.draw(&painter, QPointF(kMargin, shown.top), selections);
     }
 }
 
@@ -375,7 +440,10 @@ void FerrikPacketHistory::resizeEvent(QResizeEvent* event) {
 
 void FerrikPacketHistory::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
+    if (event->type() == QEvent::PaletteChange) {
+        highlighter->setPalette(palette());
+    }
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
         dropLayouts();
         updateScrollRange();
         viewport()->update();
@@ -440,6 +508,18 @@ QRect FerrikPacketHistory::positionRect(qsizetype pos) const {
     return QRect();
 }
 
+QRect FerrikPacketHistory::characterRect(qsizetype pos) const {
+    const QRect caret = positionRect(pos);
+    if (caret.isNull() || pos >= store.size()) {
+        return caret;
+    }
+    const QRect next = positionRect(pos + 1);
+    const bool sameRow = !next.isNull() && next.top() == caret.top() && next.left() > caret.left();
+    const int width = sameRow ? next.left() - caret.left()
+                              : std::max(1, QFontMetrics(font()).horizontalAdvance(store.text()[pos]));
+    return QRect(caret.left(), caret.top(), width, caret.height());
+}
+
 void FerrikPacketHistory::ensureVisible(qsizetype pos) {
     const int line = store.lineAt(pos);
     if (line < 0) {
@@ -473,15 +553,120 @@ QString FerrikPacketHistory::selectedText() const {
 }
 
 void FerrikPacketHistory::setSelection(qsizetype anchor, qsizetype position) {
-    selected = {std::clamp<qsizetype>(anchor, 0, store.size()),
-                std::clamp<qsizetype>(position, 0, store.size())};
+    select(std::clamp<qsizetype>(anchor, 0, store.size()), std::clamp<qsizetype>(position, 0, store.size()));
     ensureVisible(selected.position);
-    viewport()->update();
 }
 
 void FerrikPacketHistory::selectAll() {
-    selected = {0, store.size()};
+    select(0, store.size());
+}
+
+void FerrikPacketHistory::select(qsizetype anchor, qsizetype position) {
+    const Selection before = selected;
+    selected = {anchor, position};
     viewport()->update();
+    if (!FerrikPacketHistoryAccessible::listening()) {
+        return;
+    }
+    const auto offset = [](qsizetype at) { return int(std::min<qsizetype>(at, INT_MAX)); };
+    if (before.start() != selected.start() || before.end() != selected.end()) {
+        QAccessibleTextSelectionEvent changed(this, offset(selected.start()), offset(selected.end()));
+        changed.setCursorPosition(offset(selected.position));
+        FerrikPacketHistoryAccessible::notify(&changed);
+    } else if (before.position != selected.position) {
+        QAccessibleTextCursorEvent moved(this, offset(selected.position));
+        FerrikPacketHistoryAccessible::notify(&moved);
+    }
+}
+
+qsizetype FerrikPacketHistory::rowNeighbour(qsizetype pos, bool up) const {
+    int index = store.lineAt(pos);
+    if (index < 0) {
+        return pos;
+    }
+    const QTextLayout* layout = &layoutOf(index);
+    const int at = int(pos - store.line(index).start);
+    QTextLine row = layout->lineForTextPosition(at);
+    if (!row.isValid()) {
+        return pos;
+    }
+    const qreal x = row.cursorToX(at);
+    int rowIndex = row.lineNumber() + (up ? -1 : 1);
+    if (rowIndex < 0 || rowIndex >= layout->lineCount()) {
+        // The next display line that has text, skipping rules.
+        do {
+            index += up ? -1 : 1;
+        } while (index >= 0 && index < store.lineCount() &&
+                 (store.line(index).flags & FerrikTextStore::Rule));
+        if (index < 0 || index >= store.lineCount()) {
+            return up ? 0 : store.size();
+        }
+        layout = &layoutOf(index);
+        rowIndex = up ? layout->lineCount() - 1 : 0;
+    }
+    return store.line(index).start + layout->lineAt(rowIndex).xToCursor(x);
+}
+
+qsizetype FerrikPacketHistory::movedPosition(qsizetype from, int key, bool ctrl) const {
+    const QString& text = store.text();
+    const qsizetype size = text.size();
+    switch (key) {
+        case Qt::Key_Left:
+            if (ctrl) {
+                while (from > 0 && !text[from - 1].isLetterOrNumber()) {
+                    --from;
+                }
+                while (from > 0 && text[from - 1].isLetterOrNumber()) {
+                    --from;
+                }
+                return from;
+            }
+            return from > 1 && text[from - 1].isLowSurrogate() ? from - 2 : std::max<qsizetype>(from - 1, 0);
+        case Qt::Key_Right:
+            if (ctrl) {
+                while (from < size && text[from].isLetterOrNumber()) {
+                    ++from;
+                }
+                while (from < size && !text[from].isLetterOrNumber()) {
+                    ++from;
+                }
+                return from;
+            }
+            return from + 1 < size && text[from].isHighSurrogate() ? from + 2 : std::min(from + 1, size);
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            return rowNeighbour(from, key == Qt::Key_Up);
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            for (int i = 0; i < verticalScrollBar()->pageStep(); ++i) {
+                from = rowNeighbour(from, key == Qt::Key_PageUp);
+            }
+            return from;
+        case Qt::Key_Home:
+        case Qt::Key_End: {
+            if (ctrl) {
+                return key == Qt::Key_Home ? 0 : size;
+            }
+            const int index = store.lineAt(from);
+            if (index < 0) {
+                return from;
+            }
+            const QTextLayout& layout = layoutOf(index);
+            const FerrikTextStore::Line& line = store.line(index);
+            const QTextLine row = layout.lineForTextPosition(int(from - line.start));
+            if (!row.isValid()) {
+                return from;
+            }
+            if (key == Qt::Key_Home) {
+                return line.start + row.textStart();
+            }
+            // The row's end: before a wrapped row's trailing space, at the line's end otherwise.
+            const qsizetype end = line.start + row.textStart() + row.textLength();
+            return row.lineNumber() + 1 < layout.lineCount() && end > line.start ? end - 1 : end;
+        }
+        default:
+            return from;
+    }
 }
 
 QMimeData* FerrikPacketHistory::createMimeDataFromSelection() const {
@@ -538,6 +723,22 @@ bool FerrikPacketHistory::event(QEvent* event) {
 
 void FerrikPacketHistory::keyPressEvent(QKeyEvent* event) {
     QScrollBar* bar = verticalScrollBar();
+    static constexpr int kMoves[] = {Qt::Key_Left,   Qt::Key_Right,    Qt::Key_Up,   Qt::Key_Down,
+                                     Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End};
+    const bool shift = event->modifiers().testFlag(Qt::ShiftModifier);
+    if (shift && std::find(std::begin(kMoves), std::end(kMoves), event->key()) != std::end(kMoves)) {
+        // Shift with a movement key extends the selection from its anchor.
+        const qsizetype to =
+            movedPosition(selected.position, event->key(), event->modifiers().testFlag(Qt::ControlModifier));
+        select(selected.anchor, to);
+        ensureVisible(to);
+        QClipboard* clipboard = QApplication::clipboard();
+        if (hasSelection() && clipboard->supportsSelection()) {
+            clipboard->setText(selectedText(), QClipboard::Selection);
+        }
+        event->accept();
+        return;
+    }
     if (event->matches(QKeySequence::Copy)) {
         copy();
     } else if (event->matches(QKeySequence::SelectAll)) {
@@ -566,12 +767,8 @@ void FerrikPacketHistory::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const qsizetype at = nearestPosition(event->position().toPoint());
-    selected.position = at;
-    if (!event->modifiers().testFlag(Qt::ShiftModifier)) {
-        selected.anchor = at;
-    }
+    select(event->modifiers().testFlag(Qt::ShiftModifier) ? selected.anchor : at, at);
     selecting = true;
-    viewport()->update();
 }
 
 void FerrikPacketHistory::mouseMoveEvent(QMouseEvent* event) {
@@ -584,8 +781,7 @@ void FerrikPacketHistory::mouseMoveEvent(QMouseEvent* event) {
     } else if (point.y() >= viewport()->height()) {
         verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     }
-    selected.position = nearestPosition(point);
-    viewport()->update();
+    select(selected.anchor, nearestPosition(point));
 }
 
 void FerrikPacketHistory::mouseReleaseEvent(QMouseEvent* event) {
@@ -603,25 +799,23 @@ void FerrikPacketHistory::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         return;
     }
-    // The word under the mouse (letters and digits), within its display line.
+    // The word under the mouse (letters and digits), whole also where a long line is cut into
+    // display pieces: the text has no cut, and a word ends at the line's end anyway.
     const qsizetype at = positionAt(event->position().toPoint());
-    const int index = store.lineAt(at);
-    if (at < 0 || index < 0) {
+    if (at < 0) {
         return;
     }
-    const FerrikTextStore::Line& line = store.line(index);
     const QString& text = store.text();
     qsizetype from = at;
     qsizetype to = at;
-    while (from > line.start && text[from - 1].isLetterOrNumber()) {
+    while (from > 0 && text[from - 1].isLetterOrNumber()) {
         --from;
     }
-    while (to < line.start + line.length && text[to].isLetterOrNumber()) {
+    while (to < text.size() && text[to].isLetterOrNumber()) {
         ++to;
     }
-    selected = {from, to};
+    select(from, to);
     selecting = true;
-    viewport()->update();
 }
 
 bool FerrikPacketHistory::viewportEvent(QEvent* event) {
@@ -653,8 +847,8 @@ void FerrikPacketHistory::selectPacket() {
     if (entry < 0) {
         return;
     }
-    selected = entrySelection(entry);
-    viewport()->update();
+    const Selection whole = entrySelection(entry);
+    select(whole.anchor, whole.position);
     copy();
 }
 

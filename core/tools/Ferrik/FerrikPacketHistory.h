@@ -13,6 +13,11 @@
 //   turn of the event loop; entries appended meanwhile follow in order;
 // - selection, find and copy work on offsets into the store's text, which is exactly the text
 //   the pane shows (entries separated by a line feed, rules left out).
+// Assistive tools read it through FerrikPacketHistoryAccessible (installed by the first pane): new
+// text is announced once per turn of the event loop, at most kAnnouncedChars of it.
+// Keyboard: the arrows, Home/End and PageUp/PageDown scroll; with Shift they move the selection's
+// moving end (the caret) by character (Ctrl: word), by row, to the row's start or end (Ctrl: the
+// text's), or by a page, and the view follows it.
 // GUI thread only.
 
 #include <QAbstractScrollArea>
@@ -46,8 +51,9 @@ class FerrikPacketHistory : public QAbstractScrollArea {
 public:
     static constexpr qsizetype kPieceChars = FerrikTextStore::kPieceChars;  // longest display piece
     static constexpr qsizetype kStepChars = qsizetype{64} * 1024;           // characters appended at a time
-    static constexpr int kTurnBudgetMs = 16;  // appending time per event-loop turn
-    static constexpr int kMargin = 4;         // around the text, in pixels
+    static constexpr int kTurnBudgetMs = 16;      // appending time per event-loop turn
+    static constexpr int kMargin = 4;             // around the text, in pixels
+    static constexpr int kAnnouncedChars = 2000;  // of new text, in one accessibility event
 
     // A selection or a match: text offsets; the selected text runs from start() to end().
     struct Selection {
@@ -121,6 +127,8 @@ public:
     // cursor rectangle at an offset (null when it is not shown).
     qsizetype positionAt(const QPoint& point) const;
     QRect positionRect(qsizetype pos) const;
+    // The rectangle of the character at pos (viewport coordinates; null when it is not shown).
+    QRect characterRect(qsizetype pos) const;
     // Scrolls so that the line holding pos is shown.
     void ensureVisible(qsizetype pos);
 
@@ -210,6 +218,15 @@ private:
     qsizetype nearestPosition(const QPoint& point) const;
     void updateScrollRange();
     QMenu* createStandardContextMenu();
+    // Sets the selection, repaints and tells assistive tools when it changed.
+    void select(qsizetype anchor, qsizetype position);
+    // The caret moved by a key: where the key takes `from` (Qt::Key_Left, ...; ctrl: by word or to
+    // the text's ends).
+    qsizetype movedPosition(qsizetype from, int key, bool ctrl) const;
+    // The position one row above (up) or below pos, at the same x; pos itself on the first or last row.
+    qsizetype rowNeighbour(qsizetype pos, bool up) const;
+    // Tells assistive tools of the text appended since the last announcement (announceTimer).
+    void announceAppended();
 
     FerrikTextStore store;
     Selection selected;
@@ -224,7 +241,9 @@ private:
     void saveTo(const QString& caption, const QString& text);
     std::deque<Pending> pending;
     QTimer* stepTimer;
-    QElapsedTimer turnClock;  // since the first entry appended in this turn of the event loop
+    QTimer* announceTimer;           // one accessibility event per turn for the text appended
+    qsizetype unannouncedFrom = -1;  // where that text starts; -1: none
+    QElapsedTimer turnClock;         // since the first entry appended in this turn of the event loop
     static inline int defaultTurnBudgetMs = kTurnBudgetMs;
     int turnBudgetMs = defaultTurnBudgetMs;
     bool selecting = false;  // the left button is down and drags a selection

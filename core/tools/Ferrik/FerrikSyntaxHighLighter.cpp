@@ -2,11 +2,23 @@
 
 #include <QRegularExpression>
 
+#include "FerrikColours.h"
+
 namespace {
 
-QTextCharFormat coloured(int r, int g, int b) {
+// Foregrounds by format index, on a light palette.
+constexpr std::array<QRgb, 6> kLightColours = {
+    qRgb(0, 128, 0),      // Reference
+    qRgb(128, 0, 0),      // Tag
+    qRgb(80, 0, 0),       // Prefix
+    qRgb(0, 0, 255),      // String
+    qRgb(255, 0, 0),      // Attribute
+    qRgb(128, 128, 128),  // Comment
+};
+
+QTextCharFormat coloured(FerrikSyntaxHighLighter::Format index) {
     QTextCharFormat format;
-    format.setForeground(QBrush(QColor(r, g, b), Qt::SolidPattern));
+    format.setForeground(QBrush(FerrikSyntaxHighLighter::lightColour(index), Qt::SolidPattern));
     return format;
 }
 
@@ -92,25 +104,43 @@ int scanTag(QStringView text, int pos, int& state, Marks* marks) {
 }  // namespace
 
 FerrikSyntaxHighLighter::FerrikSyntaxHighLighter(QTextDocument* document) : QSyntaxHighlighter(document) {
-    QTextCharFormat reference = coloured(0, 128, 0);
+    QTextCharFormat reference = coloured(Reference);
     reference.setFontWeight(QFont::Bold);
     setTextFormat(Reference, reference);
 
-    QTextCharFormat tag = coloured(128, 0, 0);
+    QTextCharFormat tag = coloured(Tag);
     tag.setFontWeight(QFont::Normal);
     setTextFormat(Tag, tag);
 
-    setTextFormat(Prefix, coloured(80, 0, 0));
+    setTextFormat(Prefix, coloured(Prefix));
 
-    QTextCharFormat string = coloured(0, 0, 255);
+    QTextCharFormat string = coloured(String);
     string.setFontItalic(true);
     setTextFormat(String, string);
 
-    setTextFormat(Attribute, coloured(255, 0, 0));
+    setTextFormat(Attribute, coloured(Attribute));
 
-    QTextCharFormat comment = coloured(128, 128, 128);
+    QTextCharFormat comment = coloured(Comment);
     comment.setFontItalic(true);
     setTextFormat(Comment, comment);
+}
+
+QColor FerrikSyntaxHighLighter::lightColour(Format index) {
+    return QColor(kLightColours[size_t(index)]);
+}
+
+void FerrikSyntaxHighLighter::setPalette(const QPalette& palette) {
+    bool changed = false;
+    for (size_t i = 0; i < formats.size(); ++i) {
+        const QColor colour = ferrik::textColourFor(lightColour(Format(i)), palette);
+        if (formats[i].foreground().color() != colour) {
+            formats[i].setForeground(QBrush(colour, Qt::SolidPattern));
+            changed = true;
+        }
+    }
+    if (changed && document()) {
+        rehighlight();
+    }
 }
 
 FerrikSyntaxHighLighter::~FerrikSyntaxHighLighter() = default;

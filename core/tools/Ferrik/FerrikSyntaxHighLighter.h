@@ -6,7 +6,9 @@
 // The scan of one line is also available without a document (scan, formatRanges): the transcript
 // panes colour only the lines they show and keep each line's end state themselves.
 
+#include <QColor>
 #include <QList>
+#include <QPalette>
 #include <QStringView>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
@@ -28,6 +30,11 @@ public:
     ~FerrikSyntaxHighLighter() override;
 
     const QTextCharFormat& textFormat(Format index) const { return formats[index]; }
+    // The foreground of each format on a light palette (the table the constructor sets).
+    static QColor lightColour(Format index);
+    // Recolours the formats for the palette the text is shown on (ferrik::textColourFor: the
+    // colours above on a light palette, their matches on a dark one) and re-highlights the document.
+    void setPalette(const QPalette& palette);
 
     // Scans one line that starts in `state` and returns the state at its end. When `marks` is given
     // it receives the format index of every character of the line (-1: not coloured).

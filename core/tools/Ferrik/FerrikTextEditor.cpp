@@ -38,9 +38,17 @@ FerrikTextEditor::FerrikTextEditor(QWidget* parent)
     decodeAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     connect(decodeAction, &QAction::triggered, this, &FerrikTextEditor::base64Decode);
     addAction(decodeAction);
+    highlighter->setPalette(palette());
 }
 
 FerrikTextEditor::~FerrikTextEditor() = default;
+
+void FerrikTextEditor::changeEvent(QEvent* event) {
+    QTextEdit::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        highlighter->setPalette(palette());  // the colours that stay readable on the new Base
+    }
+}
 
 int FerrikTextEditor::tabSize() const {
     return mainWindow ? mainWindow->tab : 4;

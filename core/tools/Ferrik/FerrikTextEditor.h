@@ -1,6 +1,7 @@
 #pragma once
 // The input editor: XML-aware Enter indentation, Ctrl+Space tag closing, the "Create packet"
-// skeleton and Base64 conversion of the selection. GUI thread only.
+// skeleton and Base64 conversion of the selection. Its colours follow the palette (a dark one gets
+// the highlighter's dark matches, FerrikColours.h). GUI thread only.
 
 #include <QTextEdit>
 
@@ -30,6 +31,7 @@ public slots:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void insertIndentedNewLine();

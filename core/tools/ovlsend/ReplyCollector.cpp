@@ -1,6 +1,7 @@
 #include "ReplyCollector.h"
 
 #include <cstdlib>
+#include <iostream>
 
 namespace ovlsend {
 
@@ -20,6 +21,11 @@ void ReplyCollector::onConnected(const OVL::eid_t& eid) {
 
 void ReplyCollector::onDisconnected(const OVL::OVLRequestErrorData& err) {
     onError(err);
+}
+
+void ReplyCollector::onAgentTrusted(const OVL::OVLAgentTrust& trust) {
+    // One write, so that the line stays whole beside the main thread's output.
+    std::cerr << ("ovlsend: trusted on first use: " + trust.describe() + "\n") << std::flush;
 }
 
 void ReplyCollector::onRequestError(const OVL::OVLRequestErrorData& err) {

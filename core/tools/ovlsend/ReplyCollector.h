@@ -24,6 +24,8 @@ public:
     void onError(const OVL::OVLRequestErrorData& err) override;
     void onConnected(const OVL::eid_t& eid) override;
     void onDisconnected(const OVL::OVLRequestErrorData& err) override;
+    // Says on stderr which agent was trusted, with its fingerprint and store, as it happens.
+    void onAgentTrusted(const OVL::OVLAgentTrust& trust) override;
     int onReplyComplete(const OVL::OVLReplyPtr& reply) override;
     void onRequestError(const OVL::OVLRequestErrorData& err) override;
 

@@ -85,6 +85,14 @@ public:
         });
     }
     void onDisconnected(const OVL::OVLRequestErrorData& err) override { record("disconnected", err); }
+    // Kept apart from `events`: a first trust comes before the connection's outcome.
+    void onAgentTrusted(const OVL::OVLAgentTrust& trust) override {
+        change([&] { trusts.push_back(trust); });
+    }
+    std::vector<OVL::OVLAgentTrust> trustsNow() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return trusts;
+    }
 
     bool waitEvent(std::chrono::milliseconds timeout = 15s) {
         return waitFor([&] { return !events.empty(); }, timeout);
@@ -98,9 +106,10 @@ public:
         return error;
     }
 
-    std::vector<std::string> events;  // guarded by m_mutex
-    OVL::eid_t eid;                   // guarded by m_mutex
-    OVL::OVLRequestErrorData error;   // guarded by m_mutex
+    std::vector<std::string> events;         // guarded by m_mutex
+    OVL::eid_t eid;                          // guarded by m_mutex
+    OVL::OVLRequestErrorData error;          // guarded by m_mutex
+    std::vector<OVL::OVLAgentTrust> trusts;  // guarded by m_mutex
     std::thread::id caller = std::this_thread::get_id();
     bool threadOk = true;  // guarded by m_mutex: no callback on the creating thread
 

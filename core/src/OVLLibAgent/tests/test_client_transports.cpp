@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -51,20 +52,60 @@ TEST_F(ClientTransports, UnixSocketThatIsMissingIsRefused) {
     EXPECT_NE(err.m_message.find(dir.file("none.sock")), std::string::npos) << err.m_message;
 }
 
+// The SHA-256 fingerprint of a PEM certificate as the openssl tool prints it ("AB:CD:..."), or "".
+std::string opensslFingerprint(const std::string& pem) {
+    FILE* pipe = ::popen(("openssl x509 -noout -fingerprint -sha256 -in " + pem).c_str(), "r");
+    std::string out(256, '\0');
+    out.resize(pipe != nullptr ? std::fread(out.data(), 1, out.size(), pipe) : 0);
+    if (pipe != nullptr) {
+        ::pclose(pipe);
+    }
+    const std::size_t eq = out.find('=');
+    return eq == std::string::npos ? std::string() : out.substr(eq + 1, out.find('\n') - eq - 1);
+}
+
 TEST_F(ClientTransports, TlsTrustsOnFirstUseAndRemembersTheFingerprint) {
     const std::string store = dir.file("cfg/known_agents");
     ScopedEnv env("OVL_KNOWN_AGENTS_FILE", store);
     const OVL::OVLConnectionInfo info("SSL", "127.0.0.1", agent.tlsPort(), testerAuth());
+    const std::string fingerprint = opensslFingerprint(agent.stateDir() + "/tls-cert.pem");
+    ASSERT_EQ(fingerprint.size(), 95u) << fingerprint;
     {
         Connected c = connectOrFail(info);
         ASSERT_TRUE(c.agent);
         expectEcho(c.agent);
+        // The caller hears of the first trust: the agent, the certificate's fingerprint, the store.
+        const std::vector<OVL::OVLAgentTrust> trusts = c.handler->trustsNow();
+        ASSERT_EQ(trusts.size(), 1u);
+        EXPECT_EQ(trusts[0].host, "127.0.0.1");
+        EXPECT_EQ(trusts[0].port, agent.tlsPort());
+        EXPECT_EQ(trusts[0].fingerprint, fingerprint);
+        EXPECT_EQ(trusts[0].store, store);
+        EXPECT_EQ(trusts[0].describe(), "agent 127.0.0.1:" + std::to_string(agent.tlsPort()) +
+                                            ", SHA-256 fingerprint " + fingerprint + ", remembered in " +
+                                            store);
     }
     const std::string remembered = readFile(store);
-    EXPECT_EQ(remembered.rfind("127.0.0.1:" + std::to_string(agent.tlsPort()) + " ", 0), 0u) << remembered;
+    EXPECT_EQ(remembered, "127.0.0.1:" + std::to_string(agent.tlsPort()) + " " + fingerprint + "\n");
     Connected again = connectOrFail(info);
     ASSERT_TRUE(again.agent);
     EXPECT_EQ(readFile(store), remembered) << "a known certificate is not stored twice";
+    EXPECT_TRUE(again.handler->trustsNow().empty()) << "a known certificate is no first trust";
+}
+
+// A store that cannot be written refuses the certificate as a TLS failure, not as a changed one.
+TEST_F(ClientTransports, TlsWithAStoreThatCannotBeWrittenFailsAndTrustsNothing) {
+    std::ofstream(dir.file("plain")) << "a file, not a directory\n";
+    ScopedEnv env("OVL_KNOWN_AGENTS_FILE", dir.file("plain/known_agents"));
+    auto client = OVL::OVLAccessAgentPrototype::createInstance(nullptr, nullptr, nullptr);
+    ConnHandlerPtr handler(new ConnHandler);
+    client->connect(OVL::OVLConnectionInfo("SSL", "127.0.0.1", agent.tlsPort(), testerAuth()), handler);
+    ASSERT_TRUE(handler->waitEvent());
+    EXPECT_EQ(handler->eventsNow(), std::vector<std::string>{"error"});
+    EXPECT_EQ(handler->lastError().m_code, OVL::OVLRequestErrorData::kTlsFailure)
+        << handler->lastError().m_message;
+    EXPECT_NE(handler->lastError().m_message.find(dir.file("plain/known_agents")), std::string::npos);
+    EXPECT_TRUE(handler->trustsNow().empty());
 }
 
 TEST_F(ClientTransports, TlsRefusesAChangedCertificateNamingBothFingerprints) {
@@ -76,6 +117,11 @@ TEST_F(ClientTransports, TlsRefusesAChangedCertificateNamingBothFingerprints) {
     EXPECT_EQ(err.m_code, OVL::OVLRequestErrorData::kCertificateChanged);
     EXPECT_NE(err.m_message.find(old), std::string::npos) << err.m_message;
     EXPECT_NE(err.m_message.find("presented "), std::string::npos) << err.m_message;
+    // It says how to accept the new certificate, naming the line and the file.
+    EXPECT_NE(err.m_message.find("To accept the new certificate, remove the line of 127.0.0.1:" +
+                                 std::to_string(agent.tlsPort()) + " from " + store),
+              std::string::npos)
+        << err.m_message;
 }
 
 TEST_F(ClientTransports, TlsAcceptsACertificateOfAConfiguredBundle) {

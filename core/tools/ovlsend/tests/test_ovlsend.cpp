@@ -157,10 +157,11 @@ std::vector<std::string> lines(const std::string& text) {
 // Runs ovlsend through the shell, with `input` on its standard input; stderr joins stdout unless
 // `separateErrors`, which gives it in `err`.
 Outcome run(const std::string& args, const std::string& input, const ferrik_test::TempDir& dir,
-            bool separateErrors = false) {
+            bool separateErrors = false, const std::string& launcher = std::string()) {
     const std::string in = dir.file("stdin");
     std::ofstream(in, std::ios::binary) << input;
-    const std::string command = std::string(OVLSEND_PATH) + " " + args + " < " + in + " 2>" +
+    const std::string command = launcher + (launcher.empty() ? "" : " ") + std::string(OVLSEND_PATH) + " " +
+                                args + " < " + in + " 2>" +
                                 (separateErrors ? dir.file("stderr") : std::string("&1"));
     FILE* pipe = ::popen(command.c_str(), "r");
     Outcome result{-1, {}, {}};
@@ -350,6 +351,39 @@ TEST_F(OvlsendAgent, AFailedRepetitionStopsWithTheSummarySoFar) {
     EXPECT_NE(r.err.find("ovlsend: repeat 1 of 3: reply 2 of 2: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("sent a frame over 2048 bytes"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("ovlsend: round trips: count 1, mean "), std::string::npos) << r.err;
+}
+
+// Over TLS, the first connection says on stderr which certificate it trusted and where it is kept;
+// a later one says nothing; a changed certificate is refused with how to accept it.
+TEST_F(OvlsendAgent, TlsSaysAFirstTrustOnStandardError) {
+    const std::string store = dir.file("known_agents");
+    const std::string key = "127.0.0.1:" + std::to_string(agent.tlsPort());
+    const std::string args = "-t SSL -H " + key + " -l tester -r " + agent_test::kSystemRealm +
+                             " --timeout 5000 --password-file " + dir.file("password");
+    const auto runTls = [&] {
+        return run(args, echo("tls"), dir, true, "env OVL_KNOWN_AGENTS_FILE=" + store);
+    };
+    Outcome r = runTls();
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ifstream in(store);
+    std::string name, fingerprint;
+    in >> name >> fingerprint;
+    EXPECT_EQ(name, key);
+    ASSERT_EQ(fingerprint.size(), 95u) << fingerprint;
+    EXPECT_EQ(r.err, "ovlsend: trusted on first use: agent " + key + ", SHA-256 fingerprint " + fingerprint +
+                         ", remembered in " + store + "\n");
+    EXPECT_NE(r.out.find("<ns2:text>tls</ns2:text>"), std::string::npos) << r.out;
+
+    r = runTls();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+
+    std::ofstream(store) << key << " AA:BB\n";
+    r = runTls();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("remembered SHA-256 fingerprint AA:BB, presented " + fingerprint), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("remove the line of " + key + " from " + store), std::string::npos) << r.err;
 }
 
 }  // namespace
