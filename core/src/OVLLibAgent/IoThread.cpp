@@ -1,7 +1,10 @@
 #include "IoThread.h"
 
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 
+#include <chrono>
+#include <future>
 #include <thread>
 
 namespace OVL::Agent {
@@ -9,6 +12,7 @@ namespace OVL::Agent {
 namespace {
 
 thread_local bool t_onIoThread = false;
+constexpr std::chrono::seconds kDrainBound{2};
 
 class Runner {
 public:
@@ -20,13 +24,20 @@ public:
     }
     ~Runner() {
         m_guard.reset();
-        m_context.stop();
         // exit() called from a callback runs this destructor on the I/O thread itself.
         if (std::this_thread::get_id() == m_thread.get_id()) {
+            m_context.stop();
             m_thread.detach();
-        } else {
-            m_thread.join();
+            return;
         }
+        // What was posted before the exit runs first, within a bound: a disconnect just before
+        // main() returns still closes its connection properly (TLS close_notify included).
+        std::promise<void> drained;
+        auto done = drained.get_future();
+        boost::asio::post(m_context, [&drained] { drained.set_value(); });
+        done.wait_for(kDrainBound);
+        m_context.stop();
+        m_thread.join();
     }
     boost::asio::io_context& context() { return m_context; }
 

@@ -26,6 +26,8 @@ public:
 private:
     void handshake(ConnectHandler done);
     OVLRequestErrorData checkPeer();
+    // Sends TLS close_notify if the handshake is complete and the socket takes it now.
+    void sendCloseNotify();
 
     std::shared_ptr<boost::asio::ip::tcp::resolver> m_resolver;
     boost::asio::ssl::context m_tls;
@@ -33,6 +35,7 @@ private:
     std::string m_host;
     int m_port;
     bool m_withCa = false;
+    bool m_closeNotifySent = false;
 };
 
 }  // namespace OVL::Agent
