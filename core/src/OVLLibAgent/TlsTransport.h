@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TLS over TCP to the agent ("SSL"). The agent's certificate is accepted when it verifies against
 // the bundle named by OVL_CA_FILE (host name checked), or else by trust on first use: its

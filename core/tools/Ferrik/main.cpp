@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Ferrik: the agent console. Only --help and --version are interpreted; Qt's own options (such as
 // -platform) apply, and any other argument is ignored as it always was.
 #include <sys/socket.h>

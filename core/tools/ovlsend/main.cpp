@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // ovlsend: sends packets to an agent and prints the replies (see SendOptions.cpp for the usage).
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // TLS with a peer we did not write (openssl s_client), --stdio over pipes, the demo start and the
 // command-line tools.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // ovlsend: its command line, and the real program against a real agent.
 
 #include <gtest/gtest.h>
