@@ -146,8 +146,10 @@ documented_paths() {
     awk '/^## Running as a service/ {on = 1; next} /^## / {on = 0} on' "$doc" >"$work/service.md"
     [ -s "$work/service.md" ]
     mapfile -t owned < <(dpkg -L ovagent | while read -r f; do [ -f "$f" ] && echo "$f"; done)
-    grep -o '/[a-z][A-Za-z0-9_./-]*' "$work/service.md" | grep -v '^//' | sed 's/[.,]$//' | sort -u \
+    # Absolute paths only: after a blank, a backquote or a parenthesis (not "</user>", "~/.config").
+    grep -oE '(^|[ `(])/[a-z][A-Za-z0-9_./-]*' "$work/service.md" | sed 's/^[ `(]//; s/[.,]$//' | sort -u \
         >"$work/service-paths"
+    cat "$work/service-paths"
     [ "$(wc -l <"$work/service-paths")" -ge 8 ]
     while read -r path; do
         [ -e "$path" ] && continue

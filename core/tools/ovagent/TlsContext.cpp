@@ -13,8 +13,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <system_error>
 
 namespace ovagent {
 
@@ -65,7 +65,8 @@ std::string TlsContext::certificatePath(const std::string& certificateFile,
 std::string TlsContext::fingerprint(const std::string& certificateFile, std::string& error) {
     std::unique_ptr<FILE, FileClose> in(std::fopen(certificateFile.c_str(), "rb"));
     if (!in) {
-        error = "cannot read " + certificateFile + ": " + std::strerror(errno);
+        error = "cannot read " + certificateFile + ": " +
+                std::error_code(errno, std::system_category()).message();
         return {};
     }
     std::unique_ptr<X509, X509Free> cert(PEM_read_X509(in.get(), nullptr, nullptr, nullptr));

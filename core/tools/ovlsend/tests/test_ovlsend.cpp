@@ -201,11 +201,11 @@ protected:
 // ovlsend closes with close_notify, so the agent records an ordinary close.
 TEST_F(OvlsendAgent, SslRemembersThePublishedFingerprintAndClosesCleanly) {
     const std::string store = dir.file("known_agents");
-    ::setenv("OVL_KNOWN_AGENTS_FILE", store.c_str(), 1);
+    ::setenv("OVL_KNOWN_AGENTS_FILE", store.c_str(), 1);  // NOLINT(concurrency-mt-unsafe): one thread
     const Outcome r = run("-t SSL -H 127.0.0.1:" + std::to_string(agent.tlsPort()) +
                               " -l tester --timeout 5000 " + "--password-file " + dir.file("password"),
                           echo("tls"), dir);
-    ::unsetenv("OVL_KNOWN_AGENTS_FILE");
+    ::unsetenv("OVL_KNOWN_AGENTS_FILE");  // NOLINT(concurrency-mt-unsafe)
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("<ns2:text>tls</ns2:text>"), std::string::npos) << r.out;
 
