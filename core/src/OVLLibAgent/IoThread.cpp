@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "IoThread.h"
 
+#include <openssl/ssl.h>
+
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 
@@ -19,6 +21,9 @@ constexpr std::chrono::seconds kDrainBound{2};
 class Runner {
 public:
     Runner() : m_guard(boost::asio::make_work_guard(m_context)) {
+        // OpenSSL cleans up at exit; initialised before this object is complete, it does so after
+        // this destructor, whose last handlers may still close TLS connections.
+        OPENSSL_init_ssl(0, nullptr);
         m_thread = std::thread([this] {
             t_onIoThread = true;
             m_context.run();

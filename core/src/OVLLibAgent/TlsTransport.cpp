@@ -106,7 +106,13 @@ void TlsTransport::asyncReadSome(boost::asio::mutable_buffer buffer, IoHandler d
 }
 
 void TlsTransport::asyncWrite(boost::asio::const_buffer buffer, IoHandler done) {
-    boost::asio::async_write(m_stream, buffer, std::move(done));
+    *m_writing = true;
+    boost::asio::async_write(
+        m_stream, buffer,
+        [writing = m_writing, done = std::move(done)](const boost::system::error_code& ec, std::size_t n) {
+            *writing = false;
+            done(ec, n);
+        });
 }
 
 void TlsTransport::close() {
@@ -120,10 +126,12 @@ void TlsTransport::close() {
 // Asio's stream would send close_notify through its staging buffers and then wait for the
 // agent's own, which close() must not do. Pointed at the socket itself, OpenSSL writes the alert at
 // once, without blocking: when the socket does not take it now, the agent sees the close without
-// it, which it accepts too.
+// it, which it accepts too. Not while a write is under way: the alert would cut into the record
+// on the wire.
 void TlsTransport::sendCloseNotify() {
     SSL* ssl = m_stream.native_handle();
-    if (m_closeNotifySent || !m_stream.next_layer().is_open() || SSL_is_init_finished(ssl) != 1) {
+    if (m_closeNotifySent || *m_writing || !m_stream.next_layer().is_open() ||
+        SSL_is_init_finished(ssl) != 1) {
         return;
     }
     m_closeNotifySent = true;

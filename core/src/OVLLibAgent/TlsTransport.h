@@ -38,6 +38,9 @@ private:
     int m_port;
     bool m_withCa = false;
     bool m_closeNotifySent = false;
+    // True while an asyncWrite is under way; shared with its handler, which may run after the
+    // transport is gone.
+    std::shared_ptr<bool> m_writing = std::make_shared<bool>(false);
 };
 
 }  // namespace OVL::Agent
