@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Installs every Debian package that the build, the tests and the benchmarks need.
 # Idempotent: when everything is present it returns after one dpkg query.
 set -euo pipefail
@@ -19,6 +21,8 @@ packages=(
     # Debian packages (scripts/package.sh) and the checks of the installed files
     debhelper dpkg-dev fakeroot lintian adduser
     desktop-file-utils appstream systemd man-db
+    # licence check of every file (scripts/test.sh: reuse lint)
+    reuse
 )
 
 missing=()

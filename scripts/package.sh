@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian packages (console, ovlsend, agent, libraries, development files) into
 # build/debs and checks them with lintian, which must report no error.
 # Usage: scripts/package.sh [BUILD_DIR]
@@ -29,7 +31,7 @@ export FERRIK_BUILD_DIR="$build_dir"
 # debhelper builds with one job unless told otherwise.
 case " ${DEB_BUILD_OPTIONS:-} " in
 *" parallel="*) ;;
-*) export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-} parallel=${JOBS:-$(nproc)}" ;;
+*) export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }parallel=${JOBS:-$(nproc)}" ;;
 esac
 debian/rules clean
 debian/rules build

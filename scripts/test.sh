@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Installs the dependencies, builds everything with warnings as errors and runs every test, then
 # runs clang-tidy and the format check on the sources (scripts/clang-tidy.sh, format-check.sh);
 # builds everything again with clang, whose -Wthread-safety checks the locking annotations (its
@@ -53,6 +55,8 @@ stage clang-tidy
 JOBS="$jobs" scripts/clang-tidy.sh build/ci
 stage format
 scripts/format-check.sh
+echo "=== licence (reuse lint; scripts/spdx-headers.sh adds the missing lines)"
+reuse lint
 # --- end of style checks ---
 
 stage "clang build (thread-safety analysis)"

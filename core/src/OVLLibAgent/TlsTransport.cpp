@@ -1,5 +1,9 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #include "TlsTransport.h"
 
+#include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -110,14 +114,46 @@ void TlsTransport::asyncReadSome(boost::asio::mutable_buffer buffer, IoHandler d
 }
 
 void TlsTransport::asyncWrite(boost::asio::const_buffer buffer, IoHandler done) {
-    boost::asio::async_write(m_stream, buffer, std::move(done));
+    *m_writing = true;
+    boost::asio::async_write(
+        m_stream, buffer,
+        [writing = m_writing, done = std::move(done)](const boost::system::error_code& ec, std::size_t n) {
+            *writing = false;
+            done(ec, n);
+        });
 }
 
 void TlsTransport::close() {
     m_resolver->cancel();
+    sendCloseNotify();
     boost::system::error_code ignored;
     m_stream.next_layer().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
     m_stream.next_layer().close(ignored);
+}
+
+// Asio's stream would send close_notify through its staging buffers and then wait for the
+// agent's own, which close() must not do. Pointed at the socket itself, OpenSSL writes the alert at
+// once, without blocking: when the socket does not take it now, the agent sees the close without
+// it, which it accepts too. Not while a write is under way: the alert would cut into the record
+// on the wire.
+void TlsTransport::sendCloseNotify() {
+    SSL* ssl = m_stream.native_handle();
+    if (m_closeNotifySent || *m_writing || !m_stream.next_layer().is_open() ||
+        SSL_is_init_finished(ssl) != 1) {
+        return;
+    }
+    m_closeNotifySent = true;
+    boost::system::error_code ec;
+    m_stream.next_layer().non_blocking(true, ec);
+    BIO* socketBio = BIO_new_socket(m_stream.next_layer().native_handle(), BIO_NOCLOSE);
+    if (ec || socketBio == nullptr) {
+        BIO_free(socketBio);
+        return;
+    }
+    SSL_set_bio(ssl, socketBio, socketBio);        // the SSL object owns it from now on
+    SSL_set_shutdown(ssl, SSL_RECEIVED_SHUTDOWN);  // not waiting for the agent's close_notify
+    SSL_shutdown(ssl);
+    ERR_clear_error();  // the thread's error queue stays clean for the other streams on it
 }
 
 std::string TlsTransport::describe() const {

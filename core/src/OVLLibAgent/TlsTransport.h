@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // TLS over TCP to the agent ("SSL"). The agent's certificate is accepted when it verifies against
 // the bundle named by OVL_CA_FILE (host name checked), or else by trust on first use: its
@@ -27,6 +29,8 @@ public:
 private:
     void handshake(ConnectHandler done);
     OVLRequestErrorData checkPeer();
+    // Sends TLS close_notify if the handshake is complete and the socket takes it now.
+    void sendCloseNotify();
 
     std::shared_ptr<boost::asio::ip::tcp::resolver> m_resolver;
     boost::asio::ssl::context m_tls;
@@ -35,6 +39,10 @@ private:
     std::optional<OVLAgentTrust> m_firstTrust;  // set by checkPeer when it remembered the certificate
     int m_port;
     bool m_withCa = false;
+    bool m_closeNotifySent = false;
+    // True while an asyncWrite is under way; shared with its handler, which may run after the
+    // transport is gone.
+    std::shared_ptr<bool> m_writing = std::make_shared<bool>(false);
 };
 
 }  // namespace OVL::Agent

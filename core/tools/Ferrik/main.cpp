@@ -1,10 +1,15 @@
-// Ferrik: the agent console. No command-line argument is interpreted.
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
+// Ferrik: the agent console. Only --help and --version are interpreted; Qt's own options (such as
+// -platform) apply, and any other argument is ignored as it always was.
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QSocketNotifier>
 #include <csignal>
+#include <cstdio>
 
 #include "FerrikDlg.h"
 
@@ -35,9 +40,38 @@ void quitOnSignals(QApplication& app) {
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// Answers --help and --version, which need no display, before the window's application starts.
+// True when the program should end there.
+bool answeredHelpOrVersion(int argc, char** argv) {
+    QCoreApplication probe(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(FERRIK_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Desktop console for a management agent. Qt's options (such as -platform offscreen) apply.\n"
+        "Manual: Ferrik(1); guide: /usr/share/doc/ferrik/console.md."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this text."));
+    parser.addOption(help);
+    const QCommandLineOption version = parser.addVersionOption();
+    // Unknown options are Qt's or were never interpreted: not an error.
+    parser.parse(QCoreApplication::arguments());
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return true;
+    }
+    if (parser.isSet(version)) {
+        std::printf("Ferrik %s\n", FERRIK_VERSION);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answeredHelpOrVersion(argc, argv)) {
+        return 0;
+    }
     QApplication app(argc, argv);
     quitOnSignals(app);
     int status = 0;

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #include "Session.h"
 
 #include <algorithm>
@@ -103,8 +105,11 @@ void Session<Stream>::onRead(boost::system::error_code ec, std::size_t n) {
         return;
     }
     if (ec) {
-        if (ec != asio::error::eof && ec != asio::error::operation_aborted &&
-            ec != asio::ssl::error::stream_truncated) {
+        // A TLS peer that closes without close_notify ends the session as an ordinary close does:
+        // the request/reply framing tells complete input apart, so no data is in doubt.
+        if (ec == asio::ssl::error::stream_truncated) {
+            SESSION_LOG(m_state.log, AgentLog::debug, "the peer closed without TLS close_notify");
+        } else if (ec != asio::error::eof && ec != asio::error::operation_aborted) {
             SESSION_LOG(m_state.log, AgentLog::info, "read failed: %s", ec.message().c_str());
         }
         return close();

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #include "TlsContext.h"
 
 #include <fcntl.h>
@@ -9,8 +11,10 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 namespace ovagent {
 
@@ -51,6 +55,38 @@ bool addExtension(X509* cert, int nid, const char* value) {
 }
 
 }  // namespace
+
+std::string TlsContext::certificatePath(const std::string& certificateFile,
+                                        const std::string& stateDirectory) {
+    return certificateFile.empty() ? (std::filesystem::path(stateDirectory) / "tls-cert.pem").string()
+                                   : certificateFile;
+}
+
+std::string TlsContext::fingerprint(const std::string& certificateFile, std::string& error) {
+    std::unique_ptr<FILE, FileClose> in(std::fopen(certificateFile.c_str(), "rb"));
+    if (!in) {
+        error = "cannot read " + certificateFile + ": " +
+                std::error_code(errno, std::system_category()).message();
+        return {};
+    }
+    std::unique_ptr<X509, X509Free> cert(PEM_read_X509(in.get(), nullptr, nullptr, nullptr));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!cert || X509_digest(cert.get(), EVP_sha256(), digest, &length) != 1) {
+        error = certificateFile + " holds no PEM certificate: " + opensslError();
+        return {};
+    }
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        if (i != 0) {
+            out += ':';
+        }
+        out += kHex[digest[i] >> 4];
+        out += kHex[digest[i] & 15];
+    }
+    return out;
+}
 
 bool TlsContext::generateSelfSigned(const std::string& certificateFile, const std::string& keyFile,
                                     std::string& error) {

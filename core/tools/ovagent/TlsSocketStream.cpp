@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #include "TlsSocketStream.h"
 
 #include <cerrno>
@@ -49,6 +51,14 @@ int TlsSocketStream::classify(int result, boost::system::error_code& ec) {
             return -1;
         default: {
             const unsigned long code = ERR_get_error();
+            // OpenSSL 3 reports the peer closing without close_notify as this error rather than as
+            // SSL_ERROR_SYSCALL: the same truncated close.
+            if (ERR_GET_LIB(code) == ERR_LIB_SSL &&
+                ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+                ec = boost::asio::ssl::error::stream_truncated;
+                ERR_clear_error();
+                return -1;
+            }
             ec = boost::system::error_code(static_cast<int>(code != 0 ? code : 1),
                                            boost::asio::error::get_ssl_category());
             ERR_clear_error();

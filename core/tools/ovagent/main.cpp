@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // ovagent: the reference agent daemon. See docs/agent.md.
 
 #include <fcntl.h>
@@ -23,6 +25,7 @@
 #include "OVLWire/Protocol.h"
 #include "PasswordHash.h"
 #include "Server.h"
+#include "TlsContext.h"
 
 using namespace ovagent;
 
@@ -31,9 +34,12 @@ namespace {
 const char* const kUsage =
     "Usage: ovagent [options]\n"
     "       ovagent hash-password [--iterations N]   (reads the password from standard input)\n"
+    "       ovagent fingerprint [--config FILE] [--state-dir DIR]\n"
+    "                          print the SHA-256 fingerprint of the agent's TLS certificate, as\n"
+    "                          clients show it and keep it in known_agents\n"
     "\n"
     "Options:\n"
-    "  --config FILE      configuration file (XML; see docs/agent.md)\n"
+    "  --config FILE      configuration file (XML; see ovagent(8))\n"
     "  --demo             built-in demo configuration on loopback: login \"peadmin\", password \"5t6y7u\"\n"
     "  --state-dir DIR    state directory (state.xml, ovagent.log, TLS certificate);\n"
     "                     default: the configuration's <stateDirectory>, else ~/.local/state/ovagent\n"
@@ -43,7 +49,9 @@ const char* const kUsage =
     "  --version          show the version\n"
     "\n"
     "Signals: SIGTERM/SIGINT stop the agent, SIGHUP reopens the log and reloads users, realms, limits\n"
-    "and log level.\n";
+    "and log level.\n"
+    "\n"
+    "Manual: ovagent(8); guide: /usr/share/doc/ovagent/agent.md (the service, configuration, log).\n";
 
 int usageError(const std::string& message) {
     std::cerr << "ovagent: " << message << "\n" << kUsage;
@@ -87,6 +95,40 @@ int hashPassword(int argc, char** argv) {
     return 0;
 }
 
+// `ovagent fingerprint`: the certificate that an agent with this configuration and state
+// directory serves (the configuration's <tls certificate>, else the generated tls-cert.pem).
+int printFingerprint(int argc, char** argv) {
+    std::string configPath;
+    std::string stateDir;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--config" || arg == "--state-dir") && i + 1 < argc) {
+            (arg == "--config" ? configPath : stateDir) = argv[++i];
+        } else {
+            return usageError("unknown fingerprint argument '" + arg + "'");
+        }
+    }
+    AgentConfig config;
+    std::string error;
+    if (!configPath.empty() && !AgentConfig::load(configPath, config, error)) {
+        std::cerr << "ovagent: " << error << "\n";
+        return 1;
+    }
+    if (stateDir.empty()) {
+        stateDir = config.stateDirectory.empty() ? defaultStateDirectory() : config.stateDirectory;
+    }
+    const std::string certificate = TlsContext::certificatePath(config.certificateFile, stateDir);
+    const std::string fingerprint = TlsContext::fingerprint(certificate, error);
+    if (fingerprint.empty()) {
+        std::cerr << "ovagent: " << error
+                  << (config.certificateFile.empty() ? " (the agent generates it on its first start)" : "")
+                  << "\n";
+        return 1;
+    }
+    std::cout << fingerprint << "\n";
+    return 0;
+}
+
 // A start that fails after the log is open says so there too, so that the log's last record
 // tells why the agent is not running.
 int startFailed(const std::string& message) {
@@ -120,6 +162,9 @@ void raiseFileLimit() {
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "hash-password") == 0) {
         return hashPassword(argc, argv);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "fingerprint") == 0) {
+        return printFingerprint(argc, argv);
     }
 
     std::string configPath;
@@ -179,8 +224,15 @@ int main(int argc, char** argv) {
         stateDir = config->stateDirectory.empty() ? defaultStateDirectory() : config->stateDirectory;
     }
     std::error_code ec;
+    const bool stateDirExisted = std::filesystem::is_directory(stateDir, ec);
     std::filesystem::create_directories(stateDir, ec);
-    ::chmod(stateDir.c_str(), 0700);
+    // A new directory is the agent's alone. One that exists loses read and write for others but
+    // keeps its search bits: the service's (StateDirectoryMode=0711) lets clients read the
+    // certificate (mode 0644) by its path, and nothing else, since the other files are private.
+    struct stat stateMode {};
+    ::chmod(stateDir.c_str(), !stateDirExisted || ::stat(stateDir.c_str(), &stateMode) != 0
+                                  ? 0700
+                                  : (stateMode.st_mode & 0711));
     if (!std::filesystem::is_directory(stateDir)) {
         std::cerr << "ovagent: cannot create the state directory " << stateDir << "\n";
         return 1;

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #include "SendOptions.h"
 
 #include <sys/stat.h>
@@ -41,8 +43,10 @@ const char* const kUsage =
     "  --repeat N               send the whole input N times (1 to 1000000), each time after the\n"
     "                           replies of the last; with --time, print count, mean, p50, p99 and\n"
     "                           max of the round trips (nearest rank, ms) at the end\n"
+    "  --version                show the version\n"
     "Exit status: 0 all replies received, 1 failure (usage, connection, login, input, time-out),\n"
-    "2 every reply received but at least one is an error reply of the agent.\n";
+    "2 every reply received but at least one is an error reply of the agent.\n"
+    "Manual: ovlsend(1) (trust on first use, OVL_CA_FILE, examples); guide: /usr/share/doc/ovlsend/.\n";
 
 namespace {
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // ovlsend: sends packets to an agent and prints the replies (see SendOptions.cpp for the usage).
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <sstream>
+#include <string_view>
 
 #include <pugixml.hpp>
 
@@ -69,6 +72,10 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (std::find(argv + 1, argv + argc, std::string_view("--version")) != argv + argc) {
+        std::cout << "ovlsend " << FERRIK_VERSION << "\n";
+        return 0;
+    }
     ovlsend::SendOptions options;
     std::string error;
     if (!ovlsend::parseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

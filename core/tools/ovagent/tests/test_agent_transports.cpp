@@ -1,5 +1,9 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // TLS with a peer we did not write (openssl s_client), --stdio over pipes, the demo start and the
 // command-line tools.
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -104,10 +108,25 @@ std::string loginPacket() {
            kPassword + "</password></login></system></data></packet>";
 }
 
+// Runs a command through the shell; its standard output, and its exit status in `status`.
+std::string commandOutput(const std::string& command, int& status) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+        out.append(chunk, n);
+    }
+    const int wait = ::pclose(pipe);
+    status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+    return out;
+}
+
 }  // namespace
 
+// openssl s_client, ended by a signal, closes without TLS close_notify: an ordinary close to the
+// agent (a debug record, no "read failed").
 TEST(AgentTransports, OpensslClientCompletesTheHandshakeAndLogsIn) {
-    AgentProcess agent(testConfig());
+    AgentProcess agent(testConfig("", "<log level=\"4\"/>"));
     const std::string cert = agent.stateDir() + "/tls-cert.pem";
     ASSERT_TRUE(std::filesystem::exists(cert));
     EXPECT_EQ(std::filesystem::status(agent.stateDir() + "/tls-key.pem").permissions() &
@@ -123,12 +142,36 @@ TEST(AgentTransports, OpensslClientCompletesTheHandshakeAndLogsIn) {
     EXPECT_NE(replies.find("<ns2:loginResult>"), std::string::npos) << replies;
     EXPECT_NE(replies.find("<ns2:text>over tls</ns2:text>"), std::string::npos) << replies;
     finish(client, true);
+    const auto closedBy = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (agent.log().find(": closed") == std::string::npos && std::chrono::steady_clock::now() < closedBy) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string log = agent.log();
+    EXPECT_NE(log.find("the peer closed without TLS close_notify"), std::string::npos) << log;
+    EXPECT_EQ(log.find("read failed"), std::string::npos) << log;
 
-    // The certificate is kept: a restart serves the same one.
+    // `ovagent fingerprint` names the served certificate as openssl does (SHA-256, upper-case hex).
+    int status = -1;
+    const std::string expected =
+        commandOutput("openssl x509 -in " + cert + " -noout -fingerprint -sha256", status);
+    ASSERT_EQ(status, 0);
+    const std::string printed = commandOutput(std::string(OVAGENT_PATH) + " fingerprint --config " +
+                                                  agent.configPath() + " --state-dir " + agent.stateDir(),
+                                              status);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(printed.size(), 32 * 3) << printed;
+    EXPECT_EQ(expected.substr(expected.find('=') + 1), printed);
+
+    // The certificate is kept: a restart serves the same one. An existing state directory keeps
+    // only its search bits for others, so that clients may read the certificate by its path.
     const auto written = std::filesystem::last_write_time(cert);
     agent.stop(SIGTERM);
+    ::chmod(agent.stateDir().c_str(), 0757);
     agent.start();
     EXPECT_EQ(std::filesystem::last_write_time(cert), written);
+    struct stat mode {};
+    ASSERT_EQ(::stat(agent.stateDir().c_str(), &mode), 0);
+    EXPECT_EQ(mode.st_mode & 07777, 0711u);
 }
 
 TEST(AgentTransports, PlainTextOnTheTlsPortDoesNotDisturbOthers) {
@@ -212,6 +255,27 @@ TEST(AgentTransports, HashPasswordVersionHelpAndBadArguments) {
     Child help = spawn({OVAGENT_PATH, "--help"});
     EXPECT_NE(readUntil(help.out, "SIGHUP", std::chrono::seconds(5)).find("--stdio"), std::string::npos);
     EXPECT_EQ(finish(help), 0);
+
+    // fingerprint: before the first start there is no certificate; a configured one that is not a
+    // certificate is named.
+    ferrik_test::TempDir empty;
+    Child none = spawn({OVAGENT_PATH, "fingerprint", "--state-dir", empty.path().string()}, true);
+    EXPECT_NE(readUntil(none.out, "first start", std::chrono::seconds(5)).find("tls-cert.pem"),
+              std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(finish(none)), 1);
+    std::ofstream(empty.file("cert.pem")) << "not a certificate\n";
+    std::ofstream(empty.file("tls.xml"))
+        << "<ovagent><listen><tls certificate=\"" << empty.file("cert.pem") << "\" key=\""
+        << empty.file("cert.pem") << "\"/></listen></ovagent>";
+    Child notCert = spawn({OVAGENT_PATH, "fingerprint", "--config", empty.file("tls.xml")}, true);
+    EXPECT_NE(readUntil(notCert.out, "\n", std::chrono::seconds(5)).find("holds no PEM certificate"),
+              std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(finish(notCert)), 1);
+    Child badFingerprint = spawn({OVAGENT_PATH, "fingerprint", "--demo"}, true);
+    EXPECT_NE(
+        readUntil(badFingerprint.out, "Usage", std::chrono::seconds(5)).find("unknown fingerprint argument"),
+        std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(finish(badFingerprint)), 2);
 
     Child bad = spawn({OVAGENT_PATH, "--frobnicate"}, true);
     EXPECT_NE(readUntil(bad.out, "Usage", std::chrono::seconds(5)).find("unknown argument"),

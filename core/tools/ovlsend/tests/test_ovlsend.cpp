@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // ovlsend: its command line, and the real program against a real agent.
 
 #include <gtest/gtest.h>
@@ -190,10 +192,45 @@ protected:
         return "<packet><target>system</target><data><system><echo><text>" + text +
                "</text></echo></system></data></packet>";
     }
-    agent_test::AgentProcess agent{agent_test::testConfig()};
+    // At the debug level the agent records a TLS close without close_notify.
+    agent_test::AgentProcess agent{agent_test::testConfig("", "<log level=\"4\"/>")};
     ferrik_test::TempDir dir;
     std::string base;
 };
+
+// Over TLS: the first contact remembers the fingerprint that `ovagent fingerprint` publishes, and
+// ovlsend closes with close_notify, so the agent records an ordinary close.
+TEST_F(OvlsendAgent, SslRemembersThePublishedFingerprintAndClosesCleanly) {
+    const std::string store = dir.file("known_agents");
+    ::setenv("OVL_KNOWN_AGENTS_FILE", store.c_str(), 1);  // NOLINT(concurrency-mt-unsafe): one thread
+    const Outcome r = run("-t SSL -H 127.0.0.1:" + std::to_string(agent.tlsPort()) +
+                              " -l tester --timeout 5000 " + "--password-file " + dir.file("password"),
+                          echo("tls"), dir);
+    ::unsetenv("OVL_KNOWN_AGENTS_FILE");  // NOLINT(concurrency-mt-unsafe)
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("<ns2:text>tls</ns2:text>"), std::string::npos) << r.out;
+
+    FILE* fingerprint =
+        ::popen((std::string(OVAGENT_PATH) + " fingerprint --state-dir " + agent.stateDir()).c_str(), "r");
+    std::array<char, 256> published{};
+    const std::size_t length = std::fread(published.data(), 1, published.size() - 1, fingerprint);
+    EXPECT_EQ(::pclose(fingerprint), 0);
+    EXPECT_EQ(slurp(store),
+              "127.0.0.1:" + std::to_string(agent.tlsPort()) + " " + std::string(published.data(), length));
+
+    const auto closedBy = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (agent.log().find(": closed") == std::string::npos && std::chrono::steady_clock::now() < closedBy) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string log = agent.log();
+    EXPECT_NE(log.find(": closed"), std::string::npos) << log;
+    EXPECT_EQ(log.find("without TLS close_notify"), std::string::npos) << log;
+    EXPECT_EQ(log.find("read failed"), std::string::npos) << log;
+
+    const Outcome version = run("--version", "", dir);
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "ovlsend 0.1.0\n");
+}
 
 TEST_F(OvlsendAgent, ParsedPacketsFromStandardInputPrintEachReply) {
     const Outcome r =
