@@ -42,6 +42,14 @@ pugi::xml_node firstElement(pugi::xml_node parent) {
 
 namespace {
 
+// The packet's id attribute: none, or its text (empty for id="").
+PacketId idOf(pugi::xml_node root) {
+    if (pugi::xml_attribute id = root.attribute("id")) {
+        return std::string(id.value());
+    }
+    return std::nullopt;
+}
+
 // Depth of the deepest element, without recursion so that hostile nesting cannot exhaust the stack.
 int elementDepth(pugi::xml_node root, int limit) {
     int depth = 0;
@@ -85,7 +93,7 @@ std::string_view Request::operationName() const {
 }
 
 int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string& message) {
-    m_id.clear();
+    m_id.reset();
     m_target.clear();
     m_interface = m_operation = {};
     if (!isValidUtf8({frame.data(), frame.size()})) {
@@ -99,7 +107,7 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
     if (!wellFormed) {
         // What the lenient parser could read of the packet still gives the error reply its id.
         if (parsed && root && localName(root) == "packet") {
-            m_id = root.attribute("id").value();
+            m_id = idOf(root);
             m_target = childText(root, "target");
         }
         return kErrMalformed;
@@ -113,7 +121,7 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
         message = "the root element must be 'packet'";
         return kErrMalformed;
     }
-    m_id = root.attribute("id").value();
+    m_id = idOf(root);
     m_target = childText(root, "target");
     if (elementDepth(root, limits.maxDepth) > limits.maxDepth) {
         message = "element nesting deeper than " + std::to_string(limits.maxDepth);
