@@ -59,20 +59,19 @@ std::string appendable(const std::string& path) {
         fd = ::open(path.c_str(), kFlags);
     }
     if (fd < 0) {
+        const int err = errno;
         struct stat st {};
-        if (errno == ELOOP || (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
+        if (err == ELOOP || (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
             return "it is a symbolic link, which the agent does not follow";
         }
-        if (errno == ENXIO) {
+        if (err == ENXIO) {
             return "it is not a regular file";  // a FIFO that nobody reads
         }
-        return std::error_code(errno, std::generic_category()).message();
+        return std::error_code(err, std::generic_category()).message();
     }
     struct stat st {};
     std::string why;
-    if (::fstat(fd, &st) != 0) {
-        why = std::error_code(errno, std::generic_category()).message();
-    } else if (!S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         why = "it is not a regular file";
     } else if (created && ::fchmod(fd, kLogMode) != 0) {
         why = std::error_code(errno, std::generic_category()).message();

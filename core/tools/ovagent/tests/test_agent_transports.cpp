@@ -232,7 +232,7 @@ TEST(AgentTransports, FilesGetTheirModesUnderAnyUmask) {
     const mode_t previous = ::umask(0);
     {
         AgentProcess agent(testConfig());
-        const std::string state = agent.stateDir();
+        const std::string& state = agent.stateDir();
         EXPECT_EQ(modeOf(state + "/tls-cert.pem"), 0644u);
         EXPECT_EQ(modeOf(state + "/tls-key.pem"), 0600u);
         EXPECT_EQ(modeOf(state + "/state.xml"), 0600u);
