@@ -47,8 +47,8 @@ const char* const kUsage =
     "Signals: SIGTERM/SIGINT stop the agent, SIGHUP reopens the log and reloads users, realms, limits\n"
     "and log level.\n";
 
-constexpr mode_t kNoOtherAccess =
-    027;  // the umask bits the agent always adds: no write by the group, nothing by others
+// The umask bits the agent always adds: no write by the group, nothing by others.
+constexpr mode_t kNoOtherAccess = 027;
 constexpr mode_t kPortsFileMode = 0644;
 
 int usageError(const std::string& message) {
