@@ -31,9 +31,11 @@ std::unique_ptr<Transport> Transport::create(boost::asio::io_context& context, c
         return std::make_unique<TlsTransport>(context, host, port == 0 ? Wire::kDefaultTlsPort : port);
     }
     if (type == "NamedPipe") {
+        // A host that is not a path: the user's own agent, else the service.
         const std::string& path = info.getHost();
-        return std::make_unique<UnixTransport>(
-            context, path.find('/') != std::string::npos ? path : Wire::defaultSocketPath());
+        return std::make_unique<UnixTransport>(context, path.find('/') != std::string::npos
+                                                            ? std::vector<std::string>{path}
+                                                            : Wire::clientSocketPaths());
     }
     if (type == "SSH1") {
         return std::make_unique<SshTransport>(context, host, port);

@@ -7,14 +7,40 @@
 
 namespace OVL::Wire {
 
-std::string defaultSocketPath() {
+namespace {
+
+std::string runtimeDirectory() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/') {
         struct stat st {};
         if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) {
-            return std::string(runtime) + "/ovagent.sock";
+            return runtime;
         }
     }
-    return "/tmp/ovagent-" + std::to_string(::getuid()) + ".sock";
+    return {};
+}
+
+}  // namespace
+
+std::string privateSocketDirectory() {
+    if (!runtimeDirectory().empty()) {
+        return {};
+    }
+    return "/tmp/ovagent-" + std::to_string(::getuid());
+}
+
+std::string defaultSocketPath() {
+    if (const std::string runtime = runtimeDirectory(); !runtime.empty()) {
+        return runtime + "/ovagent.sock";
+    }
+    return privateSocketDirectory() + "/ovagent.sock";
+}
+
+std::vector<std::string> clientSocketPaths() {
+    std::vector<std::string> paths{defaultSocketPath()};
+    if (paths.front() != kServiceSocketPath) {
+        paths.emplace_back(kServiceSocketPath);
+    }
+    return paths;
 }
 
 }  // namespace OVL::Wire

@@ -61,7 +61,7 @@ constexpr unsigned kSaveFlags = pugi::format_indent;
 
 }  // namespace
 
-ReplyWriter::ReplyWriter(std::string_view id, std::string_view origin, std::string_view target,
+ReplyWriter::ReplyWriter(const PacketId& id, std::string_view origin, std::string_view target,
                          std::string_view interfaceNamespace) {
     pugi::xml_node decl = m_doc.append_child(pugi::node_declaration);
     decl.append_attribute("version") = "1.0";
@@ -71,8 +71,8 @@ ReplyWriter::ReplyWriter(std::string_view id, std::string_view origin, std::stri
     if (!interfaceNamespace.empty()) {
         packet.append_attribute("xmlns:ns2").set_value(std::string(interfaceNamespace).c_str());
     }
-    if (!id.empty()) {
-        packet.append_attribute("id").set_value(XmlText(id).string().c_str());
+    if (id) {
+        packet.append_attribute("id").set_value(XmlText(*id).string().c_str());
     }
     packet.append_attribute("origin").set_value(XmlText(origin).string().c_str());
     setText(packet.append_child("ns1:target"), target);
@@ -107,7 +107,7 @@ void ReplyWriter::appendFrame(std::string& out) const {
     out.push_back('\0');
 }
 
-void appendErrorFrame(std::string& out, std::string_view id, std::string_view origin, std::string_view target,
+void appendErrorFrame(std::string& out, const PacketId& id, std::string_view origin, std::string_view target,
                       int code, std::string_view message) {
     ReplyWriter writer(id, origin, target, {});
     writer.error(code, message);

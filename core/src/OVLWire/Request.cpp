@@ -40,6 +40,18 @@ pugi::xml_node firstElement(pugi::xml_node parent) {
     return {};
 }
 
+namespace {
+
+// The packet's id attribute: none, or its text (empty for id="").
+PacketId idOf(pugi::xml_node root) {
+    if (pugi::xml_attribute id = root.attribute("id")) {
+        return std::string(id.value());
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::string_view Request::interfaceName() const {
     return m_interface ? localName(m_interface) : std::string_view();
 }
@@ -49,7 +61,7 @@ std::string_view Request::operationName() const {
 }
 
 int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string& message) {
-    m_id.clear();
+    m_id.reset();
     m_target.clear();
     m_interface = m_operation = {};
     if (!isValidUtf8({frame.data(), frame.size()})) {
@@ -78,7 +90,7 @@ int Request::parse(std::span<char> frame, const ParseLimits& limits, std::string
         message = "the root element must be 'packet'";
         return kErrMalformed;
     }
-    m_id = root.attribute("id").value();
+    m_id = idOf(root);
     m_target = childText(root, "target");
     if (!childByLocalName(root, "target")) {
         message = "the packet has no 'target'";

@@ -209,6 +209,17 @@ bool fromMessage(const OVL::OVLMessage& message, AgentConfig& out, std::string& 
     if (OVLMessageIterator unixNode = child(listen, "unix")) {
         config.unixEnabled = boolAttribute(unixNode, "enabled", true);
         config.unixPath = attribute(unixNode, "path");
+        if (hasAttribute(unixNode, "mode")) {
+            const std::string mode = attribute(unixNode, "mode");
+            const char* end = mode.data() + mode.size();
+            unsigned value = 0;
+            const auto parsed = std::from_chars(mode.data(), end, value, 8);
+            if (mode.empty() || parsed.ec != std::errc() || parsed.ptr != end || value > 0777) {
+                error = "<unix> mode \"" + mode + "\" is not an octal file mode (0600, 0666, ...)";
+                return false;
+            }
+            config.unixMode = value;
+        }
     }
     config.stateDirectory = text(child(root, "stateDirectory"));
     if (OVLMessageIterator log = child(root, "log")) {

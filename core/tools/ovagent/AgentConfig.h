@@ -68,6 +68,9 @@ public:
     ListenerConfig tls;
     bool unixEnabled = true;
     std::string unixPath;  // empty: the protocol's default socket path
+    // The socket file's mode (octal attribute "mode"): only the agent's user by default; the
+    // packaged service's is 0666, as every request needs a login (docs/agent.md).
+    unsigned unixMode = 0600;
     std::string certificateFile;
     std::string keyFile;
     std::string stateDirectory;  // empty: chosen by the command line or the default

@@ -1,13 +1,16 @@
 #include "AgentLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <tuple>
 
 #include "OVLCommon/Logger.h"
@@ -43,20 +46,47 @@ OVL::OVLLogSystem::LogMsgType messageType(int level) {
     }
 }
 
-bool appendable(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+// Opens the log file for appending, or creates it with mode 0640, whatever the umask. Only a
+// regular file is taken: a symbolic link at the path is not followed (it could point the agent's
+// records at any file the agent may write), and a FIFO or device is refused without blocking on
+// it. Empty on success, else why not.
+std::string appendable(const std::string& path) {
+    constexpr mode_t kLogMode = 0640;
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    bool created = true;
+    int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLogMode);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::open(path.c_str(), kFlags);
+    }
     if (fd < 0) {
-        return false;
+        const int err = errno;
+        struct stat st {};
+        if (err == ELOOP || (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
+            return "it is a symbolic link, which the agent does not follow";
+        }
+        if (err == ENXIO) {
+            return "it is not a regular file";  // a FIFO that nobody reads
+        }
+        return std::error_code(err, std::generic_category()).message();
+    }
+    struct stat st {};
+    std::string why;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "it is not a regular file";
+    } else if (created && ::fchmod(fd, kLogMode) != 0) {
+        why = std::error_code(errno, std::generic_category()).message();
     }
     ::close(fd);
-    return true;
+    return why;
 }
 
 // Caller holds s_openMutex.
-bool bindFile(int level) {
+bool bindFile(int level, std::string& why) {
     // The logging system does not report a file it cannot open (it then has no engine), so the
     // file is tried here first, as the engine opens it.
-    if (!appendable(s_path)) {
+    why = appendable(s_path);
+    if (!why.empty()) {
         return false;
     }
     OVL::getLogSystem(systemLevel(level), s_path);
@@ -350,25 +380,28 @@ std::string AgentLog::clip(std::string_view text, std::size_t max) {
     return out;
 }
 
-bool AgentLog::open(const std::string& path, int level) {
+bool AgentLog::open(const std::string& path, int level, std::string& why) {
     setLevel(level);
     std::lock_guard<std::mutex> lock(s_openMutex);
     if (s_opened.load()) {
-        return s_path == path;
+        why = s_path == path ? "" : "the log goes to " + s_path + " already";
+        return why.empty();
     }
     s_path = path;
-    return bindFile(level);
+    return bindFile(level, why);
 }
 
-bool AgentLog::reopen() {
+bool AgentLog::reopen(std::string& why) {
     std::lock_guard<std::mutex> lock(s_openMutex);
     if (s_path.empty()) {
+        why = "no log file";
         return false;
     }
     if (s_opened.load()) {
-        return appendable(s_path);
+        why = appendable(s_path);
+        return why.empty();
     }
-    return bindFile(s_level.load());
+    return bindFile(s_level.load(), why);
 }
 
 void AgentLog::setLevel(int level) {

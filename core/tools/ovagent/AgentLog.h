@@ -24,14 +24,16 @@ class AgentLog {
 public:
     enum Level { error = 1, warning = 2, info = 3, debug = 4 };
 
-    // Sends the process's log records to `path`, keeping those up to `level` (0: none). False when
-    // the file cannot be opened for appending, or when the process's log already went to another
-    // file.
-    static bool open(const std::string& path, int level);
+    // Sends the process's log records to `path`, keeping those up to `level` (0: none). A new file
+    // gets mode 0640. False with the reason in `why` when the file cannot be opened for appending,
+    // is a symbolic link or not a regular file (a FIFO, a device), or when the process's log
+    // already went to another file.
+    static bool open(const std::string& path, int level, std::string& why);
     // For SIGHUP: checks that the log file can be opened again (creating it when it was moved
     // away) and, when the log went to standard error because the file could not be opened at
-    // start, tries that file again. False when the log still cannot be written to its file.
-    static bool reopen();
+    // start, tries that file again. False with the reason when the log still cannot be written to
+    // its file.
+    static bool reopen(std::string& why);
     static void setLevel(int level);
     static int level();
 

@@ -1,5 +1,7 @@
 #include "EnvironmentHandler.h"
 
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 
 #include "OVLWire/Protocol.h"
@@ -47,7 +49,7 @@ bool readFields(pugi::xml_node node, ConfigFields& fields, std::string& message)
     return true;
 }
 
-void appendStoreFailure(std::string& out, const std::string& requestId, const std::string& target,
+void appendStoreFailure(std::string& out, const PacketId& requestId, const std::string& target,
                         const OVL::OVLGUIDBase& id, EnvironmentStore::Result result,
                         const EnvironmentStore& store) {
     switch (result) {
@@ -156,11 +158,15 @@ bool EnvironmentHandler::handle(const Request& request, const SessionState& stat
             }
         }
         if (pugi::xml_node n = childByLocalName(args, "revision")) {
-            char* end = nullptr;
-            const char* text = n.child_value();
-            unsigned long long value = std::strtoull(text, &end, 10);
-            if (*text == '\0' || *end != '\0') {
-                return fail(kErrBadArgument, "<revision> must be a number");
+            // Digits only (no sign, no space), 1 to 2^64-1: revisions start at 1.
+            const std::string_view text = n.child_value();
+            const char* end = text.data() + text.size();
+            std::uint64_t value = 0;
+            const auto parsed = std::from_chars(text.data(), end, value, 10);
+            if (text.empty() || text.front() < '0' || text.front() > '9' || parsed.ec != std::errc() ||
+                parsed.ptr != end || value == 0) {
+                return fail(kErrBadArgument,
+                            "<revision> must be a whole number from 1 to 18446744073709551615");
             }
             pending.revision = value;
         }

@@ -32,7 +32,7 @@ private:
     enum class Operation { list, get, create, change, destroy };
     struct Pending {
         Operation operation = Operation::list;
-        std::string requestId;
+        OVL::Wire::PacketId requestId;
         std::string target;
         OVL::OVLGUIDBase id;
         Environment created;  // create: the new environment

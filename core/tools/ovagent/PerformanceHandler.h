@@ -49,7 +49,7 @@ private:
         bool fresh = false;  // added by this request: no earlier collection holds its source
     };
     struct Pending {
-        std::string id;
+        OVL::Wire::PacketId id;
         std::string target;
         std::vector<Entry> entries;
         std::chrono::milliseconds interval{0};

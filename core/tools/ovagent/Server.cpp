@@ -1,9 +1,14 @@
 #include "Server.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 #include <thread>
 #include <variant>
 
@@ -119,6 +124,37 @@ bool clearStaleSocket(const std::string& path, std::string& error) {
     return true;
 }
 
+// Makes `path` the private directory of the agent's socket, or checks the one that is there: it
+// must be a directory (not a link to one) of this user that nobody else may enter, else another
+// local user could put a socket of theirs in it.
+bool makePrivateDirectory(const std::string& path, std::string& error) {
+    constexpr mode_t kPrivate = 0700;
+    if (::mkdir(path.c_str(), kPrivate) == 0) {
+        ::chmod(path.c_str(), kPrivate);  // whatever the umask took away
+    } else if (errno != EEXIST) {
+        error = "cannot make the socket directory " + path + ": " +
+                std::error_code(errno, std::generic_category()).message();
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        error = "cannot read the socket directory " + path + ": " +
+                std::error_code(errno, std::generic_category()).message();
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 07777) != kPrivate) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        error = "the socket directory " + path + " is not a directory of this user with mode 0700 (" +
+                (S_ISDIR(st.st_mode)   ? "a directory"
+                 : S_ISLNK(st.st_mode) ? "a symbolic link"
+                                       : "a file") +
+                " of uid " + std::to_string(st.st_uid) + ", mode " + mode + ")";
+        return false;
+    }
+    return true;
+}
+
 template <class Acceptor, class Endpoint>
 void bindAcceptor(Acceptor& acceptor, const Endpoint& endpoint, bool reuseAddress,
                   boost::system::error_code& ec) {
@@ -132,6 +168,28 @@ void bindAcceptor(Acceptor& acceptor, const Endpoint& endpoint, bool reuseAddres
     if (!ec) {
         acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
     }
+}
+
+// Binds the Unix socket at `path` and gives the file `mode`: it is created with no more than
+// that (the umask during the bind) and then set to exactly that.
+bool bindSocket(Local::acceptor& acceptor, const std::string& path, unsigned mode, std::string& error) {
+    boost::system::error_code ec;
+    const mode_t previous = ::umask(~static_cast<mode_t>(mode) & 0777);
+    bindAcceptor(acceptor, Local::endpoint(path), false, ec);
+    ::umask(previous);
+    if (ec) {
+        error = "cannot listen on " + path + ": " + ec.message();
+        return false;
+    }
+    if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+        error = "cannot set the mode of " + path + ": " +
+                std::error_code(errno, std::generic_category()).message();
+        acceptor.close(ec);
+        std::error_code removeError;
+        std::filesystem::remove(path, removeError);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -148,6 +206,10 @@ Server::~Server() {
 }
 
 bool Server::listen(const AgentConfig& config, std::string& error) {
+    // A listener that cannot be bound fails alone (a port taken, a file or another user's socket
+    // at the socket path): the others serve. Configuration mistakes and a start with no listener
+    // at all fail the start.
+    std::vector<std::string> failed;
     auto bindTcp = [&](const ListenerConfig& listener, Listener::Kind kind) {
         boost::system::error_code ec;
         auto address = boost::asio::ip::make_address(listener.address, ec);
@@ -161,8 +223,8 @@ bool Server::listen(const AgentConfig& config, std::string& error) {
         if (ec) {
             std::ostringstream text;
             text << "cannot listen on " << endpoint << ": " << ec.message();
-            error = text.str();
-            return false;
+            failed.push_back(text.str());
+            return true;
         }
         m_listeners.push_back(std::move(bound));
         return true;
@@ -178,22 +240,30 @@ bool Server::listen(const AgentConfig& config, std::string& error) {
     }
     if (config.unixEnabled) {
         const std::string path = config.unixPath.empty() ? OVL::Wire::defaultSocketPath() : config.unixPath;
-        if (!clearStaleSocket(path, error)) {
-            return false;
-        }
+        std::string why;
         auto bound =
             std::make_unique<Listener>(Listener{Listener::Kind::unix, Local::acceptor(m_acceptStrand)});
-        boost::system::error_code ec;
-        // Only the agent's own user may connect.
-        const mode_t previous = ::umask(0077);
-        bindAcceptor(std::get<Local::acceptor>(bound->acceptor), Local::endpoint(path), false, ec);
-        ::umask(previous);
-        if (ec) {
-            error = "cannot listen on " + path + ": " + ec.message();
-            return false;
+        const std::string directory = config.unixPath.empty() ? OVL::Wire::privateSocketDirectory() : "";
+        if ((directory.empty() || makePrivateDirectory(directory, why)) && clearStaleSocket(path, why) &&
+            bindSocket(std::get<Local::acceptor>(bound->acceptor), path, config.unixMode, why)) {
+            m_unixPath = path;
+            m_listeners.push_back(std::move(bound));
+        } else {
+            failed.push_back(why);
         }
-        m_unixPath = path;
-        m_listeners.push_back(std::move(bound));
+    }
+    if (m_listeners.empty()) {
+        error.clear();
+        for (const auto& why : failed) {
+            error += (error.empty() ? "" : "; ") + why;
+        }
+        if (error.empty()) {
+            error = "no listener is enabled";
+        }
+        return false;
+    }
+    for (const auto& why : failed) {
+        AGENT_LOG(AgentLog::error, "%s; serving on the other listeners", why.c_str());
     }
     for (auto& listener : m_listeners) {
         accept(*listener);

@@ -29,8 +29,11 @@ public:
 
     boost::asio::io_context& ioContext() { return m_io; }
 
-    // Binds every enabled listener of `config` (port 0: any free port). False with `error` set
-    // when one cannot be opened; nothing is then listening.
+    // Binds every enabled listener of `config` (port 0: any free port). One that cannot be bound
+    // (a port in use, something else at the socket path, a socket directory that is not the
+    // user's own) is left out with an error record while the others serve. False with `error`
+    // set when none could be bound, or for a configuration mistake (an invalid address, a TLS
+    // certificate that cannot be read or made); nothing is then listening.
     bool listen(const AgentConfig& config, std::string& error);
     // The bound endpoints, one per line: "tcp <address> <port>", "tls <address> <port>", "unix <path>".
     std::string describeListeners() const;

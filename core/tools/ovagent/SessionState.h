@@ -4,6 +4,7 @@
 
 #include "AgentLog.h"
 #include "OVLCore/OVLGUIDBase.h"
+#include "OVLWire/Protocol.h"
 
 namespace ovagent {
 
@@ -19,7 +20,7 @@ struct SessionState {
 // A login request, copied out of its packet so that it can be verified off the network threads.
 // The destructor wipes the password.
 struct LoginAttempt {
-    std::string id;
+    OVL::Wire::PacketId id;
     std::string target;
     std::string login;
     std::string domain;

@@ -3,6 +3,7 @@
 #include "TlsContext.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -122,7 +123,15 @@ bool TlsContext::generateSelfSigned(const std::string& certificateFile, const st
         error = "cannot create a certificate: " + opensslError();
         return false;
     }
-    int keyFd = ::open(keyFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // Explicit modes, whatever the umask and whatever mode a file left at the path had: the key
+    // for the agent's user only, the certificate for anyone to read (clients are given it).
+    constexpr mode_t kKeyMode = 0600;
+    constexpr mode_t kCertificateMode = 0644;
+    int keyFd = ::open(keyFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, kKeyMode);
+    if (keyFd >= 0 && ::fchmod(keyFd, kKeyMode) != 0) {
+        ::close(keyFd);
+        keyFd = -1;
+    }
     std::unique_ptr<FILE, FileClose> keyOut(keyFd >= 0 ? ::fdopen(keyFd, "wb") : nullptr);
     if (!keyOut ||
         PEM_write_PrivateKey(keyOut.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
@@ -132,7 +141,16 @@ bool TlsContext::generateSelfSigned(const std::string& certificateFile, const st
         error = "cannot write " + keyFile;
         return false;
     }
-    std::unique_ptr<FILE, FileClose> certOut(std::fopen(certificateFile.c_str(), "wb"));
+    int certFd = ::open(certificateFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                        kCertificateMode);
+    if (certFd >= 0 && ::fchmod(certFd, kCertificateMode) != 0) {
+        ::close(certFd);
+        certFd = -1;
+    }
+    std::unique_ptr<FILE, FileClose> certOut(certFd >= 0 ? ::fdopen(certFd, "wb") : nullptr);
+    if (certFd >= 0 && !certOut) {
+        ::close(certFd);
+    }
     if (!certOut || PEM_write_X509(certOut.get(), cert.get()) != 1) {
         error = "cannot write " + certificateFile;
         return false;

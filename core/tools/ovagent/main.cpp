@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include "AgentConfig.h"
 #include "AgentContext.h"
@@ -53,9 +55,17 @@ const char* const kUsage =
     "\n"
     "Manual: ovagent(8); guide: /usr/share/doc/ovagent/agent.md (the service, configuration, log).\n";
 
+// The umask bits the agent always adds: no write by the group, nothing by others.
+constexpr mode_t kNoOtherAccess = 027;
+constexpr mode_t kPortsFileMode = 0644;
+
 int usageError(const std::string& message) {
     std::cerr << "ovagent: " << message << "\n" << kUsage;
     return 2;
+}
+
+std::string privateTmpDirectory() {
+    return "/tmp/ovagent-" + std::to_string(::getuid());
 }
 
 std::string defaultStateDirectory() {
@@ -65,7 +75,7 @@ std::string defaultStateDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
         return std::string(home) + "/.local/state/ovagent";
     }
-    return "/tmp/ovagent-" + std::to_string(::getuid());
+    return privateTmpDirectory();
 }
 
 int hashPassword(int argc, char** argv) {
@@ -212,6 +222,11 @@ int main(int argc, char** argv) {
         return usageError("give either --config FILE or --demo");
     }
 
+    // The files the agent creates get their modes explicitly (state 0600, key 0600, certificate
+    // 0644, ports file 0644); the log, which the logging engine creates again after it was moved
+    // away, is never more than 0640, whatever umask the agent was started with.
+    ::umask(::umask(0) | kNoOtherAccess);
+
     auto config = std::make_shared<AgentConfig>();
     std::string error;
     if (demo) {
@@ -237,6 +252,15 @@ int main(int argc, char** argv) {
         std::cerr << "ovagent: cannot create the state directory " << stateDir << "\n";
         return 1;
     }
+    // The last default lies in /tmp, where another user may have made it first (the socket's
+    // private directory is the same one): only a real directory of this user, 0700, is taken.
+    if (struct stat st{};
+        stateDir == privateTmpDirectory() && (::lstat(stateDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+                                              st.st_uid != ::geteuid() || (st.st_mode & 07777) != 0700)) {
+        std::cerr << "ovagent: the state directory " << stateDir
+                  << " is not a directory of this user with mode 0700\n";
+        return 1;
+    }
     // One listening agent per state directory: a second daemon there is a mistake (the same log,
     // certificate and environments behind other ports). A --stdio session (what ssh starts) serves
     // one client next to a running daemon and takes no lock, or ssh logins to a host whose daemon
@@ -249,8 +273,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string logFile = config->logFile.empty() ? stateDir + "/ovagent.log" : config->logFile;
-    if (!AgentLog::open(logFile, config->logLevel)) {
-        std::cerr << "ovagent: cannot open the log " << logFile << "\n";
+    if (std::string why; !AgentLog::open(logFile, config->logLevel, why)) {
+        std::cerr << "ovagent: cannot open the log " << logFile << ": " << why
+                  << "; logging to standard error\n";
     }
 
     std::signal(SIGPIPE, SIG_IGN);
@@ -274,8 +299,8 @@ int main(int argc, char** argv) {
                 // logrotate's postrotate: the records after this one go to a new file at the log's
                 // path (the engine opens the path for every record); a log that went to standard
                 // error because its file could not be opened at start tries the file again.
-                if (!AgentLog::reopen()) {
-                    std::cerr << "ovagent: cannot open the log " << logFile << "\n";
+                if (std::string why; !AgentLog::reopen(why)) {
+                    std::cerr << "ovagent: cannot open the log " << logFile << ": " << why << "\n";
                 }
                 auto next = std::make_shared<AgentConfig>();
                 std::string reloadError;
@@ -307,8 +332,20 @@ int main(int argc, char** argv) {
     }
     const std::string listeners = server.describeListeners();
     // Whoever waits for the ports file finds it complete or not at all.
-    if (!portsFile.empty() && OVL::replaceFileAtomically(portsFile, listeners, error) != 0) {
-        return startFailed("cannot write the ports file: " + error);
+    if (!portsFile.empty()) {
+        // Whoever reads the file may see it as soon as it is renamed into place, so it is made with
+        // its mode (no session runs yet to make files meanwhile); one that was there keeps its
+        // mode through the replacement and gets it afterwards.
+        std::string portsError;
+        const mode_t previous = ::umask(~kPortsFileMode & 0777);
+        const int written = OVL::replaceFileAtomically(portsFile, listeners, portsError, kPortsFileMode);
+        ::umask(previous);
+        if (written == 0 && ::chmod(portsFile.c_str(), kPortsFileMode) != 0) {
+            portsError = std::error_code(errno, std::generic_category()).message();
+        }
+        if (!portsError.empty()) {
+            return startFailed("cannot write the ports file: " + portsError);
+        }
     }
     AGENT_LOG(AgentLog::info, "%s %s started%s, state in %s, listening on:\n%s", kAgentName, kAgentVersion,
               demo ? " in demo mode" : "", stateDir.c_str(), listeners.c_str());

@@ -25,6 +25,7 @@ const char* const kUsage =
     "Sends the packets of the FILEs (or of standard input, also for FILE \"-\") to an agent and prints\n"
     "each reply. Several packets in one input are separated by zero bytes.\n"
     "  -H, --host HOST[:PORT]   agent host (default localhost); for NamedPipe a socket path\n"
+    "                           (default: your own agent's socket, then /run/ovagent/ovagent.sock)\n"
     "  -t, --type TYPE          TCP (default), SSL, SSH or NamedPipe (\"Named PIPE\")\n"
     "  -l, --login LOGIN        login name\n"
     "  -d, --domain DOMAIN      login domain (default empty)\n"

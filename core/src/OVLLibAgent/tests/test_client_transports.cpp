@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "ClientTestSupport.h"
+#include "OVLWire/Protocol.h"
+#include "UnixTransport.h"
 
 using namespace client_test;
 
@@ -62,6 +67,67 @@ std::string opensslFingerprint(const std::string& pem) {
     }
     const std::size_t eq = out.find('=');
     return eq == std::string::npos ? std::string() : out.substr(eq + 1, out.find('\n') - eq - 1);
+}
+
+// Another local user's socket, named by its path or at the default path, gets nothing: the
+// connection fails naming the socket and its uid before the login (and its password) is sent,
+// and the client does not go on to the service's socket.
+TEST_F(ClientTransports, ASocketOfAnotherUserGetsNothing) {
+    ::chmod(dir.path().c_str(), 0777);  // where the other user can make its socket
+    const std::string path = dir.file("ovagent.sock");
+    const ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().string());
+    for (const std::string& host : {path, std::string()}) {
+        agent_test::ForeignListener listener(path, 1);
+        const auto err = connectError(OVL::OVLConnectionInfo("NamedPipe", host, 0, testerAuth()));
+        EXPECT_EQ(err.m_code, OVL::OVLRequestErrorData::kRefused) << err.m_message;
+        EXPECT_NE(err.m_message.find("the socket " + path + " belongs to a process of uid 65534"),
+                  std::string::npos)
+            << err.m_message;
+        EXPECT_EQ(listener.received(), "") << "host '" << host << "'";
+        std::filesystem::remove(path);
+    }
+}
+
+// Without a path the user's own agent's socket comes first, then the service's; each socket that
+// could not be reached is named. Who may listen: the user, root or the service's user.
+TEST_F(ClientTransports, DefaultSocketsAreTriedInTurnAndOnlyTrustedListenersAreTaken) {
+    {
+        const ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().string());
+        EXPECT_EQ(OVL::Wire::clientSocketPaths(),
+                  (std::vector<std::string>{dir.file("ovagent.sock"), "/run/ovagent/ovagent.sock"}));
+    }
+    const std::string own = "/tmp/ovagent-" + std::to_string(::getuid()) + "/ovagent.sock";
+    EXPECT_EQ(OVL::Wire::clientSocketPaths(), (std::vector<std::string>{own, "/run/ovagent/ovagent.sock"}));
+
+    auto connect = [](const std::vector<std::string>& paths, std::string& described) {
+        boost::asio::io_context io;
+        OVL::Agent::UnixTransport transport(io, paths);
+        OVL::OVLRequestErrorData result{OVL::OVLRequestErrorData::kFailed, "no answer"};
+        transport.asyncConnect([&](const OVL::OVLRequestErrorData& e) { result = e; });
+        io.run();
+        described = transport.describe();
+        transport.close();
+        return result;
+    };
+    std::string described;
+    auto result = connect({dir.file("none.sock"), agent.socketPath()}, described);
+    EXPECT_EQ(result.m_code, OVL::OVLRequestErrorData::kNone) << result.m_message;
+    EXPECT_EQ(described, "unix " + agent.socketPath());
+    result = connect({dir.file("a.sock"), dir.file("b.sock")}, described);
+    EXPECT_EQ(result.m_code, OVL::OVLRequestErrorData::kRefused);
+    EXPECT_NE(result.m_message.find("cannot connect to the socket " + dir.file("a.sock") + ": "),
+              std::string::npos)
+        << result.m_message;
+    EXPECT_NE(result.m_message.find("; nor to " + dir.file("b.sock") + ": "), std::string::npos)
+        << result.m_message;
+
+    using OVL::Agent::UnixTransport;
+    EXPECT_TRUE(UnixTransport::trustedPeer(1000, 1000, -1));
+    EXPECT_TRUE(UnixTransport::trustedPeer(0, 1000, -1));
+    EXPECT_TRUE(UnixTransport::trustedPeer(998, 1000, 998));
+    EXPECT_TRUE(UnixTransport::trustedPeer(0, 0, -1));
+    EXPECT_FALSE(UnixTransport::trustedPeer(65534, 1000, 998));
+    EXPECT_FALSE(UnixTransport::trustedPeer(1001, 0, -1));
 }
 
 TEST_F(ClientTransports, TlsTrustsOnFirstUseAndRemembersTheFingerprint) {

@@ -36,16 +36,21 @@ TEST(ReplyWriter, OneElementPerLineWithGeneratedPrefixes) {
 
 TEST(ReplyWriter, ErrorReplyParsesBackAndEscapesItsMessage) {
     std::string out;
-    appendErrorFrame(out, "", "ovagent", "x<y", kErrUnknownTarget, "unknown target 'x<y'\x01");
+    appendErrorFrame(out, std::nullopt, "ovagent", "x<y", kErrUnknownTarget, "unknown target 'x<y'\x01");
     ASSERT_EQ(out.back(), '\0');
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_buffer(out.data(), out.size() - 1));
     pugi::xml_node packet = doc.document_element();
-    EXPECT_TRUE(packet.attribute("id").empty());
+    EXPECT_TRUE(packet.attribute("id").empty()) << "no id given: no id attribute";
     EXPECT_EQ(childText(packet, "target"), "x<y");
     pugi::xml_node error = childByLocalName(childByLocalName(packet, "data"), "error");
     EXPECT_EQ(childText(error, "code"), "404");
     EXPECT_EQ(childText(error, "message"), "unknown target 'x<y'");
+
+    // An empty id is kept as an id.
+    std::string empty;
+    appendErrorFrame(empty, std::string(), "ovagent", "system", kErrUnknownTarget, "m");
+    EXPECT_NE(empty.find(" id=\"\" origin=\"ovagent\""), std::string::npos) << empty;
 }
 
 TEST(RequestFrame, RoundTripsThroughTheRequestParser) {

@@ -102,6 +102,11 @@ TEST(Request, IdAndTargetSurviveALaterError) {
     EXPECT_EQ(parse("<packet id=\"a1\"><target>envs</target></packet>", request, message), kErrMalformed);
     EXPECT_EQ(request.id(), "a1");
     EXPECT_EQ(request.target(), "envs");
+    // An empty id is one; a packet without one has none, also after a packet that had one.
+    parse("<packet id=\"\"><target>envs</target></packet>", request, message);
+    EXPECT_EQ(request.id(), std::optional<std::string>(""));
+    parse("<packet><target>envs</target></packet>", request, message);
+    EXPECT_EQ(request.id(), std::nullopt);
 }
 
 TEST(Utf8, AcceptsWellFormedAndRejectsTheRest) {

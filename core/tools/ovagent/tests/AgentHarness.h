@@ -3,6 +3,7 @@
 // speaks the framing over a TCP or Unix socket.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -27,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "Dispatcher.h"
 #include "OVLWire/Request.h"
 #include "OVLWire/WellFormed.h"
 #include "PasswordHash.h"
@@ -226,6 +228,110 @@ inline int connectUnixSocket(const std::string& path) {
     }
     return fd;
 }
+
+// A Unix-socket listener at `path` in a child process that runs as another user (uid and gid
+// 65534, "nobody"): the socket a local attacker puts where a client or an agent looks. It greets
+// each connection as an agent does (so a client that does not check who listens sends its login
+// next), serves `connections` connections, reading each to its end, then exits; received() gives
+// every byte they sent. The directory of `path` must be writable by that user.
+class ForeignListener {
+public:
+    static constexpr uid_t kUid = 65534;
+
+    ForeignListener(const std::string& path, int connections) {
+        std::string greeting;
+        ovagent::Dispatcher::appendGreeting(greeting);
+        int data[2], ready[2];
+        if (::pipe2(data, O_CLOEXEC) != 0 || ::pipe2(ready, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe");
+        }
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kUid) != 0 || ::setuid(kUid) != 0) {
+                ::_exit(3);
+            }
+            // The listener's credentials, which a client reads with SO_PEERCRED, are taken at listen().
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un addr{};
+            addr.sun_family = AF_UNIX;
+            std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0 ||
+                ::write(ready[1], "R", 1) != 1) {
+                ::_exit(4);
+            }
+            for (int served = 0; served < connections; ++served) {
+                const int c = ::accept(fd, nullptr, nullptr);
+                if (c >= 0 && ::send(c, greeting.data(), greeting.size(), MSG_NOSIGNAL) < 0) {
+                    ::close(c);
+                    continue;
+                }
+                char chunk[4096];
+                for (ssize_t n; c >= 0 && (n = ::read(c, chunk, sizeof chunk)) > 0;) {
+                    if (::write(data[1], chunk, static_cast<std::size_t>(n)) != n) {
+                        ::_exit(5);
+                    }
+                }
+                ::close(c);
+            }
+            ::_exit(0);
+        }
+        ::close(data[1]);
+        ::close(ready[1]);
+        char mark = 0;
+        const bool started = ::read(ready[0], &mark, 1) == 1;
+        ::close(ready[0]);
+        m_data = data[0];
+        if (!started) {
+            finish();
+            throw std::runtime_error("the listener of uid 65534 did not start at " + path);
+        }
+    }
+    ~ForeignListener() {
+        ::kill(m_pid, SIGKILL);
+        finish();
+    }
+    ForeignListener(const ForeignListener&) = delete;
+    ForeignListener& operator=(const ForeignListener&) = delete;
+
+    // Waits until the listener has served its connections (for at most `bound`, after which it
+    // is stopped); everything they sent.
+    std::string received(std::chrono::seconds bound = std::chrono::seconds(30)) {
+        std::string text;
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd pfd{m_data, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
+                ::kill(m_pid, SIGKILL);
+                break;
+            }
+            char chunk[4096];
+            const ssize_t n = ::read(m_data, chunk, sizeof chunk);
+            if (n <= 0) {
+                break;
+            }
+            text.append(chunk, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
+private:
+    void finish() {
+        if (m_pid > 0) {
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+            m_pid = -1;
+        }
+        if (m_data >= 0) {
+            ::close(m_data);
+            m_data = -1;
+        }
+    }
+    pid_t m_pid = -1;
+    int m_data = -1;
+};
 
 class Client {
 public:

@@ -164,6 +164,18 @@ TEST(AgentEnvironments, ListCreateChangeDestroyAndPersistAcrossRestart) {
                                        "<id>" + createdId + "</id><revision>1</revision><name>z</name>"))
                       ->errorCode(),
                   409);
+        // A revision that is no revision is a bad argument, not a stale one; none changes anything.
+        for (const char* revision : {"-1", "0", "18446744073709551617", " 1", "1 ", "+1", "0x1", ""}) {
+            auto bad = client.call(
+                envRequest("r", "change",
+                           "<id>" + createdId + "</id><revision>" + revision + "</revision><name>z</name>"));
+            EXPECT_EQ(bad->errorCode(), 422) << "revision \"" << revision << "\": " << bad->text;
+        }
+        EXPECT_EQ(client
+                      .call(envRequest("r", "change",
+                                       "<id>" + createdId + "</id><revision>18446744073709551615</revision>"))
+                      ->errorCode(),
+                  409);
         EXPECT_EQ(client.call(envRequest("8", "change", "<id>" + createdId + "</id><name>test-web</name>"))
                       ->errorCode(),
                   409);

@@ -263,6 +263,17 @@ TEST_F(AgentProtocol, IdsAndTextsComeBackExactly) {
     const std::string message = childText(childByLocalName(refused->data(), "error"), "message");
     EXPECT_NE(message.find("malformed XML at line 1, column "), std::string::npos) << message;
     EXPECT_NE(message.find("junk after document element"), std::string::npos) << message;
+    // An empty id is an id: it comes back empty, as an error's does; no id gives none.
+    for (const std::string& packet : {echo("", "e"), request("", "system", "system", "reboot"),
+                                      request("", "environments", "environments", "change", "<id>x</id>")}) {
+        auto empty = client.call(packet);
+        EXPECT_TRUE(empty->packet().attribute("id")) << empty->text;
+        EXPECT_EQ(empty->id(), "");
+    }
+    auto none = client.call(
+        "<packet><target>system</target><data><system><echo><text>n</text></echo></system>"
+        "</data></packet>");
+    EXPECT_FALSE(none->packet().attribute("id")) << none->text;
 }
 
 TEST_F(AgentProtocol, SeveralFramesInOneWriteAndAFrameSplitOverWrites) {

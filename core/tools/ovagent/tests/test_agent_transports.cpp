@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "AgentHarness.h"
@@ -121,7 +124,175 @@ std::string commandOutput(const std::string& command, int& status) {
     return out;
 }
 
+// The listeners of testConfig() with the socket at `socket` (a path, or "" for the default).
+std::string withSocket(std::string config, const std::string& socket, const std::string& attributes = {}) {
+    const std::string listener = "<unix path=\"@SOCKET@\"/>";
+    const std::string replacement =
+        socket.empty() ? "<unix" + attributes + "/>" : "<unix path=\"" + socket + "\"" + attributes + "/>";
+    config.replace(config.find(listener), listener.size(), replacement);
+    return config;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000000;
+}
+
+// The ports file's lines once the agent wrote it (bounded wait).
+std::string waitForPorts(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (std::string text; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        if (!(text = slurp(path)).empty()) {
+            return text;
+        }
+    }
+    return {};
+}
+
 }  // namespace
+
+// Whatever sits at the socket path (a file, another user's listener), the agent starts and serves
+// TCP and TLS, and its log says why there is no socket; only an agent with the socket as its one
+// listener does not start.
+TEST(AgentTransports, ASocketThatCannotBeSetUpFailsAloneUnlessItIsTheOnlyListener) {
+    ferrik_test::TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const std::string path = dir.file("taken.sock");
+    {
+        std::ofstream(path) << "keep me";
+        AgentProcess agent(withSocket(testConfig(), path));
+        EXPECT_EQ(Client::tcp(agent.tcpPort()).login()->errorCode(), 0);
+        EXPECT_EQ(slurp(agent.portsFile()).find("unix"), std::string::npos) << slurp(agent.portsFile());
+        EXPECT_NE(agent.log().find(path + " exists and is not a socket; serving on the other listeners"),
+                  std::string::npos)
+            << agent.log();
+        EXPECT_EQ(slurp(path), "keep me");
+        std::filesystem::remove(path);
+    }
+    {
+        ForeignListener listener(path, 1);  // the agent's probe is its one connection
+        AgentProcess agent(withSocket(testConfig(), path));
+        EXPECT_EQ(Client::tcp(agent.tcpPort()).login()->errorCode(), 0);
+        EXPECT_NE(agent.log().find("another agent is listening on " + path), std::string::npos)
+            << agent.log();
+        EXPECT_EQ(listener.received(), "");
+        std::filesystem::remove(path);
+    }
+    std::ofstream(path) << "keep me";
+    std::string config = withSocket(testConfig(), path);
+    const std::string bothPorts = "<tcp port=\"0\"/><tls port=\"0\"/>";
+    config.replace(config.find(bothPorts), bothPorts.size(),
+                   "<tcp enabled=\"false\"/><tls enabled=\"false\"/>");
+    std::ofstream(dir.file("only-unix.xml")) << config;
+    Child alone =
+        spawn({OVAGENT_PATH, "--config", dir.file("only-unix.xml"), "--state-dir", dir.file("s")}, true);
+    EXPECT_NE(readUntil(alone.out, "\n", std::chrono::seconds(20)).find(path + " exists and is not a socket"),
+              std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(finish(alone)), 1);
+}
+
+// Without XDG_RUNTIME_DIR a user's agent keeps its socket in /tmp/ovagent-<uid>, a directory that
+// must be the user's own with mode 0700: one that another user made first is refused (the agent
+// serves TCP), one of its own is made, and the socket in it is 0600.
+TEST(AgentTransports, ThePrivateSocketDirectoryIsTheUsersOwn) {
+    ferrik_test::TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    std::ofstream(dir.file("agent.xml")) << withSocket(testConfig(), "");
+    const std::string privateDir = "/tmp/ovagent-" + std::to_string(ForeignListener::kUid);
+    const std::string socket = privateDir + "/ovagent.sock";
+    std::filesystem::remove_all(privateDir);
+    auto run = [&] {
+        std::filesystem::remove(dir.file("ports"));
+        return spawn({"env", "-u", "XDG_RUNTIME_DIR", "setpriv", "--reuid=65534", "--regid=65534",
+                      "--clear-groups", OVAGENT_PATH, "--config", dir.file("agent.xml"), "--state-dir",
+                      dir.file("s"), "--ports-file", dir.file("ports")},
+                     true);
+    };
+    ASSERT_EQ(::mkdir(privateDir.c_str(), 0777), 0);
+    ::chmod(privateDir.c_str(), 0777);  // made by root, open to all: not the agent's
+    Child refused = run();
+    const std::string ports = waitForPorts(dir.file("ports"));
+    EXPECT_NE(ports.find("tcp "), std::string::npos) << ports;
+    EXPECT_EQ(ports.find("unix"), std::string::npos) << ports;
+    EXPECT_FALSE(std::filesystem::exists(socket));
+    finish(refused, true);
+    EXPECT_NE(slurp(dir.file("s/ovagent.log"))
+                  .find("the socket directory " + privateDir +
+                        " is not a directory of this user with mode 0700 (a directory of uid 0, mode 0777)"),
+              std::string::npos)
+        << slurp(dir.file("s/ovagent.log"));
+    std::filesystem::remove_all(privateDir);
+
+    Child served = run();
+    EXPECT_NE(waitForPorts(dir.file("ports")).find("unix " + socket), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::lstat(privateDir.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ForeignListener::kUid);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(modeOf(socket), 0600u);
+    finish(served, true);
+    EXPECT_FALSE(std::filesystem::exists(socket)) << "the socket is removed at the end";
+    std::filesystem::remove_all(privateDir);
+}
+
+// Every file the agent makes has its mode, whatever the umask: certificate 0644, key, state and
+// socket 0600, log 0640, ports file 0644; the socket takes the mode the configuration gives.
+TEST(AgentTransports, FilesGetTheirModesUnderAnyUmask) {
+    ferrik_test::TempDir dir;
+    const mode_t previous = ::umask(0);
+    {
+        AgentProcess agent(testConfig());
+        const std::string& state = agent.stateDir();
+        EXPECT_EQ(modeOf(state + "/tls-cert.pem"), 0644u);
+        EXPECT_EQ(modeOf(state + "/tls-key.pem"), 0600u);
+        EXPECT_EQ(modeOf(state + "/state.xml"), 0600u);
+        EXPECT_EQ(modeOf(state + "/ovagent.log"), 0640u);
+        EXPECT_EQ(modeOf(agent.portsFile()), 0644u);
+        EXPECT_EQ(modeOf(agent.socketPath()), 0600u);
+    }
+    ::umask(0077);
+    {
+        AgentProcess agent(withSocket(testConfig(), dir.file("open.sock"), " mode=\"0666\""));
+        EXPECT_EQ(modeOf(dir.file("open.sock")), 0666u);
+        EXPECT_EQ(modeOf(agent.stateDir() + "/tls-cert.pem"), 0644u);
+        EXPECT_EQ(modeOf(agent.portsFile()), 0644u);
+        EXPECT_EQ(Client::unixSocket(dir.file("open.sock")).login()->errorCode(), 0);
+    }
+    ::umask(previous);
+}
+
+// A log path that is a symbolic link is not followed, and a FIFO is not taken (nor waited on): the
+// agent says so and logs to standard error.
+TEST(AgentTransports, ALogThatIsALinkOrAFifoIsRefused) {
+    ferrik_test::TempDir dir;
+    std::ofstream(dir.file("target.log")) << "";
+    ASSERT_EQ(::symlink(dir.file("target.log").c_str(), dir.file("link.log").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("fifo.log").c_str(), 0600), 0);
+    const std::pair<const char*, const char*> cases[] = {
+        {"link.log", "it is a symbolic link, which the agent does not follow"},
+        {"fifo.log", "it is not a regular file"}};
+    for (const auto& [name, why] : cases) {
+        std::ofstream(dir.file("agent.xml"))
+            << withSocket(testConfig({}, "<log file=\"" + dir.file(name) + "\"/>"), dir.file("a.sock"));
+        Child agent =
+            spawn({OVAGENT_PATH, "--config", dir.file("agent.xml"), "--state-dir", dir.file("s")}, true);
+        const std::string out = readUntil(agent.out, " started", std::chrono::seconds(20));
+        finish(agent, true);
+        EXPECT_NE(
+            out.find("cannot open the log " + dir.file(name) + ": " + why + "; logging to standard error"),
+            std::string::npos)
+            << out;
+        EXPECT_NE(out.find(" started"), std::string::npos) << out;
+    }
+    EXPECT_EQ(slurp(dir.file("target.log")), "");
+}
 
 // openssl s_client, ended by a signal, closes without TLS close_notify: an ordinary close to the
 // agent (a debug record, no "read failed").

@@ -209,6 +209,7 @@ TEST(AgentConfig, ReadsEverySectionAndAlwaysHasTheSystemRealm) {
     EXPECT_FALSE(config.tls.enabled);
     EXPECT_EQ(config.tls.port, 4434);
     EXPECT_EQ(config.unixPath, "/tmp/x.sock");
+    EXPECT_EQ(config.unixMode, 0600u) << "only the agent's user, unless configured";
     EXPECT_EQ(config.stateDirectory, "/var/lib/ova");
     EXPECT_EQ(config.logLevel, 4);
     EXPECT_EQ(config.limits.maxPacketSize, 4096u);
@@ -238,6 +239,10 @@ TEST(AgentConfig, InvalidFilesAreRejectedWithAMessage) {
              "<ovagent><users><user login=\"a\" password=\"" + hash + "\"/><user login=\"a\" password=\"" +
                  hash + "\"/></users></ovagent>",
              std::string("<ovagent><realms><realm id=\"x\" name=\"A\"/></realms></ovagent>"),
+             std::string("<ovagent><listen><unix mode=\"0888\"/></listen></ovagent>"),
+             std::string("<ovagent><listen><unix mode=\"01777\"/></listen></ovagent>"),
+             std::string("<ovagent><listen><unix mode=\" 0600\"/></listen></ovagent>"),
+             std::string("<ovagent><listen><unix mode=\"\"/></listen></ovagent>"),
          }) {
         AgentConfig config;
         config.logLevel = 7;
@@ -317,6 +322,7 @@ TEST(AgentConfig, ServiceConfigurationIsLoopbackOnlyWithoutAccounts) {
     EXPECT_EQ(config.tls.address, "127.0.0.1");
     EXPECT_TRUE(config.certificateFile.empty() && config.keyFile.empty());
     EXPECT_EQ(config.unixPath, "/run/ovagent/ovagent.sock");
+    EXPECT_EQ(config.unixMode, 0666u) << "every local user may connect; the login is the gate";
     EXPECT_EQ(config.stateDirectory, "/var/lib/ovagent");
     EXPECT_EQ(config.logFile, "/var/log/ovagent/ovagent.log");
     EXPECT_TRUE(config.users.empty());

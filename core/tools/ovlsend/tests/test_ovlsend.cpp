@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -284,6 +286,23 @@ TEST_F(OvlsendAgent, FailuresExitNonzeroWithAMessage) {
             echo("x"), dir);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("sent no greeting within 800 ms"), std::string::npos) << r.out;
+}
+
+// A listener of another user at the default socket never sees the password.
+TEST_F(OvlsendAgent, TheDefaultSocketOfAnotherUserGetsNoPassword) {
+    ::chmod(dir.path().c_str(), 0777);
+    // The test's process runs no other thread that reads the environment.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
+    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    agent_test::ForeignListener listener(dir.file("ovagent.sock"), 1);
+    const Outcome r =
+        run("-t NamedPipe -l tester --timeout 5000 --password-file " + dir.file("password"), echo("x"), dir);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): as above
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(dir.file("ovagent.sock") + " belongs to a process of uid 65534"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(listener.received(), "");
 }
 
 // A password file written on another system ends its line with CR LF.

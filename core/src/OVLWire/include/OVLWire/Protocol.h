@@ -1,7 +1,9 @@
 #pragma once
 // Constants of the agent protocol. docs/protocol.md is the contract these values implement.
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace OVL::Wire {
 
@@ -18,6 +20,10 @@ inline constexpr const char* kPacketNamespace = "urn:ovl:agent:packet:1";
 inline constexpr const char* kSystemNamespace = "urn:ovl:agent:system:1";
 inline constexpr const char* kEnvironmentsNamespace = "urn:ovl:agent:environments:1";
 inline constexpr const char* kPerformanceNamespace = "urn:ovl:agent:performance:1";
+
+// A packet's id attribute: absent, or any text, an empty one too. A reply carries the request's
+// id exactly as it was: none when the request had none, id="" for id="".
+using PacketId = std::optional<std::string>;
 
 // Error codes carried in <error><code>.
 enum ErrorCode : int {
@@ -40,8 +46,21 @@ enum ErrorCode : int {
 inline constexpr std::size_t kDefaultMaxPacketSize = std::size_t{1024} * 1024;
 inline constexpr int kDefaultMaxDepth = 32;
 
-// Path of the agent's Unix-domain socket when none is configured or named by the client:
-// $XDG_RUNTIME_DIR/ovagent.sock when that variable names a directory, else /tmp/ovagent-<uid>.sock.
+// Unix-domain sockets. A per-user agent listens on defaultSocketPath(); the packaged service on
+// kServiceSocketPath (mode 0666: every request needs a login, and every local user reaches the
+// loopback TCP port anyway). A client with no socket path tries clientSocketPaths() in turn, and on
+// every Unix-socket connection checks the listener's uid (SO_PEERCRED) before it sends anything:
+// its own, root's or the service user's (kServiceUser), see docs/protocol.md.
+inline constexpr const char* kServiceSocketPath = "/run/ovagent/ovagent.sock";
+inline constexpr const char* kServiceUser = "ovagent";
+
+// The per-user agent's socket: $XDG_RUNTIME_DIR/ovagent.sock when that variable names a directory,
+// else /tmp/ovagent-<uid>/ovagent.sock (in a directory of the user's own with mode 0700, which the
+// agent makes and checks: privateSocketDirectory()).
 std::string defaultSocketPath();
+// /tmp/ovagent-<uid> when defaultSocketPath() lies in it, else empty (XDG_RUNTIME_DIR is used).
+std::string privateSocketDirectory();
+// The sockets a client without a socket path tries, in order: the user's own agent, then the service.
+std::vector<std::string> clientSocketPaths();
 
 }  // namespace OVL::Wire

@@ -19,13 +19,15 @@
 #include <string_view>
 #include <utility>
 
+#include "OVLWire/Protocol.h"
+
 namespace OVL::Wire {
 
 class ReplyWriter {
 public:
-    // id: the request's id (empty: no id attribute). origin: the agent's name. target: the addressee
+    // id: the request's id (none: no id attribute). origin: the agent's name. target: the addressee
     // echoed from the request. interfaceNamespace: namespace bound to ns2 (empty: none).
-    ReplyWriter(std::string_view id, std::string_view origin, std::string_view target,
+    ReplyWriter(const PacketId& id, std::string_view origin, std::string_view target,
                 std::string_view interfaceNamespace);
     ReplyWriter(const ReplyWriter&) = delete;
     ReplyWriter& operator=(const ReplyWriter&) = delete;
@@ -54,7 +56,7 @@ void appendRequestFrame(std::string& out, std::string_view id, std::string_view 
                         std::initializer_list<std::pair<std::string_view, std::string_view>> arguments = {});
 
 // The error packet as one frame, for callers that have no request (greeting-time failures).
-void appendErrorFrame(std::string& out, std::string_view id, std::string_view origin, std::string_view target,
+void appendErrorFrame(std::string& out, const PacketId& id, std::string_view origin, std::string_view target,
                       int code, std::string_view message);
 
 }  // namespace OVL::Wire

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "OVLWire/Protocol.h"
+
 namespace OVL::Wire {
 
 struct ParseLimits {
@@ -23,7 +25,7 @@ public:
     // packet's id and target are still set when they could be read, so the error reply can carry them.
     int parse(std::span<char> frame, const ParseLimits& limits, std::string& message);
 
-    const std::string& id() const { return m_id; }
+    const PacketId& id() const { return m_id; }
     const std::string& target() const { return m_target; }
     // First child element of <data> and its first child element; null nodes when absent.
     pugi::xml_node interfaceNode() const { return m_interface; }
@@ -33,7 +35,7 @@ public:
 
 private:
     pugi::xml_document m_doc;
-    std::string m_id;
+    PacketId m_id;
     std::string m_target;
     pugi::xml_node m_interface;
     pugi::xml_node m_operation;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "OVLWire/Protocol.h"
+
 namespace OVL::Wire {
 
 // True when `text` is exactly one well-formed XML 1.0 document in UTF-8: one root element, no
@@ -18,7 +20,7 @@ bool checkWellFormed(std::string_view text, std::string& message);
 // a `packet`, matched by local name) and the text of the root's first `target` child, once that
 // element has ended.
 struct FrameStart {
-    std::string id;
+    PacketId id;  // none, or the id attribute's text (empty for id="")
     std::string target;
 };
 
