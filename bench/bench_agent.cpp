@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Load benchmark of ovagent: round trips per second and p50/p99 latency for 1 and 8 clients, small
 // and 64 KiB replies, over TCP, TLS and the Unix socket, next to a bare NUL-frame echo server
 // (bench_echo_server) over the same transport in the same run; and the memory one idle connection

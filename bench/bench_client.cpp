@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The agent client library against a raw socket client, over TCP to the same ovagent in the same
 // run: small-packet round trips (parsed and raw sending, and the synchronous request), and what
 // 1,000 connect/disconnect cycles leave behind (descriptors, threads, resident memory). The round

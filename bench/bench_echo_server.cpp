@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // A bare NUL-frame echo server: the comparison for the agent's round-trip benchmark. It does what
 // any server of this framing must do (split frames, write them back) and nothing else: no XML, no
 // login. Usage: bench_echo_server --cert FILE --key FILE --socket PATH --ports-file FILE [--threads N]

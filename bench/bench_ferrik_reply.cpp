@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // A 10 MB reply from a real agent, from send to fully shown in the console's window (indented and
 // highlighted), next to `ovlsend` printing the same reply, in the same run.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Ferrik's window: reply processing, output rendering and start-up, each next to its floor.
 //   (a) stripNamespaces + indentXml on a 10 MB reply of 200,000 lines, next to a plain copy of the
 //       reply and to `xmllint --format` of the same file (a child process, output discarded);

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // OVLGUIDBase text conversion next to libuuid's, in one run.
 #include <benchmark/benchmark.h>
 #include <uuid/uuid.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // OVLMessage against bare pugixml on the same generated ~10 MB document: parse, walk, print,
 // save to a file; element lookup by identifier against lookup by name; memory held by a parsed
 // tree per byte of input.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // OVLCore runtime next to the bare system calls or standard classes it replaces, in one run:
 //  - the log file writer engine per record against open+write+close of the same bytes;
 //  - addMessage+flush of 100,000 messages against 100,000 bare records;

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The console's settings file with 10,000 remembered packets and 500 hosts: loading and saving it
 // through the settings code (message library, typed readers and writers, history model) next to
 // bare pugixml loading and saving the same file, and the window's own save, which runs after

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Fault run: kill -9 the agent while a client creates environments, restart it on the same state
 # directory, and check that every create the agent acknowledged (a createResult reached the
 # client) is still there, and that the state file always loads. Loopback only; bounded rounds.

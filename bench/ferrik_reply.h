@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A generated agent reply the way the agent writes them: generated namespace prefixes, one element
 // per line, no indentation, well-formed (so that xmllint can format it too).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // main() of the benchmark programs that drive Qt widgets: one QApplication, on the offscreen
 // platform unless QT_QPA_PLATFORM says otherwise, alive while the benchmarks run.

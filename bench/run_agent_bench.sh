@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Runs the agent load benchmark and, for a well-known peer in the same run, wrk against nginx
 # serving a 200-byte file on loopback with 1 and 8 connections. nginx runs from a temporary
 # directory on a spare loopback port, never as the system service.

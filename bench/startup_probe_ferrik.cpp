@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Start-up probe: what Ferrik's main() does, up to the window being shown (exposed), then exit.
 #include <QApplication>
 #include <QTest>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Start-up probe: a minimal Qt window with a few widgets, up to being shown (exposed), then exit.
 #include <QApplication>
 #include <QLineEdit>

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Per-target build helpers: warnings, sanitizers and test registration.
 
 function(ferrik_enable_warnings target)

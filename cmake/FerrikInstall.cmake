@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Install helpers. Destinations follow GNUInstallDirs; installed programs and libraries find the
 # project's shared libraries relative to their own location ($ORIGIN), so an installed tree works
 # in any prefix and under DESTDIR without LD_LIBRARY_PATH.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Runs clang-tidy (the checks of .clang-tidy, every finding an error) over the repository's own
 # sources: every C++ file under core/, tests/ and bench/ that the build tree compiles, through its
 # compile_commands.json. Generated files (moc, uic, rcc: they live in the build tree) and the

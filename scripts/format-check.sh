@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Checks that every C++ source and header of the repository is formatted by clang-format with the
 # repository's .clang-format; lists the files that are not and fails. With --fix formats them.
 # Usage: scripts/format-check.sh [--fix]

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Builds everything, starts a local demo agent on loopback and then the console, whose connect form
 # reaches that agent with its defaults (host empty = localhost, TCP 4433, peadmin in the System
 # realm). The agent is stopped when the console closes.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Uses the installed OVLCore: short identifiers and GUID text forms. Exit status 0 when both work.
 #include <cstdio>
 #include <regex>

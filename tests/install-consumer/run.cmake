@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 Ferrik maintainers
+# SPDX-License-Identifier: Apache-2.0
 # Builds and runs the consumer program against an installed OVLCore, once through the CMake
 # package and once through pkg-config.
 #   cmake -DBUILD_DIR=<tree> -DWORK_DIR=<dir> [-DCXX=<compiler>] [-DGENERATOR=<generator>] -P run.cmake

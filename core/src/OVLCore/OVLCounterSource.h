@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The counter source behind OVLPdhQuery: parses counter paths and samples /proc and /sys.
 // Internal to OVLCore. All members are serialised by the source's own mutex, so that copies of

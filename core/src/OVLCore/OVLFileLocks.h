@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Exclusive open-file-description locks of byte ranges, shared by OVLHandle and the cross-process
 // mutex of OVLMemoryMappedFile. Internal to OVLCore.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The writer engine that appends each message as one record to a log file:
 //   <24-character local ctime text> <first 4071 bytes of the text, up to its first zero byte>\n

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The process-wide map from log file name to its file writer engine, so that every log system of
 // the process writing to one file shares one engine (and its mutex). The map holds one reference

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Local time in the 24-character ctime layout ("Sun Dec  6 18:49:05 2026"), cheap enough to call
 // once per log record: the offset from UTC is looked up through localtime_r only when the time

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The system-wide named mutex of OVLMemoryMappedFile: an exclusive open-file-description lock of
 // the first byte of a lock file whose name is derived from the mutex name. Internal to OVLCore.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Parsers of the kernel's statistics texts that the counter source samples (/proc/stat,
 // /proc/meminfo, /proc/diskstats, /proc/net/dev, /proc/<pid>/stat). Each is a pure function of

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One connection to an agent: the transport, the greeting and the login, the read loop that
 // splits the agent's bytes into frames, and the shut-down. The write queue (WriteQueue) and the

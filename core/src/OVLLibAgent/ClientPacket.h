@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Packet text helpers of the client side: the login request, reading a packet's id from the first
 // bytes of a frame, and giving a packet a new id.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The trust-on-first-use store of agent certificates: one line per agent, "host:port fingerprint",
 // the fingerprint being the SHA-256 of the certificate (DER) in colon-separated upper-case hex.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The requests of one session that wait for a reply: the parsed requests by packet id, the raw
 // writes in write order (the agent answers each of their zero-terminated packets with one frame,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The reply side of a session once it is logged in: takes the bytes read from the agent, gives
 // each frame's pieces to its recipients as they arrive, completes the frame's request (its

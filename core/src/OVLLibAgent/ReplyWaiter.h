@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The completion of one synchronous request: the I/O thread completes it once, the caller waits
 // for it with a time-out. It is a futex word rather than a mutex and condition variable, so that

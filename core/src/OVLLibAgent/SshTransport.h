@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The agent behind the system's ssh client ("SSH1"): `ssh [options] [-p port] host ovagent --stdio`
 // runs as a child process and the protocol goes through its standard input and output. Its standard

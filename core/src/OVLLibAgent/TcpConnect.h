@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Resolves a host name and connects a TCP socket to the first address that accepts, for the TCP
 // and TLS transports. TCP_NODELAY is set on success, since requests are small and interactive.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A byte stream to an agent, behind one interface for every connection type. Used on the I/O
 // thread only. close() cancels the operations under way; their handlers still run (with an error).

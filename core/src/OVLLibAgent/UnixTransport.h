@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A Unix-domain stream socket to the agent ("NamedPipe"). Tries the given socket paths in turn
 // until one connects, and accepts a connected socket only when its listener runs as the user

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The message history as a two-level item model: the top level lists the targets (groups) in
 // ascending QString order (UTF-16 code units, case-sensitive), the second level the remembered

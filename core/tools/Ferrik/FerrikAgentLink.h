@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The window's link to the agent: the connection with its states, queuing and sending packets,
 // the substitution of ${field:value} placeholders and the realm fetch. The window's documented

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikAgentLink: fetching the realm list of a host over a second, short-lived connection.
 #include <QtGlobal>
 

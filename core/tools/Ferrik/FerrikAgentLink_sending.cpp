@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikAgentLink: queuing and sending packets, and the substitution of ${field:value}
 // placeholders by environment identifiers.
 #include <QRegularExpression>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A call of the agent client library that blocks its caller until the agent answers (the access
 // point's initializeSync, the system agent's getRealm), made on a worker thread so that the GUI

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The colours of the console's own text on the palette it is shown with. On a light palette (the
 // palette's Base colour lighter than the middle) every colour is the one the console always had. On

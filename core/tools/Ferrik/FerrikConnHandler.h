@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Connection callbacks of the agent client library turned into Qt signals. The library calls the
 // overrides on its I/O thread; each only emits its signal, so a receiver on the GUI thread gets

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikDlg: construction, form arrangement and signal wiring.
 #include "FerrikDlg.h"
 #include "FerMsgHistoryModel.h"

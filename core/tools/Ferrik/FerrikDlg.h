@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The console's main window. It owns every object of the program: the form's widgets, the options,
 // the queued-packet buffer and the connection state. Everything here runs on the GUI thread; agent

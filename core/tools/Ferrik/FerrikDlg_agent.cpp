@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikDlg: the slots and operations of the agent link, each forwarding to FerrikAgentLink.
 #include "FerrikDlg.h"
 

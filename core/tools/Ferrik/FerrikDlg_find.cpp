@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikDlg: the incremental find bar over histOutput. The search state lives in the widgets: the
 // text of editFind, histOutput's selection and the two check boxes.
 #include <QKeyEvent>

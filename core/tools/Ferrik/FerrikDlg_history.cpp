@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikDlg: remembering and recalling packets, and the history's export and import. Every
 // change of the history saves the settings.
 #include <QFile>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikDlg: the transcript panes and the processing of agent replies.
 #include <QtConcurrent/QtConcurrentRun>
 

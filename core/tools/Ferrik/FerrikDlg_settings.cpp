@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // FerrikDlg: the settings file and the options dialog.
 #include <QCheckBox>
 #include <QCoreApplication>

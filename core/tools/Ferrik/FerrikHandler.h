@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Task callbacks of the agent client library turned into Qt signals: every reply reaches the
 // window as agentReadFinished(text) through a queued connection. In raw mode (the library base's

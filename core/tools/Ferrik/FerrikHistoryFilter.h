@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The history tree as the window shows it: FerMsgHistoryModel behind a proxy that narrows it to
 // the entries whose target, label or packet text contains the filter text, ignoring case. A group

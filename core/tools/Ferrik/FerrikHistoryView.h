@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The tree of remembered packets beside the input editor. Its context menu offers "Delete" and
 // "Rename", both acting on the current item (not necessarily the one under the mouse), then

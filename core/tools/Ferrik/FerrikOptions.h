@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The window's options, one row each, known by their settings-file keys and in the order in
 // which the settings file holds them. The constructor sets the first-start values, loadSettings

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #include "FerrikPacketHistoryAccessible.h"
 
 #include <QTextBoundaryFinder>
@@ -132,8 +134,8 @@ QString FerrikPacketHistoryAccessible::text(int startOffset, int endOffset) cons
     return all.mid(from, to - from);
 }
 
-bool FerrikPacketHistoryAccessible::segmentAt(int offset, QAccessible::TextBoundaryType boundaryType, int& start,
-                                              int& end) const {
+bool FerrikPacketHistoryAccessible::segmentAt(int offset, QAccessible::TextBoundaryType boundaryType,
+                                              int& start, int& end) const {
     const QString& all = pane()->toPlainText();
     const qsizetype size = all.size();
     if (offset < 0 || offset >= size) {
@@ -162,9 +164,9 @@ bool FerrikPacketHistoryAccessible::segmentAt(int offset, QAccessible::TextBound
     const qsizetype from = std::max<qsizetype>(lineStart, offset - kBoundaryWindow);
     const qsizetype to = std::min<qsizetype>(lineEnd, offset + kBoundaryWindow);
     const QString window = all.mid(from, to - from);
-    QTextBoundaryFinder finder(boundaryType == QAccessible::WordBoundary ? QTextBoundaryFinder::Word
-                                                                         : QTextBoundaryFinder::Sentence,
-                               window);
+    QTextBoundaryFinder finder(
+        boundaryType == QAccessible::WordBoundary ? QTextBoundaryFinder::Word : QTextBoundaryFinder::Sentence,
+        window);
     finder.setPosition(offset - from);
     qsizetype begin = finder.isAtBoundary() ? finder.position() : finder.toPreviousBoundary();
     finder.setPosition(offset - from);
@@ -196,7 +198,8 @@ QString FerrikPacketHistoryAccessible::textAtOffset(int offset, QAccessible::Tex
     return text(start, end);
 }
 
-QString FerrikPacketHistoryAccessible::textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+QString FerrikPacketHistoryAccessible::textBeforeOffset(int offset,
+                                                        QAccessible::TextBoundaryType boundaryType,
                                                         int* startOffset, int* endOffset) const {
     int start = 0;
     int end = 0;

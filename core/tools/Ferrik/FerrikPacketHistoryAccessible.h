@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What assistive tools (screen readers, magnifiers) see of a transcript pane: a read-only,
 // multi-line text with a name, its whole text, the selection and the caret (the selection's moving

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Reply time and size of the console's requests. Parsed mode: every reply carries its request's
 // id, and its time is measured from the send of that id to the moment the complete reply was handed

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // XML colouring for the console's text panes: references, tags, tag-name prefixes, double-quoted
 // strings, attribute names and comments, with tags and comments running over several lines.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The input editor: XML-aware Enter indentation, Ctrl+Space tag closing, the "Create packet"
 // skeleton and Base64 conversion of the selection. Its colours follow the palette (a dark one gets

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One remembered packet of the message history: the packet text, the label shown in the history
 // tree and the group (target) it belongs to. A plain value type; GUI thread only.

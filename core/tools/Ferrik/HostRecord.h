@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What the console remembers per host: the credentials of the last connect (without the
 // password once stored) and the host's realm list, keyed by host name bytes (UTF-8) in ascending

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The settings file ferrik.xml as data: what it holds, read and written in one piece, and the
 // identity of the version that was read, so that a console can tell whether another one has

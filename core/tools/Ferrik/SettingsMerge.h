@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // How one console's changes join those that other consoles saved to the shared settings file.
 // Each function takes the file's content when this console last read or wrote it (the base),

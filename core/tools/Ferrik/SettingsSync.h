@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Keeps one console in step with the settings file that other consoles share. It remembers what
 // the file held when this console last read or wrote it (the base), which entry of the history

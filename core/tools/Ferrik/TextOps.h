@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Pure text operations of the console: reply post-processing and Base64 conversion.
 // All are reentrant, keep no state but stripNamespaces' compiled expression, and cannot fail.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The agent's configuration, read from its XML file (see docs/agent.md for the format).
 // Immutable once loaded; a reload builds a new object. Read as an OVLMessage: errors in the text

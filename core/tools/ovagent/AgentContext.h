@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What all sessions of one agent share: the current configuration (replaced on reload), the
 // environment store, the connection count and the logins verified recently. Thread-safe.

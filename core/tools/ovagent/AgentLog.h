@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The agent's log: records appended through the core runtime's logging system to ovagent.log in
 // the state directory (or the configured file). Each record is one line: the 24-character local

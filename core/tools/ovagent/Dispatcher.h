@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Turns one request frame into its reply frame(s): parses the packet, enforces the login, and
 // hands the request to the handler of its target. Transport-independent; one per session, used

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The agent's environments and its own environment id, kept in the state file state.xml.
 // Every change rewrites the file atomically (OVL::replaceFileAtomically), so a crash at any moment

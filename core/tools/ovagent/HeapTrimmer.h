@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Gives the heap's free pages back to the system a little after large frames were handled.
 // A frame of up to maxPacketSize is copied, checked and parsed, and what that took is freed when

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Runs the password checks of every session of the agent, so that what unauthenticated peers can
 // make the agent do is bounded:

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Salted PBKDF2-SHA256 password hashes as stored in the configuration file:
 //   pbkdf2-sha256$<iterations>$<salt, hex>$<derived key, hex>

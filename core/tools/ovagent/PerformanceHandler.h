@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Target "performance", interface "performance": listCounters and sample, over the host's counter
 // queries (OVLPdhQuery).

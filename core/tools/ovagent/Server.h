@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The agent's listeners and worker threads. Accepts TCP, TLS and Unix-socket connections (each
 // when enabled) and runs one Session per connection; or serves a single session on standard input

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One client connection: greeting, then request frames in, reply frames out, until the peer
 // closes, a limit is hit or the agent stops.

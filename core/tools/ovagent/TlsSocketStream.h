@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A TLS server stream: OpenSSL working directly on the TCP socket's descriptor, driven by Asio's
 // readiness waits.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Collects what the agent library reports to ovlsend: the connection's outcome and the complete
 // replies in arrival order, each with the time it was complete. The callbacks come on the

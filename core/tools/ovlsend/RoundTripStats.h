@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Round-trip figures of ovlsend --time: the summary over the recorded reply times, and the
 // formatting of times in milliseconds.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Command line of ovlsend: connection parameters like the console's connect form, the password
 // source, the packets to send and the sending mode.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The UTF-8 validator: the longest valid prefix, at the edges of each sequence length, for the
 // forms that must be refused, and across the sixteen-byte ASCII fast path.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A forked child process that runs a function and talks to the test through two pipes: each side
 // can send one-byte signals and wait for the other's. The test process must have no other threads

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The counter source's parsers on captured kernel texts, and its counter table on hand-made
 // samples, with exact expected numbers.
 #include <gtest/gtest.h>

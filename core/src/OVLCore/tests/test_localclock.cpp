@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The log record's time text against the C library's ctime, across zones, centuries and
 // daylight-saving changes.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The process-wide file writer registry, reached from this test and from the log system's code:
 // one registry, so the engine a log system opened is the one the test finds.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The agent data types and their XML forms, round-tripped through messages and files.
 
 #include <gtest/gtest.h>

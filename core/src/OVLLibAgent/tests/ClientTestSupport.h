@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Recording handlers for the client library's callbacks, and helpers that connect an agent to a
 // real ovagent started by agent_test::AgentProcess.

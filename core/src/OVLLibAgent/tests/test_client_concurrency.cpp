@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // One connection used by several threads at once: writes made from the callers' threads and by the
 // I/O thread must keep each thread's order and the stream's framing, every reply must reach the
 // task it belongs to, every callback must come on the library's I/O thread, and every write must

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Every failure reaches the caller as a callback or a result with a message, never as a hang:
 // unknown host, refused, time-outs, wrong credentials, an agent that dies or closes mid-reply,
 // null agents and calls made where they cannot wait.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The reply router and its pending table without a socket: frames in, callbacks and Done out.
 
 #include <gtest/gtest.h>

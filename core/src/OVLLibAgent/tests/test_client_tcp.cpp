@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The agent connection over TCP: login, parsed and raw requests, environments, realms, many
 // tasks and connections, and clean shutdown.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The transports other than TCP: Unix socket, TLS with trust on first use and a CA bundle, and
 // ssh through a local sshd that the test starts.
 

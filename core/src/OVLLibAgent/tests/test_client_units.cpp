@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The pieces of the client library that need no agent: reading packet ids from the first bytes
 // of a frame, giving packets an id, and the reply object.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The write queue against a fake transport on a real io_context: order, one write in flight, a
 // failed write, and writes from many threads at once through both the direct and the queued path.
 

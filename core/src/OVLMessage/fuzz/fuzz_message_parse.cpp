@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for OVLMessage::parse.
 //
 // Every input must either be rejected with an error text that names a position, or give a tree

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Moves, edits, value reads and writes of OVLMessageIterator, and every way they fail.
 
 #include <gtest/gtest.h>

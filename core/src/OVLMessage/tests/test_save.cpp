@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Loading and the atomic replacement of files by OVLMessage::save().
 
 #include <gtest/gtest.h>

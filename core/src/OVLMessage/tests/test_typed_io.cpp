@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Map, list and text readers and writers, round-tripped through a file.
 
 #include <gtest/gtest.h>

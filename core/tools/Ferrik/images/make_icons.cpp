@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Draws the program's icons (128 x 128 PNGs, sharp on high-DPI screens) into the current folder.
 // Not part of the build; regenerate with:
 //   g++ -std=c++20 -fPIC make_icons.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/make_icons

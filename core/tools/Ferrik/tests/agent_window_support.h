@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Drives the real window against a real ovagent child process (see AgentHarness.h): one agent per
 // test suite, the window on the offscreen platform, TLS trust and time-outs of the client library

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // QAbstractItemModelTester that fails the current GoogleTest test on every model fault it finds,
 // except one: the history model answers the root index with Qt::ItemIsEnabled, as documented for

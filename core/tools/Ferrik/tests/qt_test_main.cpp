@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // main() of the widget test programs: the one QApplication, alive for every test of the run, and
 // a fresh settings directory per test. FERRIK_TEST_TURN_BUDGET_MS sets the panes' appending budget
 // per event-loop turn for the run: 0 makes every append wait for a later turn, as on a machine too

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The window's connection handling against a real agent: the states of each transport, the form's
 // parameters, credentials and realms remembered per host, and agents that fail or die.
 #include "agent_window_support.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Sending from the window to a real agent: raw and parsed mode, queued packets, and the
 // substitution of ${field:value} placeholders by environment identifiers.
 #include "agent_window_support.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The first trust of a TLS agent and a changed certificate, as the window shows them, against a
 // real ovagent over TLS.
 #include <gtest/gtest.h>
@@ -17,8 +19,8 @@ namespace {
 // The SHA-256 fingerprint of the agent's certificate as the openssl tool prints it.
 QString certificateFingerprint(const std::string& pem) {
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"), {"x509", "-noout", "-fingerprint", "-sha256", "-in",
-                                              QString::fromStdString(pem)});
+    openssl.start(QStringLiteral("openssl"),
+                  {"x509", "-noout", "-fingerprint", "-sha256", "-in", QString::fromStdString(pem)});
     openssl.waitForFinished();
     const QString out = QString::fromLatin1(openssl.readAllStandardOutput()).trimmed();
     return out.mid(out.indexOf(QLatin1Char('=')) + 1);
@@ -76,7 +78,8 @@ TEST_F(Trust, TheRealmFetchSaysAFirstTrustToo) {
     fillForm(window, tlsHost(), kSsl);
     window.btnGetRealms->click();
     ASSERT_TRUE(waitUntil([&] { return window.leRealm->count() > 1; })) << output(window).toStdString();
-    EXPECT_EQ(countIn(output(window), "Trusted on first use: agent " + key()), 1) << output(window).toStdString();
+    EXPECT_EQ(countIn(output(window), "Trusted on first use: agent " + key()), 1)
+        << output(window).toStdString();
 }
 
 TEST_F(Trust, AChangedCertificateIsRefusedInARedLineThatSaysHowToAcceptIt) {

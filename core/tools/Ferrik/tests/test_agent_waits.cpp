@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The window against an agent that stops answering (SIGSTOP): the waits for the environment list
 // and the realm list keep the event loop running and end by Cancel or Disconnect, the late answer
 // changes nothing, and a request that times out says so. Then a user's whole day in one window.

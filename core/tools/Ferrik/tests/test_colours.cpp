@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The console's colours on light and dark palettes: the light ones exactly as they always were, the
 // dark ones readable (WCAG AA, 4.5:1 against Base), and a palette change while running recolours
 // the panes, the editor and the find field.
@@ -67,8 +69,8 @@ TEST(Colours, ContrastFollowsTheWcagDefinition) {
 }
 
 TEST(Colours, LightPalettesKeepTheHighlightersColoursExactly) {
-    const QRgb expected[] = {qRgb(0, 128, 0),   qRgb(128, 0, 0), qRgb(80, 0, 0),
-                             qRgb(0, 0, 255),   qRgb(255, 0, 0), qRgb(128, 128, 128)};
+    const QRgb expected[] = {qRgb(0, 128, 0), qRgb(128, 0, 0), qRgb(80, 0, 0),
+                             qRgb(0, 0, 255), qRgb(255, 0, 0), qRgb(128, 128, 128)};
     for (const QPalette& palette : lightPalettes()) {
         H highlighter(static_cast<QTextDocument*>(nullptr));
         highlighter.setPalette(palette);
@@ -135,7 +137,8 @@ protected:
         return QColor();
     }
     static QColor editorTagColour(const FerrikDlg& window) {
-        for (const QTextLayout::FormatRange& range : window.teInput->document()->firstBlock().layout()->formats()) {
+        for (const QTextLayout::FormatRange& range :
+             window.teInput->document()->firstBlock().layout()->formats()) {
             if (range.start == 0) {
                 return range.format.foreground().color();
             }
@@ -202,7 +205,8 @@ TEST_F(PaletteChange, AWindowMadeOnADarkPaletteStartsDark) {
     late.appendText(late.histOutput, "<a>&amp;</a>", false, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !late.isAppending(); }));
     const QColor colour = firstColour(late.histOutput, 0);
-    EXPECT_GE(ferrik::contrastRatio(colour, dark.color(QPalette::Base)), ferrik::kMinContrast) << describe(colour);
+    EXPECT_GE(ferrik::contrastRatio(colour, dark.color(QPalette::Base)), ferrik::kMinContrast)
+        << describe(colour);
     late.teInput->setPlainText("<packet/>");
     EXPECT_GE(ferrik::contrastRatio(editorTagColour(late), dark.color(QPalette::Base)), ferrik::kMinContrast);
 }

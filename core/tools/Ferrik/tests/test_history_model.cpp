@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The history model: entries from packet text, grouping and order, editing and removal under
 // QAbstractItemModelTester, and the history elements of the settings file.
 #include <gtest/gtest.h>

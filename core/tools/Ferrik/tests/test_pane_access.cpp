@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // What assistive tools and the keyboard get from the transcript panes: the accessible text
 // interface, the events that announce new text (bounded for a long reply), Shift selection with
 // the movement keys, word selection across display pieces, and the find bar leaving chords alone.
@@ -203,7 +205,8 @@ TEST_F(PaneAccess, AppendedTextIsAnnouncedWithBoundedEvents) {
     ASSERT_FALSE(inserted.empty());
     EXPECT_LT(inserted.size(), 200u) << "one per turn, not one per step or line";
     EXPECT_EQ(inserted.front().position, 5);  // right after "first"
-    EXPECT_TRUE(inserted.front().text.startsWith("\n<ns1:item>0</ns1:item>")) << inserted.front().text.left(80).toStdString();
+    EXPECT_TRUE(inserted.front().text.startsWith("\n<ns1:item>0</ns1:item>"))
+        << inserted.front().text.left(80).toStdString();
     for (const Seen& s : inserted) {
         EXPECT_EQ(s.object, window.histOutput);
         EXPECT_LE(s.text.size(), FerrikPacketHistory::kAnnouncedChars);

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The settings file of the real window: what a first start writes, what a load restores, the
 // options dialog, the history actions that save at once, and the faults of the settings file
 // (unreadable file, failed save, a save killed half-way).

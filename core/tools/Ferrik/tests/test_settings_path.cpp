@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Choice of the settings path: beside the program when that directory can be written, else in
 // the per-user configuration directory. The unwritable case runs in an unprivileged child, since
 // the tests may run as root, for whom permission bits do not stop a write.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Several consoles on one settings file: what each remembers, relabels, deletes, connects to and
 // sets survives the others' saves in either order, each sees the others' history without a
 // restart, and a console killed while it saves costs nothing that was saved. Two windows in this

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Base64 input from the X11 selection clipboard first, then the ordinary clipboard. Needs a real X
 // server (run under xvfb-run).
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The transcript pane's keyboard and mouse as a user drives them: real key presses and clicks
 // through the X server (xdotool's XTEST input), under xvfb-run.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for what a client's bytes reach in the agent: the frame splitter, then the
 // dispatcher with its handlers (login, system, environments, performance) on a real state file.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Test helpers: a real ovagent child process on ephemeral ports, and a blocking client that
 // speaks the framing over a TCP or Unix socket.

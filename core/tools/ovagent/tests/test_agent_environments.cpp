@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The environments target against a real daemon, and the state file across restarts and kills.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // Many concurrent clients against one daemon: every request gets its own reply; floods of
 // connections and of large frames.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The performance target of a real ovagent process: counter listing, samples with and without an
 // interval, per-counter errors, argument checks, and that a sample's wait blocks no I/O thread.
 

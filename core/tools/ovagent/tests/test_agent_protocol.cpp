@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The daemon as a client sees it: a real ovagent process, raw sockets.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 // The daemon's units that hold logic of their own: password hashes, the configuration file and
 // the environment store.
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Atomic replacement of a file: the new content goes to a temporary file beside the target
 // (`<path>.tmp-<pid>-<n>`), which is flushed to disk, renamed over the target, and the directory

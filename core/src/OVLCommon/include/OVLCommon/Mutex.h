@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // OVL::Mutex, a std::mutex that clang's -Wthread-safety knows as a lock, and OVL::MutexLock, the
 // scoped lock that goes with it (see OVLCommon/ThreadAnnotations.h). Both are as cheap as the

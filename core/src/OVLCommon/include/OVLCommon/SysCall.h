@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The system-call seam: the table through which the libraries (the common library's files and
 // atomic replacement, the runtime's handles, locks, log files, mappings and counters, the message

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Locking annotations that clang's -Wthread-safety checks at compile time: which mutex guards a
 // field (GUARDED_BY), which a function needs held (REQUIRES) or must not hold (EXCLUDES), and

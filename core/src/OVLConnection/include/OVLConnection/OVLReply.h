@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One complete reply frame of the agent, handed to OVLTaskHandlerPrototype::onReplyComplete.
 // The text is the agent's packet exactly as received, without the frame's zero terminator.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Callbacks of the tasks of an agent connection (OVLAccessAgentPrototype::createTask).
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A value record of two strings and an integer with equality and a total order, so that it can
 // key sorted containers. The second string is the major key of the order, then the first string,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Owning wrapper of an operating-system handle (a void* carrying a file descriptor), with an
 // exclusive advisory lock of the file's first 200,000 bytes.

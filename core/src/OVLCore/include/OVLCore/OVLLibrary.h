@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A dynamic library loaded from a path on request and released by unload(); destroying the
 // object keeps the library loaded. load() first makes the library's own directory the process's

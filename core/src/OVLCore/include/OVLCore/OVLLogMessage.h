@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A log message under construction: a handle on a shared text stream. Copies share the stream,
 // so what is inserted through one copy is seen through all; the stream is freed with the last

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The logging system: messages from any thread wait in a pending list until flush() hands them to
 // every writer engine, in the order the engines were added. The default engine appends each

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Abstract destination of log messages. Engines are reference counted and held through
 // boost::intrusive_ptr; a log system calls them from flush() with its own mutex held, so an

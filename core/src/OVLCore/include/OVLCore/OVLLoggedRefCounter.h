@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A reference count that writes every change to the diagnostic log (OVL::Log), for tracing the
 // lifetime of objects:

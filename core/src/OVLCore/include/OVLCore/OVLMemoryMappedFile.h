@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A file mapped into memory so that several processes share its contents, paired with a
 // system-wide named mutex ("Global\" + the path with every backslash replaced by '%') and a

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Queries of the operating system's performance counters, addressed by counter paths
 //   \Object(instance)\Counter      or      \Object\Counter

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A spin lock for very short critical sections: it takes no system call while the lock is free
 // and yields the processor after every failed attempt.

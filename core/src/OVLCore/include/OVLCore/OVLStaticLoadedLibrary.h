@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Access to a dynamic library that is already loaded into the process: finds it by name and
 // looks up its functions. It never loads or releases the library.

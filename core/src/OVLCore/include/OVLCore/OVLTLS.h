@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // One thread-local storage slot whose per-thread value is a heap-allocated T, created
 // value-initialised on a thread's first access and freed when that thread ends or, for the

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A waiter: one thread sleeps in wait() until another calls wakeup() or the time runs out.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A free-standing piece of XML: an element of its own, in a message of its own, that typed
 // writers can fill and readers and iterators can then inspect. Request data and values that

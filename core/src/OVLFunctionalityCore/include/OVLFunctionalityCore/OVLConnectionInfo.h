@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Parameters of a connection to an agent: the transport's type name ("SSH1", "NamedPipe",
 // "TCP", "SSL"), the host (a host name or address, or for "NamedPipe" a socket path), the port

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // An agent environment: its identifier, a name, its configuration and the second
 // configuration that it reports while it runs (runtime values such as the host it runs on).

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The configuration of an agent environment: an ordered list of named text fields (names are
 // XML element names, values UTF-8 text). The substitution feature of the console looks

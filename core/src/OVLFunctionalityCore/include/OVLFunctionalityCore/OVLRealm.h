@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A realm: the scope within which an agent checks a login. It has an identifier, a display name
 // (UTF-8) and a type, which decides the class of the object and the further fields it carries.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Creates realm objects by type name, for the realm reader. One instance per process
 // (OVLRealm::getParserFactory()); all members are thread-safe.

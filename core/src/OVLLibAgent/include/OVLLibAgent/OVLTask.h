@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // A task: a request context of one agent connection, made by OVLAccessAgentPrototype::createTask.
 // A task object may be released right after its operation was called; the connection keeps what

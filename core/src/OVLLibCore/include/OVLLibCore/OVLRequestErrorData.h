@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The error record that the agent client libraries hand to their callbacks: a code and a readable
 // English message. Codes 400 and above are the agent's own error codes (docs/protocol.md, e.g. 403

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The body of a message as it goes out on a connection: the message's UTF-8 text, fixed at the
 // moment the body was taken. Immutable, so one body may be shared by several threads.

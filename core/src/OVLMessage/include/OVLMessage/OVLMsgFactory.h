@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // Creates messages. There is one factory per process, obtained with OVLMessage::getFactory();
 // it is thread-safe.

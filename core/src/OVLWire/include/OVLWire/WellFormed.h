@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 Ferrik maintainers
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // The strict check of one frame against XML 1.0: what a conforming parser accepts, and nothing else.
 // The DOM parser behind Request is lenient (it keeps a second root element, undefined entities,
