@@ -23,19 +23,7 @@
 
 namespace ferrik_agent_test {
 
-// Runs the event loop until `done` holds or `ms` passed; returns the last value of `done`.
-inline bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using ferrik_test::waitUntil;
 
 // Runs the event loop for `ms` (to see that nothing more arrives).
 inline void settle(int ms) {

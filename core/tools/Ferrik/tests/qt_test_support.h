@@ -10,7 +10,9 @@
 #include <QEventLoop>
 #include <QString>
 #include <QStringList>
+#include <QThread>
 
+#include <functional>
 #include <ostream>
 
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -22,6 +24,20 @@ inline void PrintTo(const QStringList& list, std::ostream* os) {
 }
 
 namespace ferrik_test {
+
+// Runs the event loop until `done` holds or `ms` passed; returns the last value of `done`.
+inline bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
 
 // How long a test waits for a pane (or a window's two panes) to take in what was appended.
 constexpr int kAppendWaitMs = 60000;

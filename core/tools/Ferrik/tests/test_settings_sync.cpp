@@ -74,17 +74,9 @@ QStringList inFile(const QString& path) {
     return shown(model);
 }
 
-bool waitUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
+// Another console's changes arrive through the file watcher; a loaded machine may take a while.
+bool waitUntil(const std::function<bool()>& done) {
+    return ferrik_test::waitUntil(done, 20000);
 }
 
 void remember(FerrikDlg& window, const QString& target, const QString& function) {
