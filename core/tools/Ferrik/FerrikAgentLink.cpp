@@ -143,14 +143,7 @@ void FerrikAgentLink::connectClicked() {
     };
     connect(handler.get(), &FerrikConnHandler::agentDisconnected, this, ended, Qt::QueuedConnection);
     connect(handler.get(), &FerrikConnHandler::agentError, this, ended, Qt::QueuedConnection);
-    connect(
-        handler.get(), &FerrikConnHandler::agentTrusted, this,
-        [this, current](const QString& what) {
-            if (current()) {
-                showFirstTrust(what);
-            }
-        },
-        Qt::QueuedConnection);
+    showFirstTrustOf(*handler, current);
 
     const QString hostText = window.leHost->currentText();
     window.setWindowTitle(tr("Ferrik %1@%2").arg(window.leLogin->text(), hostText));
@@ -235,6 +228,18 @@ void FerrikAgentLink::onDisconnect(const OVL::OVLRequestErrorData& err) {
     }
     window.btnConnect->setText(tr("&Connect"));
     window.setWindowTitle(tr("Ferrik"));
+}
+
+void FerrikAgentLink::showFirstTrustOf(const FerrikConnHandler& handler,
+                                       const std::function<bool()>& current) {
+    connect(
+        &handler, &FerrikConnHandler::agentTrusted, this,
+        [this, current](const QString& what) {
+            if (current()) {
+                showFirstTrust(what);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void FerrikAgentLink::showFirstTrust(const QString& what) {

@@ -23,6 +23,7 @@
 #include <QString>
 #include <QThreadPool>
 
+#include <functional>
 #include <memory>
 
 #include "FerrikBlockingCall.h"
@@ -35,6 +36,7 @@
 #include "OVLLibAgent/OVLAccessPointPrototype.h"
 #include "OVLLibCore/OVLRequestErrorData.h"
 
+class FerrikConnHandler;
 class FerrikDlg;
 
 class FerrikAgentLink : public QObject {
@@ -86,7 +88,9 @@ private:
     void updateSendState();
     void endRealmFetch();
     void showRealmFailure(const QString& what);
-    // The status line of a first trust (FerrikConnHandler::agentTrusted).
+    // The status line of a first trust (FerrikConnHandler::agentTrusted), shown for the handler's
+    // connection while `current` says it is still the one in use.
+    void showFirstTrustOf(const FerrikConnHandler& handler, const std::function<bool()>& current);
     void showFirstTrust(const QString& what);
 
     FerrikDlg& window;

@@ -40,14 +40,7 @@ void FerrikAgentLink::getRealms() {
     };
     connect(handler.get(), &FerrikConnHandler::agentError, this, failed, Qt::QueuedConnection);
     connect(handler.get(), &FerrikConnHandler::agentDisconnected, this, failed, Qt::QueuedConnection);
-    connect(
-        handler.get(), &FerrikConnHandler::agentTrusted, this,
-        [this, current](const QString& what) {
-            if (current()) {
-                showFirstTrust(what);
-            }
-        },
-        Qt::QueuedConnection);
+    showFirstTrustOf(*handler, current);
     realmAgent = OVL::OVLAccessAgentPrototype::createInstance(nullptr, nullptr, nullptr);
     realmConnection = realmAgent;
     realmAgent->connect(static_cast<const OVL::OVLConnectivityInfo&>(info), handler);
